@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the receiver needs to build, run and test.
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
+  qt6-base-dev qt6-multimedia-dev libgtest-dev libgmock-dev libbenchmark-dev socat)
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

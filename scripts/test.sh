@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what is needed, then builds and runs every test: the format check, the parser fuzz
+# target (60 s), the tests under AddressSanitizer + UndefinedBehaviorSanitizer, the core tests
+# under ThreadSanitizer, and finally the whole suite (system tests included) in build/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+export CTEST_OUTPUT_ON_FAILURE=1
+
+echo "== format check"
+find src tests tools bench fuzz -name '*.cpp' -o -name '*.h' | xargs -r clang-format --dry-run -Werror
+
+echo "== fuzz: DC-09 parser, 60 s"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+mkdir -p build-fuzz/corpus
+./build-fuzz/parse_fuzz -max_total_time=60 -print_final_stats=1 build-fuzz/corpus fuzz/seeds 2>&1 | tail -n 12
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
+  ctest --test-dir build-asan -LE system_tests -j2 --timeout 300
+
+echo "== ThreadSanitizer"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  ctest --test-dir build-tsan -L core_tests -j2 --timeout 600
+
+echo "== all tests"
+cmake --preset dev >/dev/null
+cmake --build --preset dev
+ctest --test-dir build -j2 --timeout 600

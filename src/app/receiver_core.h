@@ -1,0 +1,94 @@
+// Receiver_Core: the headless heart of the program. It owns, for the whole run, the settings
+// record, the event journal, the object table, the shared synchronisation objects, the system
+// log, the receiver port server, the automation link manager, the serial port with its receive
+// thread and the report sender, and runs the start-up and shutdown sequences. It lives on the
+// main thread under a QCoreApplication or QApplication; the main window attaches its screen to it.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/operator_port.h"
+#include "app/settings.h"
+#include "app/sync_objects.h"
+#include "app/system_log.h"
+#include "store/event_journal.h"
+#include "store/object_table.h"
+
+class Receiver_Server;
+class Link_Manager;
+class Report_Sender;
+class Serial_Port;
+class AT_Rec_Thread;
+
+class Receiver_Core : public QObject {
+  Q_OBJECT
+
+ public:
+  // `data_folder` exists and ends with '/'. Nothing is loaded or started here.
+  explicit Receiver_Core(std::string data_folder, QObject* parent = nullptr);
+  ~Receiver_Core() override;  // runs Shutdown() when it has not run
+
+  // Start-up from the loading of the files on: Journal_Load, Settings_Load, Object_Load, the
+  // serial port object, Timer_DC9 (1 s), Timer_Out (first tick after 2 s), the supervision timer
+  // (1 s), AT_Rec_Thread and Monitoring_Thread. No port is opened here.
+  void Start();
+  // The shutdown sequence: closes Run_Gate for good, wakes the sender, stops the timers, closes
+  // the receiver listener and the client socket, waits at most 5000 ms for each worker while
+  // serving their hand-overs, closes the serial port, logs "Program closed".
+  void Shutdown();
+  bool Is_Running() const { return running_; }
+
+  // The windows attach their Operator_Port here (null = headless: message boxes are written to
+  // standard error only, beeps and sounds are silent). Log lines always reach the log file.
+  void Attach_Screen(Operator_Port* screen) { screen_ = screen; }
+  // The port every component reports through (main thread only).
+  Operator_Port& Operator() { return *operator_; }
+  // Runs `work` on the main thread and waits until it is done (for worker threads; on the main
+  // thread it runs at once).
+  void Run_On_Main(const std::function<void()>& work);
+
+  const std::string& Data_Folder() const { return data_folder_; }
+  std::string Settings_Path() const { return data_folder_ + SETTINGS_FILE_NAME; }
+  Settings_Record& Settings() { return settings_; }
+  System_Log& Log() { return log_; }
+  Shared_Sync& Sync() { return sync_; }
+  Event_Journal& Journal() { return journal_; }
+  Object_Table& Objects() { return objects_; }
+  Receiver_Server& Receiver() { return *receiver_; }
+  Link_Manager& Link() { return *link_; }
+  Serial_Port& Serial() { return *serial_; }
+  Report_Sender& Sender() { return *sender_; }
+
+  // The one-second supervision timer (Timer_Ping_Update); it runs Ping_Tick from Start() to
+  // Shutdown(). "Delete all objects" stops it around Object_Clear.
+  QTimer& Ping_Timer() { return ping_timer_; }
+
+ signals:
+  // After each Ping_Tick; `lost` when at least one object became lost in that tick.
+  void Ping_Ticked(bool lost);
+
+ private:
+  class Core_Operator;
+  void Ping_Timer_Tick();
+
+  std::string data_folder_;
+  Settings_Record settings_{};
+  System_Log log_;
+  Shared_Sync sync_;
+  Event_Journal journal_;
+  Object_Table objects_;
+  Operator_Port* screen_ = nullptr;
+  std::unique_ptr<Operator_Port> operator_;
+  std::unique_ptr<Serial_Port> serial_;
+  std::unique_ptr<Receiver_Server> receiver_;
+  std::unique_ptr<Link_Manager> link_;
+  std::unique_ptr<Report_Sender> sender_;
+  std::unique_ptr<AT_Rec_Thread> serial_receiver_;
+  QTimer ping_timer_;
+  bool running_ = false;
+  bool shut_down_ = false;
+};

@@ -1,0 +1,81 @@
+// Settings_Record: all settings of the receiver in one fixed 256-byte record whose raw image is
+// the file "dorvex.cfg". Packed: the 32-bit fields start at odd offsets (1, 5, 50, 86). Every
+// control writes its field into the one in-memory record at once; the file is written only by
+// Save, the close question, the creation of a missing file and the stamp upgrade.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <type_traits>
+
+#pragma pack(push, 1)
+struct Settings_Record {
+  uint8_t DC9_Port_Enable;      // 1 = receiver port to be open
+  int32_t DC9_Port;             // receiver TCP port (7777)
+  int32_t DC9_Conn_Timeout;     // communicator connection timeout, seconds (30)
+  int8_t DC9_AES_Mode;          // 0 off, 1 AES-128, 2 AES-192, 3 AES-256
+  uint8_t Reserved_10[6];       //
+  uint8_t DC9_AES_Key[32];      // key bytes; those after a shorter key are zero
+  uint8_t Out_Mode;             // automation link: 0 closed, 1 TCP, 2 serial
+  uint8_t Out_TCP_Server;       // 1 = TCP server mode, 0 = client mode
+  int32_t Out_Port;             // automation TCP port (9999)
+  int8_t HB_Receiver_Nr;        // receiver number of the heartbeat line (1)
+  uint8_t Reserved_55[9];       //
+  char Out_IP[16];              // automation software address, client mode ("127.0.0.1")
+  char COM_Name[6];             // "COM" + n, at most 5 characters
+  int32_t COM_Baud;             // serial baud rate (9600)
+  int32_t HB_Period;            // heartbeat period, seconds; 0 = no heartbeat (30)
+  int8_t Report_Format;         // 0 "SG MLR2-DG", 1 "SG MLR2000"
+  uint8_t Time_Synch;           // 1 = time synchronisation on
+  int32_t Cfg_Stamp;            // format stamp, always 1602
+  uint8_t Reserved_100[12];     //
+  uint8_t Start_In_Background;  // 1 = start hidden in the notification area
+  uint8_t Reserved_113[143];    //
+};
+#pragma pack(pop)
+
+static_assert(sizeof(Settings_Record) == 256);
+static_assert(std::is_trivially_copyable_v<Settings_Record>);
+static_assert(offsetof(Settings_Record, DC9_Port_Enable) == 0);
+static_assert(offsetof(Settings_Record, DC9_Port) == 1);
+static_assert(offsetof(Settings_Record, DC9_Conn_Timeout) == 5);
+static_assert(offsetof(Settings_Record, DC9_AES_Mode) == 9);
+static_assert(offsetof(Settings_Record, Reserved_10) == 10);
+static_assert(offsetof(Settings_Record, DC9_AES_Key) == 16);
+static_assert(offsetof(Settings_Record, Out_Mode) == 48);
+static_assert(offsetof(Settings_Record, Out_TCP_Server) == 49);
+static_assert(offsetof(Settings_Record, Out_Port) == 50);
+static_assert(offsetof(Settings_Record, HB_Receiver_Nr) == 54);
+static_assert(offsetof(Settings_Record, Reserved_55) == 55);
+static_assert(offsetof(Settings_Record, Out_IP) == 64);
+static_assert(offsetof(Settings_Record, COM_Name) == 80);
+static_assert(offsetof(Settings_Record, COM_Baud) == 86);
+static_assert(offsetof(Settings_Record, HB_Period) == 90);
+static_assert(offsetof(Settings_Record, Report_Format) == 94);
+static_assert(offsetof(Settings_Record, Time_Synch) == 95);
+static_assert(offsetof(Settings_Record, Cfg_Stamp) == 96);
+static_assert(offsetof(Settings_Record, Reserved_100) == 100);
+static_assert(offsetof(Settings_Record, Start_In_Background) == 112);
+static_assert(offsetof(Settings_Record, Reserved_113) == 113);
+
+inline constexpr int32_t CFG_STAMP = 1602;
+inline constexpr const char* SETTINGS_FILE_NAME = "dorvex.cfg";
+
+// The record of a new settings file: all zero but the defaults (port 7777, timeout 30, server
+// mode, automation port 9999, heartbeat receiver 1, "127.0.0.1", 9600 baud, heartbeat 30 s,
+// stamp 1602).
+Settings_Record Settings_Defaults();
+
+// Fills `record` from the file at `path` (up to 256 bytes; a shorter file leaves the rest zero;
+// a stamp of 0 is upgraded to 1602 and the record written back). A missing file is created with
+// the defaults. A file that cannot be opened leaves the record zero. Never fails towards the caller.
+void Settings_Load(Settings_Record& record, const std::string& path);
+
+// Writes the 256 bytes over the start of the existing file (no creation, no truncation).
+// Returns false when the file could not be opened or written.
+bool Settings_Save(const Settings_Record& record, const std::string& path);
+
+// The comparison behind Update_Save_Button: true when the first 256 bytes of the file differ
+// from the record (a missing or short file differs).
+bool Settings_Differ_From_File(const Settings_Record& record, const std::string& path);
