@@ -12,7 +12,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool Is_Pseudo_Terminal(const std::string& device) { return device.rfind("/dev/pts/", 0) == 0; }
+bool Is_Pseudo_Terminal(const std::string& device) {
+  return device.rfind("/dev/pts/", 0) == 0;
+}
 
 // The pseudo-terminal a link resolves to, or "" when it resolves to nothing or to another device.
 std::string Resolved_Terminal(const std::string& link) {
@@ -39,7 +41,9 @@ bool Start_Detached(const std::string& program, const std::vector<std::string>& 
   return ok;
 }
 
-std::string Port_Name(int n) { return "COM" + std::to_string(n); }
+std::string Port_Name(int n) {
+  return "COM" + std::to_string(n);
+}
 
 std::string Ports_Text(const std::vector<Virtual_Port>& ports, bool with_device) {
   std::string text;
@@ -53,7 +57,9 @@ std::string Ports_Text(const std::vector<Virtual_Port>& ports, bool with_device)
 
 }  // namespace
 
-std::string Ports_Folder(const std::string& data_folder) { return data_folder + "ports/"; }
+std::string Ports_Folder(const std::string& data_folder) {
+  return data_folder + "ports/";
+}
 
 std::string Port_Link_Path(const std::string& data_folder, int n) {
   return Ports_Folder(data_folder) + Port_Name(n);
@@ -119,8 +125,8 @@ Virtual_Ports_Outcome Virtual_Ports_Tool::Run(std::chrono::milliseconds link_wai
   fs::create_directories(Ports_Folder(data_folder_), error);
   const std::vector<int> numbers = Free_Port_Numbers(data_folder_, 2);
   if (numbers.size() < 2) {
-    outcome.Warning = "No free COM number for virtual serial ports in " +
-                      Ports_Folder(data_folder_);
+    outcome.Warning =
+        "No free COM number for virtual serial ports in " + Ports_Folder(data_folder_);
     return outcome;
   }
   const std::string link_a = Port_Link_Path(data_folder_, numbers[0]);

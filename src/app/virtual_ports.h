@@ -37,9 +37,9 @@ std::vector<std::string> Socat_Arguments(const std::string& link_a, const std::s
 
 struct Virtual_Ports_Outcome {
   enum Kind {
-    Found,        // virtual ports exist; Log_Line names them
-    Created,      // socat made a new pair; Log_Line names both ends
-    Failed,       // Warning says why no pair exists
+    Found,    // virtual ports exist; Log_Line names them
+    Created,  // socat made a new pair; Log_Line names both ends
+    Failed,   // Warning says why no pair exists
   };
   Kind Result = Failed;
   std::string Log_Line;  // the black log line (Found, Created)

@@ -57,7 +57,7 @@ TEST(Virtual_Ports, Finds_Ports_That_Resolve_To_Pseudo_Terminals) {
   ASSERT_FALSE(pty.Slave().empty());
   fs::create_directories(Ports_Folder(data.Path()));
   fs::create_symlink(pty.Slave(), Port_Link_Path(data.Path(), 7));
-  fs::create_symlink("/dev/null", Port_Link_Path(data.Path(), 2));         // not a terminal
+  fs::create_symlink("/dev/null", Port_Link_Path(data.Path(), 2));        // not a terminal
   fs::create_symlink("/dev/pts/999999", Port_Link_Path(data.Path(), 3));  // dangling
   std::ofstream(Port_Link_Path(data.Path(), 1)) << "plain file";
   fs::create_symlink(pty.Slave(), Port_Link_Path(data.Path(), 65));  // beyond COM64
@@ -74,8 +74,8 @@ TEST(Virtual_Ports, Finds_Ports_That_Resolve_To_Pseudo_Terminals) {
   Virtual_Ports_Tool tool(data.Path(), "/nonexistent/socat");
   const Virtual_Ports_Outcome outcome = tool.Run();
   EXPECT_EQ(outcome.Result, Virtual_Ports_Outcome::Found);
-  EXPECT_EQ(outcome.Log_Line, "Virtual serial ports found: COM7 = " + data.Path() +
-                                  "ports/COM7 (" + pty.Slave() + ")");
+  EXPECT_EQ(outcome.Log_Line, "Virtual serial ports found: COM7 = " + data.Path() + "ports/COM7 (" +
+                                  pty.Slave() + ")");
 }
 
 TEST(Virtual_Ports, Stale_Pseudo_Terminal_Links_Are_Removed) {

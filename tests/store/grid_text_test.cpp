@@ -48,8 +48,8 @@ TEST_F(Grid_Text, Journal_Rows_Put_The_Newest_Slot_First) {
     int row;
   };
   const Case cases[] = {
-      {10, 9, 1}, {10, 0, 10}, {10, 4095, 11}, {10, 10, 4096}, {0, 4095, 1}, {0, 0, 4096},
-      {1, 0, 1},  {4095, 4094, 1}, {4095, 4095, 4096},
+      {10, 9, 1},   {10, 0, 10}, {10, 4095, 11},  {10, 10, 4096},     {0, 4095, 1},
+      {0, 0, 4096}, {1, 0, 1},   {4095, 4094, 1}, {4095, 4095, 4096},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Journal_Row(c.head, c.slot), c.row) << "head " << c.head << " slot " << c.slot;
@@ -60,8 +60,16 @@ TEST_F(Grid_Text, Journal_Rows_Put_The_Newest_Slot_First) {
 
 TEST_F(Grid_Text, Event_Cells_Read_As_The_Window_Shows_Them) {
   const Event_Record e = Event("1401", 3, 55);
-  const char* expected[] = {"   00:13:20 2023-11-15", " 12", " 3", " 1234", " 1   401", " 01",
-                            " 015", " 10.0.0.7", "55 %", "Pending"};
+  const char* expected[] = {"   00:13:20 2023-11-15",
+                            " 12",
+                            " 3",
+                            " 1234",
+                            " 1   401",
+                            " 01",
+                            " 015",
+                            " 10.0.0.7",
+                            "55 %",
+                            "Pending"};
   for (int c = 0; c < EVENT_GRID_COLUMN_COUNT; ++c) {
     EXPECT_EQ(Event_Cell_Text(e, c), expected[c]) << "column " << c;
   }
@@ -106,8 +114,8 @@ Object_Record Object(uint8_t quality, uint32_t timeout) {
 
 TEST_F(Grid_Text, Object_Cells_Read_As_The_List_Shows_Them) {
   const Object_Record o = Object(255, 70);
-  const char* expected[] = {"00:13:20   2023-11-15", "5678", "1", "2", " PING", "", "",
-                            "192.168.1.20", "", "70 min", ""};
+  const char* expected[] = {"00:13:20   2023-11-15", "5678", "1",      "2", " PING", "", "",
+                            "192.168.1.20",          "",     "70 min", ""};
   for (int c = 0; c < OBJECT_GRID_COLUMN_COUNT; ++c) {
     EXPECT_EQ(Object_Cell_Text(o, c), expected[c]) << "column " << c;
   }

@@ -1,0 +1,24 @@
+// The message boxes of the operator's windows (questions, warnings), behind one replaceable call
+// so that tests can answer them. The real runner writes the box's text to standard error before
+// the box opens, then shows it modally. Main thread only.
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <functional>
+
+// Message boxes are titled with the main window's caption unless they have a title of their own.
+inline constexpr const char* MAIN_WINDOW_CAPTION = "ORN RAD-EZ Ududerud";
+
+struct Operator_Box {
+  QString Title;
+  QString Text;
+  QMessageBox::Icon Icon = QMessageBox::NoIcon;
+  QMessageBox::StandardButtons Buttons = QMessageBox::Ok;
+};
+
+// Shows `box` over `parent` and returns the button the operator pressed.
+using Operator_Box_Runner =
+    std::function<QMessageBox::StandardButton(QWidget* parent, const Operator_Box& box)>;
+
+QMessageBox::StandardButton Run_Operator_Box(QWidget* parent, const Operator_Box& box);
