@@ -1,0 +1,17 @@
+// The one QApplication of a window test process, created on first use (windows need a
+// QApplication, not a QCoreApplication); the tests run with QT_QPA_PLATFORM=offscreen.
+#pragma once
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <cstdlib>
+
+inline QApplication& Test_Widgets_App() {
+  if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  static int argc = 1;
+  static char name[] = "quenor-ui-test";
+  static char* argv[] = {name, nullptr};
+  static QApplication app(argc, argv);
+  return app;
+}
