@@ -4,7 +4,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QTextBlock>
+#include <QTextCursor>
 
 #include "app/data_log_text.h"
 
@@ -44,7 +46,15 @@ TForm_Log_Test::TForm_Log_Test(QWidget* parent)
 
 void TForm_Log_Test::Data_Log_Line(const std::string& line) {
   if (!isVisible()) return;
-  Memo_Log_Test->appendPlainText(QString::fromLatin1(Data_Log_Printable(line)));
+  // A text box always holds one block: the first line (even an empty one) fills it, every later
+  // line starts a block of its own, so a leading empty line is kept.
+  QTextCursor cursor(Memo_Log_Test->document());
+  cursor.movePosition(QTextCursor::End);
+  if (has_lines_ || !Memo_Log_Test->document()->isEmpty()) cursor.insertBlock();
+  cursor.insertText(QString::fromLatin1(Data_Log_Printable(line)));
+  QScrollBar* scroll = Memo_Log_Test->verticalScrollBar();
+  scroll->setValue(scroll->maximum());
+  has_lines_ = true;
 }
 
 void TForm_Log_Test::Meniu_Log_SaveClick() {
@@ -64,11 +74,14 @@ void TForm_Log_Test::Meniu_Log_SaveClick() {
                 QMessageBox::Critical, QMessageBox::Ok});
     return;
   }
+  // One line per block; an empty text box holds no line at all.
   QByteArray text;
-  for (QTextBlock block = Memo_Log_Test->document()->begin(); block.isValid();
-       block = block.next()) {
-    text += block.text().toLatin1();
-    text += '\n';
+  if (has_lines_ || !Memo_Log_Test->document()->isEmpty()) {
+    for (QTextBlock block = Memo_Log_Test->document()->begin(); block.isValid();
+         block = block.next()) {
+      text += block.text().toLatin1();
+      text += '\n';
+    }
   }
   if (file.write(text) != text.size() || !file.flush()) {
     box_(this, {MAIN_WINDOW_CAPTION,

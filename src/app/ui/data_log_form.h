@@ -24,7 +24,10 @@ class TForm_Log_Test : public QMainWindow {
   // "Save": the save-file dialog, the overwrite question, the write.
   void Meniu_Log_SaveClick();
   // "Clear": empties the text at once.
-  void Clear1Click() { Memo_Log_Test->clear(); }
+  void Clear1Click() {
+    Memo_Log_Test->clear();
+    has_lines_ = false;
+  }
 
   // The save-file dialog; returns the chosen path, empty when the operator cancelled.
   using File_Chooser = std::function<QString(QWidget* parent)>;
@@ -42,4 +45,5 @@ class TForm_Log_Test : public QMainWindow {
   File_Chooser choose_file_;
   Operator_Box_Runner box_ = Run_Operator_Box;
   bool placed_ = false;
+  bool has_lines_ = false;  // a line was added since the start or the last "Clear"
 };
