@@ -66,6 +66,7 @@ TForm_Events::TForm_Events(Event_Journal& journal, Manual_Reset_Event& run_gate,
       journal_(journal),
       run_gate_(run_gate) {
   setWindowTitle("Event List");
+  Use_Window_Font(*this);
   setObjectName("Form_Events");
 
   Menu_Events_Export = menuBar()->addAction("Export");

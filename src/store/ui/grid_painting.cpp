@@ -84,3 +84,10 @@ void Shape_Grid(QTableView& grid) {
   grid.setWordWrap(false);
   grid.setTextElideMode(Qt::ElideNone);
 }
+
+void Use_Window_Font(QWidget& window) {
+  QFont font = window.font();
+  font.setStyleHint(QFont::SansSerif);
+  font.setPointSize(8);
+  window.setFont(font);
+}

@@ -44,6 +44,9 @@ class Grid_Cell_Delegate : public QStyledItemDelegate {
   Decoration decorate_;
 };
 
+// The windows are laid out for an 8-point sans-serif font.
+void Use_Window_Font(QWidget& window);
+
 // Gives `grid` the common form: whole-row single selection, no row header, fixed 18-pixel rows,
 // the gradient header, a vertical scroll bar only, no grid editing.
 void Shape_Grid(QTableView& grid);

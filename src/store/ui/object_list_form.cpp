@@ -109,6 +109,7 @@ TForm_Latest_Events::TForm_Latest_Events(Object_Table& objects, Shared_Sync& syn
       sync_(sync),
       supervision_timer_(supervision_timer) {
   setWindowTitle("Object List");
+  Use_Window_Font(*this);
   setObjectName("Form_Latest_Events");
   Image_Trash = Draw_Trash_Picture();
 
