@@ -1,6 +1,7 @@
 // The message boxes of the operator's windows (questions, warnings), behind one replaceable call
 // so that tests can answer them. The real runner writes the box's text to standard error before
-// the box opens, then shows it modally. Main thread only.
+// the box opens, then shows it modally; without a screen (offscreen or minimal platform) it opens
+// nothing and takes the safe answer (No, else Cancel, else OK). Main thread only.
 #pragma once
 
 #include <QMessageBox>

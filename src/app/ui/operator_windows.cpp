@@ -10,7 +10,7 @@ Operator_Windows::Operator_Windows(Receiver_Core& core, QWidget* owner)
       objects_(new TForm_Latest_Events(core.Objects(), core.Sync(), &core.Ping_Timer(), owner)),
       data_log_(new TForm_Log_Test(owner)),
       virtual_ports_(core.Data_Folder()) {
-  connect(&core, &Receiver_Core::Ping_Ticked, objects_, &TForm_Latest_Events::Ping_Ticked);
+  QObject::connect(&core, &Receiver_Core::Ping_Ticked, objects_, &TForm_Latest_Events::Ping_Ticked);
 }
 
 Operator_Windows::~Operator_Windows() {

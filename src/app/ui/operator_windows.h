@@ -4,7 +4,6 @@
 // timer whether it is shown or not. Main thread only.
 #pragma once
 
-#include <QObject>
 #include <functional>
 #include <string>
 
@@ -15,12 +14,13 @@
 
 class Receiver_Core;
 
-class Operator_Windows : public QObject {
-  Q_OBJECT
+class Operator_Windows {
  public:
   // The windows are owned by `owner` (the main window; null in headless tests, then by this).
   Operator_Windows(Receiver_Core& core, QWidget* owner);
-  ~Operator_Windows() override;
+  ~Operator_Windows();
+  Operator_Windows(const Operator_Windows&) = delete;
+  Operator_Windows& operator=(const Operator_Windows&) = delete;
 
   TForm_Events& Events() { return *events_; }
   TForm_Latest_Events& Objects() { return *objects_; }

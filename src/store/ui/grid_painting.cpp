@@ -88,6 +88,6 @@ void Shape_Grid(QTableView& grid) {
 void Use_Window_Font(QWidget& window) {
   QFont font = window.font();
   font.setStyleHint(QFont::SansSerif);
-  font.setPointSize(8);
+  font.setPixelSize(11);  // 8 points at 96 dots per inch
   window.setFont(font);
 }

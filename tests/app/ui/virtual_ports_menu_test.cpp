@@ -89,3 +89,18 @@ TEST_F(Virtual_Ports_Menu_Test, A_Socat_That_Cannot_Start_Gives_A_Warning) {
 }
 
 }  // namespace
+
+// Without a screen a box cannot be answered: the real runner takes the safe answer at once.
+TEST(Operator_Box_Test, Headless_Boxes_Take_The_Safe_Answer) {
+  Test_Widgets_App();
+  ASSERT_EQ(QGuiApplication::platformName(), "offscreen");
+  const std::pair<QMessageBox::StandardButtons, QMessageBox::StandardButton> cases[] = {
+      {QMessageBox::Yes | QMessageBox::No, QMessageBox::No},
+      {QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel},
+      {QMessageBox::Ok, QMessageBox::Ok},
+  };
+  for (const auto& [buttons, answer] : cases) {
+    EXPECT_EQ(Run_Operator_Box(nullptr, {"Title", "Question?", QMessageBox::Question, buttons}),
+              answer);
+  }
+}
