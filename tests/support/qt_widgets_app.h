@@ -12,6 +12,8 @@ inline QApplication& Test_Widgets_App() {
   static int argc = 1;
   static char name[] = "quenor-ui-test";
   static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
+  // Never destroyed: Qt's own statics (the pointing devices made by input events) would otherwise
+  // be torn down in the wrong order at exit.
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
 }
