@@ -34,7 +34,7 @@ inline bool Pump_Until(const std::function<bool()>& done, int ms = 5000) {
   clock.start();
   while (!done()) {
     if (clock.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
   }
   return true;
 }

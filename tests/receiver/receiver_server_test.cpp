@@ -316,6 +316,7 @@ TEST_F(Receiver_Port, FullJournalLeavesContactIdUnansweredUntilEventsAreReported
 
   // The automation software takes the events: the refused messages are acknowledged when sent
   // again.
+  ASSERT_EQ(core_->Journal().Save_New(core_->Sync().Run_Gate).Error, "");
   {
     Event_Journal::Status_Writer writer(core_->Journal());
     for (int k = 0; k < JOURNAL_SLOTS; ++k) ASSERT_EQ(writer.Save_Status(k), "");
