@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "receiver/protocol/dc9_crypto.h"
 #include "receiver/protocol/event_record.h"
 #include "receiver/socket_error.h"
 #include "receiver_fixture.h"
@@ -23,6 +24,17 @@ std::string File_Bytes(const std::string& path) {
 }
 
 using Receiver_Port = Receiver_Fixture;
+
+const uint8_t AES_KEY[32] = {0x60, 0x3d, 0xeb, 0x10, 0x15, 0xca, 0x71, 0xbe, 0x2b, 0x73, 0xae,
+                             0xf0, 0x85, 0x7d, 0x77, 0x81, 0x1f, 0x35, 0x2c, 0x07, 0x3b, 0x61,
+                             0x08, 0xd7, 0x2d, 0x98, 0x10, 0xa3, 0x09, 0x14, 0xdf, 0xf4};
+const std::string FIXED_NOW_STAMP = "_12:30:00,06-15-2024";  // FIXED_NOW as UTC
+
+// The example Contact ID message with its data encrypted by AES-256.
+std::string Encrypted_Cid_Frame(const std::string& data = "#1234|1401 01 001]") {
+  return Frame("\"*ADM-CID\"0001R1L1#1234[" +
+               Encrypt_DC9_Data(3, AES_KEY, data, [] { return 11u; }));
+}
 
 TEST_F(Receiver_Port, ContactIdIsAcknowledgedStoredAndItsObjectKept) {
   Start();
@@ -52,6 +64,55 @@ TEST_F(Receiver_Port, ContactIdIsAcknowledgedStoredAndItsObjectKept) {
   EXPECT_EQ(std::memcmp(file.data(), &object, sizeof(object)), 0);
 
   EXPECT_EQ(Countdown_Of(*client), settings_.DC9_Conn_Timeout);
+}
+
+TEST_F(Receiver_Port, ExtendedDataAndTimeStampReachTheEventAndTheAnswer) {
+  Start();
+  auto client = Connect();
+  client->Send(Frame("\"ADM-CID\"0007R1L1#1234[#1234|1401 01 001][Q25][B10.0.0.7]" +
+                     std::string("_09:00:00,01-02-2024")));
+  // The answer carries the receiver's own clock, not the message's time stamp.
+  EXPECT_EQ(client->Answer(), Frame("\"ACK\"0007R1L1#1234[]" + FIXED_NOW_STAMP));
+  ASSERT_TRUE(Pump_Until([&] { return core_->Journal().Head() == 1; }));
+  const Event_Record event = core_->Journal().Slot(0);
+  EXPECT_EQ(event.Time_Received, FIXED_NOW);
+  EXPECT_EQ(Field_Text(event.IP_Address), "10.0.0.7");
+  EXPECT_EQ(event.Signal_Quality, 25);
+}
+
+TEST_F(Receiver_Port, EncryptedMessageGetsAnEncryptedAckAndIsStored) {
+  settings_.DC9_AES_Mode = 3;
+  std::memcpy(settings_.DC9_AES_Key, AES_KEY, sizeof(AES_KEY));
+  Start();
+  auto client = Connect();
+  client->Send(Encrypted_Cid_Frame());
+  const std::string answer = client->Answer();
+  const std::string head = "\"*ACK\"0001R1L1#1234[";
+  ASSERT_EQ(answer.find(head), 9u) << answer;
+  std::string hex = answer.substr(9 + head.size());
+  ASSERT_EQ(hex.size(), 65u);  // two blocks as hexadecimal text, then CR
+  EXPECT_EQ(answer, Frame(head + hex.substr(0, 64)));
+  hex.pop_back();
+  const char* plain = Decrypt_DC9_Data(3, AES_KEY, hex.data(), hex.size());
+  ASSERT_NE(plain, nullptr);
+  EXPECT_EQ(std::string(plain), "]" + FIXED_NOW_STAMP);
+
+  ASSERT_TRUE(Pump_Until([&] { return core_->Journal().Head() == 1; }));
+  EXPECT_EQ(Field_Text(core_->Journal().Slot(0).Event_Code), "1401");
+  EXPECT_EQ(Countdown_Of(*client), settings_.DC9_Conn_Timeout);
+}
+
+TEST_F(Receiver_Port, TimeSynchronisationAnswersTheNakAndStoresNothing) {
+  settings_.DC9_AES_Mode = 3;
+  settings_.Time_Synch = 1;
+  std::memcpy(settings_.DC9_AES_Key, AES_KEY, sizeof(AES_KEY));
+  Start();
+  auto client = Connect();
+  client->Send(Encrypted_Cid_Frame());
+  EXPECT_EQ(client->Answer(), Frame("\"NAK\"0000R0L0A0[]" + FIXED_NOW_STAMP));
+  EXPECT_EQ(core_->Journal().Head(), 0u);
+  EXPECT_EQ(core_->Objects().Count(), 0);
+  EXPECT_EQ(Countdown_Of(*client), SHORT_COUNTDOWN);
 }
 
 TEST_F(Receiver_Port, SiaDcsIsRefusedWithTheExactDuhAndNothingStored) {
