@@ -7,8 +7,11 @@
 
 #include <QObject>
 #include <QTimer>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "app/operator_port.h"
@@ -18,6 +21,7 @@
 #include "store/event_journal.h"
 #include "store/object_table.h"
 
+class QSocketNotifier;
 class Receiver_Server;
 // The automation link (Link_Manager, Report_Sender, Serial_Port, AT_Rec_Thread) joins the core
 // with its own members, accessors and start/shutdown steps (marked in Start() and Shutdown()).
@@ -48,7 +52,8 @@ class Receiver_Core : public QObject {
   // The port every component reports through (main thread only).
   Operator_Port& Operator() { return *operator_; }
   // Runs `work` on the main thread and waits until it is done (for worker threads; on the main
-  // thread it runs at once).
+  // thread it runs at once). The main thread serves hand-overs whenever it runs its event loop
+  // (also inside processEvents), so a worker waits while the main thread is busy elsewhere.
   void Run_On_Main(const std::function<void()>& work);
 
   const std::string& Data_Folder() const { return data_folder_; }
@@ -70,7 +75,9 @@ class Receiver_Core : public QObject {
 
  private:
   class Core_Operator;
+  struct Hand_Over;
   void Ping_Timer_Tick();
+  void Serve_Hand_Overs();
 
   std::string data_folder_;
   Settings_Record settings_{};
@@ -82,6 +89,14 @@ class Receiver_Core : public QObject {
   std::unique_ptr<Operator_Port> operator_;
   std::unique_ptr<Receiver_Server> receiver_;
   QTimer ping_timer_;
+  // Hand-overs to the main thread: a queue under a std::mutex and an eventfd that wakes the main
+  // thread's event loop. Every byte that crosses threads does so under the mutex, never through
+  // the event queue's own locking.
+  int wake_fd_ = -1;
+  std::unique_ptr<QSocketNotifier> wake_notifier_;
+  std::mutex hand_over_mutex_;
+  std::condition_variable hand_over_done_;
+  std::deque<Hand_Over*> hand_overs_;  // guarded by hand_over_mutex_
   bool running_ = false;
   bool shut_down_ = false;
 };
