@@ -63,7 +63,7 @@ TEST_F(Receiver_Port, ContactIdIsAcknowledgedStoredAndItsObjectKept) {
   ASSERT_EQ(file.size(), OBJECT_FILE_SIZE);
   EXPECT_EQ(std::memcmp(file.data(), &object, sizeof(object)), 0);
 
-  EXPECT_EQ(Countdown_Of(*client), settings_.DC9_Conn_Timeout);
+  EXPECT_EQ(Countdown_Of(*client), int{settings_.DC9_Conn_Timeout});
 }
 
 TEST_F(Receiver_Port, ExtendedDataAndTimeStampReachTheEventAndTheAnswer) {
@@ -99,7 +99,7 @@ TEST_F(Receiver_Port, EncryptedMessageGetsAnEncryptedAckAndIsStored) {
 
   ASSERT_TRUE(Pump_Until([&] { return core_->Journal().Head() == 1; }));
   EXPECT_EQ(Field_Text(core_->Journal().Slot(0).Event_Code), "1401");
-  EXPECT_EQ(Countdown_Of(*client), settings_.DC9_Conn_Timeout);
+  EXPECT_EQ(Countdown_Of(*client), int{settings_.DC9_Conn_Timeout});
 }
 
 TEST_F(Receiver_Port, TimeSynchronisationAnswersTheNakAndStoresNothing) {
