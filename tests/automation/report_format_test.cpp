@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -12,7 +13,7 @@ const std::string DC4(1, '\x14');
 template <std::size_t N>
 void Set(char (&field)[N], const char* text) {
   std::memset(field, 0, N);
-  std::strncpy(field, text, N);
+  std::memcpy(field, text, std::min(std::strlen(text), N));
 }
 
 // The record of the example: receiver 1, line 1, account 1234, event 1130, group 01, zone 015.
