@@ -368,6 +368,11 @@ void TMain_Form::Refresh_Mon_Out() {
 }
 
 void TMain_Form::Show_Message(const std::string& text) {
+  Show_Box(this, Box_Kind::Plain_Ok, windowTitle(), QString::fromStdString(text),
+           Box_Line::Already_Written);
+}
+
+void TMain_Form::Message_Box(const std::string& text) {
   Show_Box(this, Box_Kind::Plain_Ok, windowTitle(), QString::fromStdString(text));
 }
 

@@ -93,6 +93,7 @@ class TMain_Form : public QMainWindow, public Operator_Port, public Log_Pane, pu
   void Data_Log_Line(const std::string& line) override;
   void Refresh_Events() override;
   void Refresh_Mon_Out() override;
+  // The core has written the standard-error line already: this only opens the box.
   void Show_Message(const std::string& text) override;
 
   // Log_Pane
@@ -101,6 +102,7 @@ class TMain_Form : public QMainWindow, public Operator_Port, public Log_Pane, pu
 
   // Page_Host
   void Update_Save_Button() override;
+  void Message_Box(const std::string& text) override;
 
   QTabWidget* PageControl_Receiver;
   QToolButton* BitBtn_Save;

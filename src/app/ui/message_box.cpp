@@ -35,8 +35,8 @@ void Set_Box_Answerer(Box_Answerer answerer) {
 }
 
 QMessageBox::StandardButton Show_Box(QWidget* parent, Box_Kind kind, const QString& title,
-                                     const QString& text) {
-  Write_Message_Line(text.toStdString());
+                                     const QString& text, Box_Line line) {
+  if (line == Box_Line::Write) Write_Message_Line(text.toStdString());
   if (Answerer()) return Answerer()(Box_Request{kind, title, text});
   if (!Has_Screen()) return Default_Answer(kind);
 

@@ -26,7 +26,10 @@ using Box_Answerer = std::function<QMessageBox::StandardButton(const Box_Request
 // Replaces the operator for every following box (empty = the real boxes again).
 void Set_Box_Answerer(Box_Answerer answerer);
 
+// Whether Show_Box still writes the standard-error line (the core writes it for its own boxes).
+enum class Box_Line { Write, Already_Written };
+
 // Shows the box and returns the button chosen: Ok, Yes, No or Cancel. Without a screen the answer
 // is Ok for a plain box, No and Cancel for the questions.
 QMessageBox::StandardButton Show_Box(QWidget* parent, Box_Kind kind, const QString& title,
-                                     const QString& text);
+                                     const QString& text, Box_Line line = Box_Line::Write);

@@ -12,8 +12,9 @@ class Page_Host {
   virtual void Update_Save_Button() = 0;
   // The default beep.
   virtual void Beep() = 0;
-  // A plain message box with an OK button, titled with the main window's caption.
-  virtual void Show_Message(const std::string& text) = 0;
+  // A plain message box with an OK button, titled with the main window's caption; its text is
+  // written to standard error first.
+  virtual void Message_Box(const std::string& text) = 0;
 };
 
 // The text of the box that refuses a number edit's text.

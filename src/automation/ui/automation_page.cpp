@@ -187,7 +187,7 @@ void TAutomation_Page::Number_Edited(QLineEdit* edit, const std::function<void(i
   const std::string text = edit->text().toStdString();
   if (text.empty()) return host_.Update_Save_Button();
   int32_t value = 0;
-  if (!Parse_Whole_Number(text, value)) return host_.Show_Message(Invalid_Integer_Text(text));
+  if (!Parse_Whole_Number(text, value)) return host_.Message_Box(Invalid_Integer_Text(text));
   store(value);
   host_.Update_Save_Button();
 }

@@ -66,7 +66,7 @@ void TForm_Com_Settings::Fill_Baud_Rates() {
 void TForm_Com_Settings::ComboBox_COM_BaudChange(const QString& text) {
   int32_t rate = 0;
   if (!Parse_Whole_Number(text.toStdString(), rate))
-    return host_.Show_Message(Invalid_Integer_Text(text.toStdString()));
+    return host_.Message_Box(Invalid_Integer_Text(text.toStdString()));
   settings_.COM_Baud = rate;
   host_.Update_Save_Button();
 }

@@ -171,7 +171,7 @@ void TReceiver_Page::Number_Edited(QLineEdit* edit, int32_t& field) {
   const std::string text = edit->text().toStdString();
   if (text.empty()) return host_.Update_Save_Button();
   int32_t value = 0;
-  if (!Parse_Whole_Number(text, value)) return host_.Show_Message(Invalid_Integer_Text(text));
+  if (!Parse_Whole_Number(text, value)) return host_.Message_Box(Invalid_Integer_Text(text));
   field = value;
   host_.Update_Save_Button();
 }

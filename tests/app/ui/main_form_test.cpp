@@ -3,11 +3,9 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QPlainTextEdit>
-#include <QSignalSpy>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
-#include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QToolButton>
@@ -62,20 +60,20 @@ TEST_F(Main_Form_Test, NewestLogLineOnTopInItsColour) {
 }
 
 TEST_F(Main_Form_Test, TheCodeTypedFirstRevealsDataLog) {
-  QTest::keyClicks(form->RichEdit_Log, "mur ki");
+  Type_Keys(form->RichEdit_Log, "mur ki");
   EXPECT_TRUE(form->Menu_Data_Log->isVisible());
   EXPECT_EQ(form->beeps, 1);
   EXPECT_TRUE(form->RichEdit_Log->toPlainText().isEmpty());  // the pane ignores the typing
-  QTest::keyClicks(form->RichEdit_Log, "0123456789mur ki");  // ring positions 0-5 again
+  Type_Keys(form->RichEdit_Log, "0123456789mur ki");         // ring positions 0-5 again
   EXPECT_EQ(form->beeps, 1);
 }
 
 TEST_F(Main_Form_Test, AKeyBeforeTheCodeKeepsDataLogHidden) {
-  QTest::keyClicks(form->RichEdit_Log, "xmur ki");
+  Type_Keys(form->RichEdit_Log, "xmur ki");
   EXPECT_FALSE(form->Menu_Data_Log->isVisible());
   // The code works again as the 17th key.
-  QTest::keyClicks(form->RichEdit_Log, "123456789");
-  QTest::keyClicks(form->RichEdit_Log, "mur ki");
+  Type_Keys(form->RichEdit_Log, "123456789");
+  Type_Keys(form->RichEdit_Log, "mur ki");
   EXPECT_TRUE(form->Menu_Data_Log->isVisible());
 }
 
@@ -99,7 +97,8 @@ TEST_F(Main_Form_Test, CloseHidesToTheNotificationAreaAfterTheQuestion) {
   log_form.show();
   events_window.show();
   settings.DC9_Port = 7778;
-  QSignalSpy exits(form.get(), &TMain_Form::Exit_Accepted);
+  int exits = 0;
+  QObject::connect(form.get(), &TMain_Form::Exit_Accepted, [&] { ++exits; });
 
   boxes.answers = {QMessageBox::No};
   EXPECT_FALSE(form->close());
@@ -107,7 +106,7 @@ TEST_F(Main_Form_Test, CloseHidesToTheNotificationAreaAfterTheQuestion) {
   EXPECT_TRUE(form->TrayIcon1->isVisible());
   EXPECT_FALSE(log_form.isVisible());
   EXPECT_FALSE(events_window.isVisible());
-  EXPECT_EQ(exits.count(), 0);
+  EXPECT_EQ(exits, 0);
   ASSERT_EQ(boxes.requests.size(), 1u);
   EXPECT_EQ(boxes.requests[0].Text, "Save current settings?");
   EXPECT_TRUE(form->BitBtn_Save->isEnabled());
@@ -133,10 +132,11 @@ TEST_F(Main_Form_Test, WithoutANotificationAreaCloseMinimises) {
 TEST_F(Main_Form_Test, ExitAsksOnceThenEndsWhateverTheAnswer) {
   form->show();
   settings.HB_Period = 5;
-  QSignalSpy exits(form.get(), &TMain_Form::Exit_Accepted);
+  int exits = 0;
+  QObject::connect(form.get(), &TMain_Form::Exit_Accepted, [&] { ++exits; });
   boxes.answers = {QMessageBox::Yes};
   form->Tray_Exit->trigger();
-  EXPECT_EQ(exits.count(), 1);
+  EXPECT_EQ(exits, 1);
   EXPECT_EQ(boxes.requests.size(), 1u);
   EXPECT_FALSE(form->isVisible());
   Settings_Record stored{};
@@ -147,9 +147,10 @@ TEST_F(Main_Form_Test, ExitAsksOnceThenEndsWhateverTheAnswer) {
 TEST_F(Main_Form_Test, QuitWithoutQuestionLeavesTheFile) {
   settings.HB_Period = 5;
   const QByteArray before = Read_File(settings_path);
-  QSignalSpy exits(form.get(), &TMain_Form::Exit_Accepted);
+  int exits = 0;
+  QObject::connect(form.get(), &TMain_Form::Exit_Accepted, [&] { ++exits; });
   form->Quit_Without_Question();  // window never shown: a start in background mode
-  EXPECT_EQ(exits.count(), 1);
+  EXPECT_EQ(exits, 1);
   EXPECT_TRUE(boxes.requests.empty());
   EXPECT_EQ(Read_File(settings_path), before);
 }

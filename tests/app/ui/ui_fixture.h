@@ -7,6 +7,10 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QToolButton>
 #include <deque>
 #include <string>
 #include <vector>
@@ -24,6 +28,17 @@ inline QApplication& Test_Gui_App() {
   static char* argv[] = {name, nullptr};
   static QApplication app(argc, argv);
   return app;
+}
+
+// Types `text` into `widget` key by key, as the keyboard would.
+inline void Type_Keys(QWidget* widget, const QString& text) {
+  for (QChar c : text) {
+    const int key = c.toUpper().unicode();
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(c));
+    QCoreApplication::sendEvent(widget, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, QString(c));
+    QCoreApplication::sendEvent(widget, &release);
+  }
 }
 
 // Answers each box with the next queued answer (Ok or No when the queue is empty) and keeps the
@@ -63,13 +78,13 @@ inline QByteArray Read_File(const std::string& path) {
 class Main_Form_Test : public ::testing::Test {
  protected:
   Main_Form_Test() {
-    Test_Gui_App();
     Settings_Load(settings, settings_path);
     log.Set_Pane(form.get());
     form->Enter_Start_State();
   }
   ~Main_Form_Test() override { log.Set_Pane(nullptr); }
 
+  QApplication& app = Test_Gui_App();
   Temp_Folder folder;
   std::string settings_path = folder.File(SETTINGS_FILE_NAME);
   Settings_Record settings{};

@@ -5,7 +5,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTest>
 #include <cstring>
 
 #include "app/ui/ui_fixture.h"
@@ -86,7 +85,7 @@ TEST_F(Automation_Page_Test, OpenBoxesSetTheModeAndPromptTheLink) {
 TEST_F(Automation_Page_Test, NumberEditsStoreTheirWidths) {
   page.Refresh_Mon_Out();
   page.LabeledEdit_Test_Rec_Nr->clear();
-  QTest::keyClicks(page.LabeledEdit_Test_Rec_Nr, "200");
+  Type_Keys(page.LabeledEdit_Test_Rec_Nr, "200");
   EXPECT_EQ(static_cast<uint8_t>(settings.HB_Receiver_Nr), 0xC8);
   EXPECT_EQ(settings.HB_Receiver_Nr, -56);
   page.Refresh_Mon_Out();

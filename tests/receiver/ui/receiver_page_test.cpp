@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QRadioButton>
-#include <QTest>
 #include <cstring>
 
 #include "app/ui/ui_fixture.h"
@@ -17,7 +16,7 @@ class Receiver_Page_Test : public Main_Form_Test {
 
   void Type_Into(QLineEdit* edit, const char* text) {
     edit->clear();
-    QTest::keyClicks(edit, text);
+    Type_Keys(edit, text);
   }
 };
 
@@ -53,7 +52,7 @@ TEST_F(Receiver_Page_Test, EmptyOrInvalidNumbersKeepTheSetting) {
   EXPECT_EQ(settings.DC9_Port, 7777);
   EXPECT_TRUE(boxes.requests.empty());
 
-  QTest::keyClicks(page.LabeledEdit_DC9_Conn_Timeout, "x");  // "30x"
+  Type_Keys(page.LabeledEdit_DC9_Conn_Timeout, "x");  // "30x"
   EXPECT_EQ(settings.DC9_Conn_Timeout, 30);
   ASSERT_EQ(boxes.requests.size(), 1u);
   EXPECT_EQ(boxes.requests[0].Text, "'30x' is not a valid integer value");
@@ -84,10 +83,10 @@ TEST_F(Receiver_Page_Test, EverythingButOpenIsLockedWhileThePortIsOpen) {
 }
 
 TEST_F(Receiver_Page_Test, HexDigitsSetNibblesAndTheRefreshShowsLowerCase) {
-  for (int i = 0; i < 32; ++i) settings.DC9_AES_Key[i] = static_cast<uint8_t>(0xB0 + (i & 0xF));
   page.RadioButton_DC9_AES_128->click();
   page.RadioButton_Aes_Key_Hex->click();
   EXPECT_EQ(page.LabeledEdit_DC9_Encoding_Key->maxLength(), 32);
+  for (int i = 0; i < 32; ++i) settings.DC9_AES_Key[i] = static_cast<uint8_t>(0xB0 + (i & 0xF));
 
   Type_Into(page.LabeledEdit_DC9_Encoding_Key, "0A");
   EXPECT_EQ(settings.DC9_AES_Key[0], 0x0A);
