@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSoundEffect>
 #include <QStatusBar>
@@ -48,7 +49,7 @@ class Caption_Tab_Bar : public QTabBar {
     QFont bold = font();
     bold.setBold(true);
     const QFontMetrics metrics(bold);
-    return {metrics.horizontalAdvance(tabText(index)) + 12, metrics.height() + 8};
+    return {metrics.horizontalAdvance(tabText(index)) + 10, metrics.height() + 6};
   }
 
   void paintEvent(QPaintEvent*) override {
@@ -132,7 +133,7 @@ TMain_Form::TMain_Form(Settings_Record& settings, std::string settings_path, Sys
   RichEdit_Log->setReadOnly(true);
   RichEdit_Log->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
   RichEdit_Log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  RichEdit_Log->setLineWrapMode(QTextEdit::NoWrap);
+  RichEdit_Log->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   RichEdit_Log->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   RichEdit_Log->installEventFilter(this);
 
@@ -149,6 +150,8 @@ TMain_Form::TMain_Form(Settings_Record& settings, std::string settings_path, Sys
   Build_Tray();
 
   setFixedSize(CLIENT_WIDTH, menuBar()->sizeHint().height() + CLIENT_HEIGHT);
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
 }
 
 TMain_Form::~TMain_Form() = default;

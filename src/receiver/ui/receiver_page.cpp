@@ -48,29 +48,29 @@ int Hex_Digit(QChar c) {
 TReceiver_Page::TReceiver_Page(Settings_Record& settings, Page_Host& host, QWidget* parent)
     : QWidget(parent), settings_(settings), host_(host) {
   auto* port_group = new QGroupBox("Receiver Port", this);
-  port_group->setGeometry(8, 6, 170, 58);
+  port_group->setGeometry(8, 6, 186, 58);
   CheckBox_DC9_Port_Enable = Add_Button<QCheckBox>(port_group, "Open", 12, 24);
-  Add_Label(port_group, "Port: ", 72, 26);
-  LabeledEdit_DC9_Port = Add_Edit(port_group, 104, 22, 56, 5);
+  Add_Label(port_group, "Port: ", 80, 26);
+  LabeledEdit_DC9_Port = Add_Edit(port_group, 114, 22, 56, 5);
 
   auto* connection_group = new QGroupBox("Connection Settings", this);
-  connection_group->setGeometry(8, 70, 170, 54);
+  connection_group->setGeometry(8, 70, 186, 54);
   Add_Label(connection_group, "Connection Timeout: ", 12, 26);
-  LabeledEdit_DC9_Conn_Timeout = Add_Edit(connection_group, 114, 22, 30, 3);
-  Add_Label(connection_group, "sec.", 148, 26);
+  LabeledEdit_DC9_Conn_Timeout = Add_Edit(connection_group, 126, 22, 30, 3);
+  Add_Label(connection_group, "sec.", 160, 26);
 
   auto* additional_group = new QGroupBox("Additional Settings", this);
-  additional_group->setGeometry(8, 130, 170, 50);
+  additional_group->setGeometry(8, 130, 186, 50);
   CheckBox_Time_Synch = Add_Button<QCheckBox>(additional_group, "Time Synchronization", 12, 22);
 
   auto* encryption_group = new QGroupBox("Encryption", this);
-  encryption_group->setGeometry(186, 6, 295, 174);
+  encryption_group->setGeometry(202, 6, 279, 174);
   RadioButton_DC9_AES_Off = Add_Button<QRadioButton>(encryption_group, "Off", 12, 24);
-  RadioButton_DC9_AES_128 = Add_Button<QRadioButton>(encryption_group, "AES 128", 68, 24);
-  RadioButton_DC9_AES_192 = Add_Button<QRadioButton>(encryption_group, "AES 192", 140, 24);
-  RadioButton_DC9_AES_256 = Add_Button<QRadioButton>(encryption_group, "AES 256", 212, 24);
+  RadioButton_DC9_AES_128 = Add_Button<QRadioButton>(encryption_group, "AES 128", 60, 24);
+  RadioButton_DC9_AES_192 = Add_Button<QRadioButton>(encryption_group, "AES 192", 128, 24);
+  RadioButton_DC9_AES_256 = Add_Button<QRadioButton>(encryption_group, "AES 256", 196, 24);
   Add_Label(encryption_group, "Key: ", 12, 64);
-  LabeledEdit_DC9_Encoding_Key = Add_Edit(encryption_group, 44, 60, 239, 16);
+  LabeledEdit_DC9_Encoding_Key = Add_Edit(encryption_group, 44, 60, 223, 16);
   // Hidden keys show a bold * per character.
   LabeledEdit_DC9_Encoding_Key->setStyleSheet("QLineEdit { lineedit-password-character: 42; }");
   Add_Label(encryption_group, "Key Format:", 12, 100);
