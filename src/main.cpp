@@ -10,6 +10,8 @@
 #include "app/ui/log_form.h"
 #include "app/ui/main_form.h"
 #include "app/ui/message_box.h"
+#include "app/ui/operator_windows.h"
+#include "automation/ui/automation_page.h"
 #include "automation/ui/com_settings_form.h"
 #include "receiver/receiver_server.h"
 #include "receiver/ui/receiver_page.h"
@@ -55,11 +57,29 @@ int main(int argc, char** argv) {
   // The other windows, created hidden in this order: About, Events, Object List, Serial Port
   // Settings, System Log, Data Log.
   TForm_About about(&main_form);
+  Operator_Windows windows(core, &main_form);  // Events, Object List, Data Log
   TForm_Com_Settings com_settings(core.Settings(), main_form, &main_form);
   TForm_Log log_form(core.Log());
   main_form.Set_About_Box(&about);
   main_form.Set_Com_Settings(&com_settings);
   main_form.Set_Log_Form(&log_form);
+  main_form.Set_Window_Hooks(
+      {[&windows] { return windows.Data_Log().Data_Log_Visible(); },
+       [&windows](const std::string& line) { windows.Data_Log().Data_Log_Line(line); },
+       [&windows] { windows.Events().Refresh_Log_Grid(); }});
+  main_form.Hide_On_Close(&windows.Events());
+  main_form.Hide_On_Close(&windows.Objects());
+  QObject::connect(&main_form, &TMain_Form::Show_Events_Requested, &main_form,
+                   [&windows] { Operator_Windows::Show_Window(windows.Events()); });
+  QObject::connect(&main_form, &TMain_Form::Show_Objects_Requested, &main_form,
+                   [&windows] { Operator_Windows::Show_Window(windows.Objects()); });
+  QObject::connect(&main_form, &TMain_Form::Show_Data_Log_Requested, &main_form,
+                   [&windows] { Operator_Windows::Show_Window(windows.Data_Log()); });
+  QObject::connect(&main_form, &TMain_Form::Virtual_Ports_Requested, &main_form,
+                   [&windows, &main_form] {
+                     windows.VirtualPortsTool1Click(
+                         [&main_form] { main_form.Automation_Page().Refresh_Port_List(); });
+                   });
 
   Quit_Signal_Watcher quit_signals;
   QObject::connect(&quit_signals, &Quit_Signal_Watcher::Quit_Requested, &main_form,

@@ -8,8 +8,10 @@
 #include <QString>
 #include <functional>
 
+#include "app/startup.h"
+
 // Message boxes are titled with the main window's caption unless they have a title of their own.
-inline constexpr const char* MAIN_WINDOW_CAPTION = "ORN RAD-EZ Ududerud";
+inline constexpr const char* MAIN_WINDOW_CAPTION = APP_TITLE;
 
 struct Operator_Box {
   QString Title;

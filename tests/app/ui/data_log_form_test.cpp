@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "store/ui/box_recorder.h"
+#include "store/ui/operator_box_recorder.h"
 #include "support/qt_widgets_app.h"
 #include "support/temp_folder.h"
 
@@ -31,7 +31,7 @@ class Data_Log_Test : public ::testing::Test {
 
   QApplication& app_ = Test_Widgets_App();
   Temp_Folder folder_;
-  Box_Recorder boxes_;
+  Operator_Box_Recorder boxes_;
   QString chosen_;
   TForm_Log_Test form_;
 };

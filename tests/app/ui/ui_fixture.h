@@ -19,15 +19,12 @@
 #include "app/system_log.h"
 #include "app/ui/main_form.h"
 #include "app/ui/message_box.h"
+#include "support/qt_widgets_app.h"
 #include "support/temp_folder.h"
 
+// The one QApplication of the window tests (never destroyed, see qt_widgets_app.h).
 inline QApplication& Test_Gui_App() {
-  if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) return *app;
-  static int argc = 1;
-  static char name[] = "quenor-ui-test";
-  static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
+  return Test_Widgets_App();
 }
 
 // Types `text` into `widget` key by key, as the keyboard would.

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "store/ui/box_recorder.h"
+#include "store/ui/operator_box_recorder.h"
 #include "support/qt_widgets_app.h"
 #include "support/temp_folder.h"
 
@@ -38,7 +38,7 @@ class Virtual_Ports_Menu_Test : public ::testing::Test {
   QApplication& app_ = Test_Widgets_App();
   Temp_Folder data_;
   Recording_Screen screen_;
-  Box_Recorder boxes_;
+  Operator_Box_Recorder boxes_;
   int port_lists_ = 0;
   std::function<void()> com_ports_available_ = [this] { ++port_lists_; };
 };

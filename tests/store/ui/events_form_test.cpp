@@ -13,7 +13,7 @@
 #include <iterator>
 
 #include "store/event_grid_text.h"
-#include "store/ui/box_recorder.h"
+#include "store/ui/operator_box_recorder.h"
 #include "support/qt_widgets_app.h"
 #include "support/temp_folder.h"
 
@@ -48,7 +48,7 @@ class Events_Form_Test : public ::testing::Test {
   Temp_Folder folder_;
   Event_Journal journal_{folder_.File(JOURNAL_FILE_NAME)};
   Manual_Reset_Event gate_{true};
-  Box_Recorder boxes_;
+  Operator_Box_Recorder boxes_;
   TForm_Events form_{journal_, gate_};
 };
 

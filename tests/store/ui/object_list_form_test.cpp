@@ -17,7 +17,7 @@
 #include <iterator>
 
 #include "store/object_grid_text.h"
-#include "store/ui/box_recorder.h"
+#include "store/ui/operator_box_recorder.h"
 #include "support/qt_widgets_app.h"
 #include "support/temp_folder.h"
 
@@ -90,7 +90,7 @@ class Object_List_Test : public ::testing::Test {
   Shared_Sync sync_;
   Object_Table objects_{folder_.File(OBJECT_FILE_NAME), sync_.Object_Table_Lock};
   QTimer supervision_;
-  Box_Recorder boxes_;
+  Operator_Box_Recorder boxes_;
   TForm_Latest_Events form_{objects_, sync_, &supervision_};
 };
 

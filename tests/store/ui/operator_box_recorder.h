@@ -6,7 +6,7 @@
 
 #include "app/ui/operator_box.h"
 
-struct Box_Recorder {
+struct Operator_Box_Recorder {
   QMessageBox::StandardButton Answer = QMessageBox::Ok;
   std::vector<Operator_Box> Boxes;
 
