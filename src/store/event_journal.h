@@ -19,7 +19,9 @@ static_assert(JOURNAL_FILE_SIZE == 327684);
 inline constexpr const char* JOURNAL_FILE_NAME = "dorvex.dat";
 
 // Byte offset of slot k in the journal file.
-constexpr std::size_t Journal_Slot_Offset(int k) { return 4 + sizeof(Event_Record) * k; }
+constexpr std::size_t Journal_Slot_Offset(int k) {
+  return 4 + sizeof(Event_Record) * k;
+}
 
 class Event_Journal {
  public:

@@ -103,7 +103,16 @@ class Object_Table {
   // zone "000"; everything else zero) and returns true.
   bool Supervision_Event(int i, Event_Record& event) const;
   // Report sender thread, after the ACK: clears OBJ_REPORT_DUE in memory (file not written).
+  // The flag is cleared on the record of the account that the last Supervision_Event handed out
+  // (found again when a deletion moved it), and only while its lost state is still the one that
+  // was reported: a loss or return that happened during the wait for the answer stays due.
   void Clear_Report_Due(int i);
+
+  // Object_Save_Record: writes record i at 88*i into the existing file (never created or
+  // truncated); a file that cannot be opened is skipped silently. The caller holds the file lock.
+  void Save_Record(int i);
+  // Object_Save_All: writes the whole table over the existing file; the caller holds the lock.
+  void Save_All();
 
   const std::string& Path() const { return path_; }
 
@@ -112,4 +121,11 @@ class Object_Table {
   std::mutex& file_lock_;
   mutable std::mutex table_mutex_;  // guards records_ (held only for short copies and updates)
   Object_Record records_[OBJECT_SLOTS] = {};
+  // The last supervision line handed to the report sender (guarded by table_mutex_).
+  struct Handed_Out {
+    bool Valid = false;
+    char Account_Nr[17] = {};
+    uint8_t Lost = 0;
+  };
+  mutable Handed_Out handed_out_;
 };

@@ -26,7 +26,7 @@ struct Dc9_Aes_Config {
 // Parses buffer[0..length) in place; buffer[length] must be a NUL (the caller allocates one byte
 // more). The parser never reads or writes outside buffer[0..length]. `record` and `extended` must
 // be zeroed by the caller; `sequence` receives 0..9999 (0 until the four digits were read).
-// On result 2 `record.Time_Received` carries the message's own time stamp (mktime with
+// Whatever the result, `record.Time_Received` carries the message's own time stamp (mktime with
 // tm_isdst = 0, in the process's local zone) or 0; the caller replaces it before storing.
 Parse_Result Parse_DC9_Message(char* buffer, std::size_t length, Event_Record& record,
                                uint32_t& sequence, Extended_Data& extended,

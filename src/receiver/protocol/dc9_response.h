@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "receiver/protocol/dc9_crypto.h"  // Pad_Source: the "*ACK" pad bytes
 #include "receiver/protocol/dc9_parser.h"
 #include "receiver/protocol/event_record.h"
 
@@ -20,9 +21,6 @@ enum Response_Kind : int {
 // Choice of the answer for a Parse_Result of 1, 2 or 4: with Time_Synch on, an encrypted message
 // gets the NAK; with encryption configured, a plain message gets DUH; otherwise the result itself.
 Response_Kind Choose_Response_Kind(Parse_Result result, bool time_synch, int aes_mode);
-
-// Pseudo-random source of the "*ACK" pad bytes; any generator will do.
-using Pad_Source = std::function<uint32_t()>;
 
 // The whole response frame, LF to CR. `record` is the record as it left the parser (its
 // Time_Received non-zero when the message had a time stamp); `utc_now` is seconds since 1970 UTC.

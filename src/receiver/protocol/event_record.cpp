@@ -8,7 +8,9 @@ std::string_view Extended_Text(const Extended_Data& data) {
   return std::string_view(data.data(), n);
 }
 
-bool Is_Link_Test(const Event_Record& record) { return Field_Text(record.Event_Code) == "NULL"; }
+bool Is_Link_Test(const Event_Record& record) {
+  return Field_Text(record.Event_Code) == "NULL";
+}
 
 const char* Event_State_Word(const Event_Record& record) {
   if (Is_Link_Test(record)) return "Not reportable";

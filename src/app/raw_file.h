@@ -1,0 +1,53 @@
+// Raw_File: the few POSIX file operations the stores need, in one place that reads errno. A
+// Raw_File owns one descriptor and closes it on destruction; the helpers below open, act and
+// close again, so no file stays open between operations.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class Raw_File {
+ public:
+  Raw_File() = default;
+  ~Raw_File() { Close(); }
+  Raw_File(const Raw_File&) = delete;
+  Raw_File& operator=(const Raw_File&) = delete;
+  Raw_File(Raw_File&& other) noexcept : fd_(other.fd_), error_(other.error_) { other.fd_ = -1; }
+
+  // `flags` are open(2) flags; a created file gets mode 0644. False (and Error() set) on failure.
+  bool Open(const std::string& path, int flags);
+  bool Is_Open() const { return fd_ >= 0; }
+  void Close();
+  // The size by seeking to the end, then back to 0; -1 on failure.
+  int64_t Size();
+  bool Seek(int64_t offset);
+  // Writes all `size` bytes at the current position; false when not all were written.
+  bool Write_All(const void* data, std::size_t size);
+  // Reads up to `size` bytes at the current position; the count read, -1 on failure.
+  int64_t Read_Up_To(void* data, std::size_t size);
+  // errno of the last failure of this object (0 when none).
+  int Error() const { return error_; }
+  int Descriptor() const { return fd_; }
+  // Hands the descriptor over to a caller that keeps it beyond this object (-1 when closed).
+  int Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+  // Takes over an open descriptor (or -1), closing the one held before.
+  void Adopt(int fd) {
+    Close();
+    fd_ = fd;
+  }
+
+ private:
+  int fd_ = -1;
+  int error_ = 0;
+};
+
+bool File_Exists(const std::string& path);
+
+// " Error: " + code in decimal + ". " + the system's text for it: the tail of every journal
+// file error line.
+std::string Error_Text(int code);

@@ -1,0 +1,187 @@
+#include "store/event_journal.h"
+
+#include <fcntl.h>
+
+#include <cstring>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "app/raw_file.h"
+
+namespace {
+
+std::string Size_Repair_Message(const std::string& path, int64_t found, std::size_t expected) {
+  return "File " + path + " size (" + std::to_string(found) + "->" + std::to_string(expected) +
+         ") error, new file created.";
+}
+
+// Creates (or truncates) the file and fills it with `size` zero bytes; failures are silent.
+void Write_Zero_File(const std::string& path, std::size_t size) {
+  Raw_File file;
+  if (!file.Open(path, O_WRONLY | O_CREAT | O_TRUNC)) return;
+  std::vector<char> zeros(size, 0);
+  file.Write_All(zeros.data(), zeros.size());
+}
+
+bool Same_Record(const Event_Record& a, const Event_Record& b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+}  // namespace
+
+Event_Journal::Event_Journal(std::string path) : path_(std::move(path)) {}
+
+std::string Event_Journal::Load() {
+  {
+    std::lock_guard lock(ring_mutex_);
+    head_ = 0;
+    std::memset(slots_, 0, sizeof slots_);
+  }
+  if (!File_Exists(path_)) {
+    Write_Zero_File(path_, JOURNAL_FILE_SIZE);
+    return {};
+  }
+  Raw_File file;
+  // A file that exists but cannot be opened is left alone; the journal starts empty.
+  if (!file.Open(path_, O_RDWR)) return {};
+  const int64_t size = file.Size();
+  if (size == static_cast<int64_t>(JOURNAL_FILE_SIZE)) {
+    std::vector<char> image(JOURNAL_FILE_SIZE, 0);
+    // A short read keeps the bytes that came; the rest of the journal stays zero.
+    file.Read_Up_To(image.data(), image.size());
+    uint32_t head;
+    std::memcpy(&head, image.data(), sizeof head);
+    std::lock_guard lock(ring_mutex_);
+    head_ = head % JOURNAL_SLOTS;
+    std::memcpy(slots_, image.data() + 4, sizeof slots_);
+    return {};
+  }
+  file.Close();
+  Write_Zero_File(path_, JOURNAL_FILE_SIZE);
+  return Size_Repair_Message(path_, size, JOURNAL_FILE_SIZE);
+}
+
+bool Event_Journal::Is_Full() const {
+  std::lock_guard lock(ring_mutex_);
+  const Event_Record& next = slots_[head_];
+  return (next.Status & EVT_PRESENT) && !(next.Status & EVT_REPORTED) && !Is_Link_Test(next);
+}
+
+void Event_Journal::Append(const Event_Record& record) {
+  std::lock_guard lock(ring_mutex_);
+  slots_[head_] = record;
+  head_ = (head_ + 1) & (JOURNAL_SLOTS - 1);
+}
+
+uint32_t Event_Journal::Head() const {
+  std::lock_guard lock(ring_mutex_);
+  return head_;
+}
+
+Event_Record Event_Journal::Slot(int k) const {
+  std::lock_guard lock(ring_mutex_);
+  return slots_[k];
+}
+
+Event_Journal::Save_Outcome Event_Journal::Save_New(const Manual_Reset_Event& run_gate) {
+  Save_Outcome outcome;
+  Raw_File file;
+  for (int k = 0; k < JOURNAL_SLOTS; ++k) {
+    if (!run_gate.Is_Set()) break;
+    Event_Record slot;
+    {
+      std::lock_guard lock(ring_mutex_);
+      if ((slots_[k].Status & (EVT_PRESENT | EVT_SAVED)) != EVT_PRESENT) continue;
+      slot = slots_[k];
+    }
+    // The file is opened only when a slot needs saving, so an idle pass touches no file.
+    if (!file.Is_Open() && !file.Open(path_, O_WRONLY)) {
+      outcome.Error = "File open error. " + Error_Text(file.Error());
+      return outcome;
+    }
+    if (!file.Seek(static_cast<int64_t>(Journal_Slot_Offset(k)))) {
+      outcome.Error = "File seek error. " + Error_Text(file.Error());
+    } else if (!file.Write_All(&slot, sizeof slot)) {
+      outcome.Error = "Disk write error. " + Error_Text(file.Error());
+    }
+    if (!outcome.Error.empty()) {
+      outcome.Wrote = true;
+      outcome.Refresh = true;
+      return outcome;
+    }
+    std::lock_guard lock(ring_mutex_);
+    // An append may have replaced the slot while it was written; the newcomer is not saved yet.
+    if (Same_Record(slots_[k], slot)) slots_[k].Status |= EVT_SAVED;
+  }
+  if (!file.Is_Open()) return outcome;
+  outcome.Wrote = true;
+  outcome.Refresh = true;
+  const uint32_t head = Head();
+  if (!file.Seek(0)) {
+    outcome.Error = "File seek error. " + Error_Text(file.Error());
+  } else if (!file.Write_All(&head, sizeof head)) {
+    outcome.Error = "Disk write error. " + Error_Text(file.Error());
+  }
+  return outcome;
+}
+
+bool Event_Journal::Is_Due(int k) const {
+  std::lock_guard lock(ring_mutex_);
+  const Event_Record& slot = slots_[k];
+  return (slot.Status & (EVT_PRESENT | EVT_SAVED | EVT_REPORTED)) == (EVT_PRESENT | EVT_SAVED) &&
+         !Is_Link_Test(slot);
+}
+
+std::string Event_Journal::Status_Writer::Save_Status(int k) {
+  Raw_File file;
+  if (fd_ < 0) {
+    // Opened at the first acknowledgement of the pass and kept open for the rest of it.
+    if (!file.Open(journal_.path_, O_WRONLY)) return "File open error. " + Error_Text(file.Error());
+  } else {
+    file.Adopt(fd_);
+  }
+  fd_ = -1;
+  uint8_t status;
+  {
+    std::lock_guard lock(journal_.ring_mutex_);
+    Event_Record& slot = journal_.slots_[k];
+    // Only a saved slot is marked: a slot that an append replaced meanwhile holds another event.
+    if ((slot.Status & (EVT_PRESENT | EVT_SAVED)) != (EVT_PRESENT | EVT_SAVED)) {
+      fd_ = file.Release();
+      return {};
+    }
+    slot.Status |= EVT_REPORTED;
+    status = slot.Status;
+  }
+  std::string error;
+  if (!file.Seek(static_cast<int64_t>(Journal_Slot_Offset(k)))) {
+    error = "File seek error. " + Error_Text(file.Error());
+  } else if (!file.Write_All(&status, 1)) {
+    error = "Disk write error. " + Error_Text(file.Error());
+  }
+  // After a failure the file is closed with the Raw_File; the pass ends there.
+  if (error.empty()) fd_ = file.Release();
+  return error;
+}
+
+void Event_Journal::Status_Writer::Close() {
+  Raw_File file;
+  file.Adopt(fd_);
+  fd_ = -1;
+}
+
+bool Event_Journal::Clear(Manual_Reset_Event& run_gate) {
+  if (!File_Exists(path_)) return false;
+  run_gate.Reset();
+  // Lets the report sender reach its next gate test and leave the journal alone.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  {
+    std::lock_guard lock(ring_mutex_);
+    head_ = 0;
+    std::memset(slots_, 0, sizeof slots_);
+  }
+  Write_Zero_File(path_, JOURNAL_FILE_SIZE);
+  run_gate.Set();
+  return true;
+}

@@ -1,0 +1,328 @@
+#include "store/object_table.h"
+
+#include <fcntl.h>
+
+#include <charconv>
+#include <cstring>
+#include <limits>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "app/raw_file.h"
+
+namespace {
+
+std::string Size_Repair_Message(const std::string& path, int64_t found, std::size_t expected) {
+  return "File " + path + " size (" + std::to_string(found) + "->" + std::to_string(expected) +
+         ") error, new file created.";
+}
+
+void Write_Zero_File(const std::string& path, std::size_t size) {
+  Raw_File file;
+  if (!file.Open(path, O_WRONLY | O_CREAT | O_TRUNC)) return;
+  std::vector<char> zeros(size, 0);
+  file.Write_All(zeros.data(), zeros.size());
+}
+
+// Seconds of a timeout in minutes; a timeout loaded from a file that would overflow the 32-bit
+// countdown counts from the largest value instead of wrapping to a short one.
+uint32_t Full_Countdown(uint32_t minutes) {
+  const uint64_t seconds = uint64_t{minutes} * 60;
+  return seconds > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
+                                                        : static_cast<uint32_t>(seconds);
+}
+
+// The text after the first `tag` ("[Q", "[B"): at most 16 characters, each a digit or a dot.
+std::string_view Tag_Text(std::string_view extended, std::string_view tag) {
+  const std::size_t at = extended.find(tag);
+  if (at == std::string_view::npos) return {};
+  std::string_view rest = extended.substr(at + tag.size());
+  std::size_t n = 0;
+  while (n < rest.size() && n < 16 && ((rest[n] >= '0' && rest[n] <= '9') || rest[n] == '.')) ++n;
+  return rest.substr(0, n);
+}
+
+// The "[Q" value as a whole number that fits a signed 32-bit integer; -1 when there is none or
+// it does not convert (a dot, or too many digits).
+int64_t Quality_Value(std::string_view text) {
+  int32_t value = 0;
+  if (text.empty()) return -1;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return -1;
+  return value;
+}
+
+template <std::size_t N>
+bool Field_Empty(const char (&field)[N]) {
+  return field[0] == '\0';
+}
+
+}  // namespace
+
+Object_Table::Object_Table(std::string path, std::mutex& file_lock)
+    : path_(std::move(path)), file_lock_(file_lock) {}
+
+std::string Object_Table::Load() {
+  std::string message;
+  {
+    std::lock_guard lock(table_mutex_);
+    std::memset(records_, 0, sizeof records_);
+    handed_out_ = {};
+  }
+  if (!File_Exists(path_)) {
+    Write_Zero_File(path_, OBJECT_FILE_SIZE);
+  } else {
+    Raw_File file;
+    // A file that exists but cannot be opened is left alone; the table starts empty.
+    if (file.Open(path_, O_RDWR)) {
+      const int64_t size = file.Size();
+      if (size == static_cast<int64_t>(OBJECT_FILE_SIZE)) {
+        std::vector<char> image(OBJECT_FILE_SIZE, 0);
+        file.Read_Up_To(image.data(), image.size());
+        std::lock_guard lock(table_mutex_);
+        std::memcpy(records_, image.data(), sizeof records_);
+      } else {
+        file.Close();
+        Write_Zero_File(path_, OBJECT_FILE_SIZE);
+        message = Size_Repair_Message(path_, size, OBJECT_FILE_SIZE);
+      }
+    }
+  }
+  // Every supervised object gets its full timeout again from the start, lost objects included.
+  std::lock_guard lock(table_mutex_);
+  for (Object_Record& r : records_) r.Ping_Countdown = Full_Countdown(r.Ping_Timeout);
+  return message;
+}
+
+void Object_Table::Save_Record(int i) {
+  Object_Record copy = Record(i);
+  Raw_File file;
+  // Neither created nor truncated: a missing file is skipped silently, memory stays ahead.
+  if (!file.Open(path_, O_WRONLY)) return;
+  if (file.Seek(static_cast<int64_t>(sizeof(Object_Record)) * i))
+    file.Write_All(&copy, sizeof copy);
+}
+
+void Object_Table::Save_All() {
+  std::vector<char> image(OBJECT_FILE_SIZE);
+  {
+    std::lock_guard lock(table_mutex_);
+    std::memcpy(image.data(), records_, sizeof records_);
+  }
+  Raw_File file;
+  if (!file.Open(path_, O_WRONLY)) return;
+  file.Write_All(image.data(), image.size());
+}
+
+int Object_Table::Update(Event_Record& event, const Extended_Data& extended) {
+  const std::string_view text = Extended_Text(extended);
+  const int64_t quality = Quality_Value(Tag_Text(text, "[Q"));
+  std::string_view address = Tag_Text(text, "[B");
+  // 16 characters would leave the field without its terminator.
+  if (address.size() > 15) address = address.substr(0, 15);
+
+  event.Signal_Quality = quality < 0 ? 255 : static_cast<int32_t>(quality & 0xFF);
+  if (!address.empty()) {
+    std::memset(event.IP_Address, 0, sizeof event.IP_Address);
+    std::memcpy(event.IP_Address, address.data(), address.size());
+  }
+  event.IP_Address[sizeof event.IP_Address - 1] = '\0';
+
+  int index;
+  bool returned = false;
+  {
+    std::lock_guard lock(table_mutex_);
+    // The used records are packed at the front: the first empty slot ends the search.
+    const int64_t now = event.Time_Received;
+    int oldest = 0;
+    int64_t minimum = now;
+    index = -1;
+    bool is_new = true;
+    for (int i = 0; i < OBJECT_SLOTS; ++i) {
+      const Object_Record& r = records_[i];
+      if (r.Last_Event_Time == 0) {
+        index = i;
+        break;
+      }
+      if (r.Last_Event_Time < minimum) oldest = i;
+      if (std::memcmp(r.Account_Nr, event.Account_Nr, sizeof r.Account_Nr) == 0) {
+        index = i;
+        is_new = false;
+        break;
+      }
+      if (r.Last_Event_Time < minimum) minimum = r.Last_Event_Time;
+    }
+    // A full table without this account: the object with the oldest last message goes.
+    if (index < 0) index = oldest;
+
+    Object_Record& r = records_[index];
+    if (is_new) r = Object_Record{};
+    r.Last_Event_Time = event.Time_Received;
+    std::memcpy(r.Account_Nr, event.Account_Nr, sizeof r.Account_Nr);
+    std::memcpy(r.Receiver_Nr, event.Receiver_Nr, sizeof r.Receiver_Nr);
+    std::memcpy(r.Line_Nr, event.Line_Nr, sizeof r.Line_Nr);
+    std::memcpy(r.Event_Code, event.Event_Code, sizeof r.Event_Code);
+    std::memcpy(r.Group_Nr, event.Group_Nr, sizeof r.Group_Nr);
+    std::memcpy(r.Zone_Nr, event.Zone_Nr, sizeof r.Zone_Nr);
+    std::memcpy(r.IP_Address, event.IP_Address, sizeof r.IP_Address);
+    r.Signal_Quality = static_cast<uint8_t>(event.Signal_Quality);
+    if (is_new) {
+      // The first message decides the timeout: 6 minutes with a signal quality, else 70.
+      r.Ping_Timeout = quality < 0 ? 70 : 6;
+      r.Ping_Countdown = Full_Countdown(r.Ping_Timeout);
+      r.Object_Flags = 0;
+    } else {
+      if (r.Ping_Timeout != 0) r.Ping_Countdown = Full_Countdown(r.Ping_Timeout);
+      if (r.Object_Flags & OBJ_LOST) {
+        r.Object_Flags &= ~OBJ_LOST;
+        returned = true;
+      }
+    }
+  }
+  {
+    std::lock_guard file_lock(file_lock_);
+    Save_Record(index);
+  }
+  if (returned) {
+    // The return is to be reported; set after the record went to the file.
+    std::lock_guard lock(table_mutex_);
+    records_[index].Object_Flags |= OBJ_REPORT_DUE;
+  }
+  return index;
+}
+
+bool Object_Table::Ping_Tick() {
+  std::vector<int> lost;
+  {
+    std::lock_guard lock(table_mutex_);
+    for (int i = 0; i < OBJECT_SLOTS; ++i) {
+      Object_Record& r = records_[i];
+      if (!Field_Empty(r.Account_Nr) && r.Ping_Countdown >= 2) {
+        --r.Ping_Countdown;
+      } else if (r.Ping_Countdown == 1) {
+        r.Ping_Countdown = 0;
+        r.Object_Flags |= OBJ_LOST;
+        lost.push_back(i);
+      }
+    }
+  }
+  for (int i : lost) {
+    {
+      std::lock_guard file_lock(file_lock_);
+      Save_Record(i);
+    }
+    std::lock_guard lock(table_mutex_);
+    records_[i].Object_Flags |= OBJ_REPORT_DUE;
+  }
+  return !lost.empty();
+}
+
+bool Object_Table::Change_Timeout(int i, uint32_t minutes) {
+  if (minutes > MAX_PING_TIMEOUT || i < 0 || i >= OBJECT_SLOTS) return false;
+  {
+    std::lock_guard lock(table_mutex_);
+    Object_Record& r = records_[i];
+    if (r.Last_Event_Time == 0) return false;
+    if (r.Ping_Timeout != minutes) {
+      r.Ping_Timeout = minutes;
+      r.Ping_Countdown = minutes * 60;
+    }
+  }
+  std::lock_guard file_lock(file_lock_);
+  Save_Record(i);
+  return true;
+}
+
+void Object_Table::Delete(int i, Manual_Reset_Event& run_gate) {
+  const int n = Count();
+  if (i < 0 || i >= n) return;
+  // The report sender must not read a record while the records move.
+  run_gate.Reset();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  {
+    std::lock_guard lock(table_mutex_);
+    std::memmove(&records_[i], &records_[i + 1], sizeof(Object_Record) * (n - 1 - i));
+    records_[n - 1] = Object_Record{};
+  }
+  {
+    std::lock_guard file_lock(file_lock_);
+    Save_All();
+  }
+  run_gate.Set();
+}
+
+bool Object_Table::Clear(Manual_Reset_Event& run_gate) {
+  if (!File_Exists(path_)) return false;
+  run_gate.Reset();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  {
+    std::lock_guard file_lock(file_lock_);
+    {
+      std::lock_guard lock(table_mutex_);
+      std::memset(records_, 0, sizeof records_);
+      handed_out_ = {};
+    }
+    Write_Zero_File(path_, OBJECT_FILE_SIZE);
+  }
+  run_gate.Set();
+  return true;
+}
+
+int Object_Table::Count() const {
+  std::lock_guard lock(table_mutex_);
+  int n = 0;
+  while (n < OBJECT_SLOTS && records_[n].Last_Event_Time != 0) ++n;
+  return n;
+}
+
+Object_Record Object_Table::Record(int i) const {
+  std::lock_guard lock(table_mutex_);
+  return records_[i];
+}
+
+bool Object_Table::Supervision_Event(int i, Event_Record& event) const {
+  std::lock_guard lock(table_mutex_);
+  const Object_Record& r = records_[i];
+  if (!(r.Object_Flags & OBJ_REPORT_DUE)) return false;
+  event = Event_Record{};
+  std::memcpy(event.Receiver_Nr, r.Receiver_Nr, sizeof event.Receiver_Nr);
+  std::memcpy(event.Line_Nr, r.Line_Nr, sizeof event.Line_Nr);
+  std::memcpy(event.Account_Nr, r.Account_Nr, sizeof event.Account_Nr);
+  std::memcpy(event.Event_Code, (r.Object_Flags & OBJ_LOST) ? "1350" : "3350", 5);
+  std::memcpy(event.Group_Nr, "01", 3);
+  std::memcpy(event.Zone_Nr, "000", 4);
+  handed_out_.Valid = true;
+  std::memcpy(handed_out_.Account_Nr, r.Account_Nr, sizeof r.Account_Nr);
+  handed_out_.Lost = r.Object_Flags & OBJ_LOST;
+  return true;
+}
+
+void Object_Table::Clear_Report_Due(int i) {
+  std::lock_guard lock(table_mutex_);
+  if (!handed_out_.Valid) {
+    if (i >= 0 && i < OBJECT_SLOTS) records_[i].Object_Flags &= ~OBJ_REPORT_DUE;
+    return;
+  }
+  handed_out_.Valid = false;
+  // The acknowledged line belongs to the account handed out, which a deletion may have moved.
+  int at = -1;
+  if (i >= 0 && i < OBJECT_SLOTS &&
+      std::memcmp(records_[i].Account_Nr, handed_out_.Account_Nr, sizeof handed_out_.Account_Nr) ==
+          0) {
+    at = i;
+  } else {
+    for (int k = 0; k < OBJECT_SLOTS && records_[k].Last_Event_Time != 0; ++k) {
+      if (std::memcmp(records_[k].Account_Nr, handed_out_.Account_Nr,
+                      sizeof handed_out_.Account_Nr) == 0) {
+        at = k;
+        break;
+      }
+    }
+  }
+  if (at < 0) return;
+  Object_Record& r = records_[at];
+  // A change of state during the wait for the answer is still to be reported.
+  if ((r.Object_Flags & OBJ_LOST) == handed_out_.Lost) r.Object_Flags &= ~OBJ_REPORT_DUE;
+}
