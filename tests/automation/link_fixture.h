@@ -1,18 +1,18 @@
 // The automation side of the receiver assembled for end-to-end tests: settings, shared objects,
 // journal and object table in a temporary data folder, the serial port with its receive thread,
 // the link manager and the report sender, all reporting to a Recording_Screen. Worker hand-overs
-// reach the test's main thread through a blocking queued call, served while the test waits.
+// reach the test's main thread through Main_Hand_Over, served while the test waits.
 #pragma once
 
 #include <QCoreApplication>
 #include <QTcpServer>
-#include <QThread>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 
+#include "app/main_hand_over.h"
 #include "app/settings.h"
 #include "app/sync_objects.h"
 #include "automation/at_rec_thread.h"
@@ -118,25 +118,15 @@ struct Link_Fixture {
   Object_Table objects{folder.File(OBJECT_FILE_NAME), sync.Object_Table_Lock};
   Serial_Port serial;
   Recording_Screen screen;
-  QObject main_context;  // hand-overs run in its (the main) thread
+  Main_Hand_Over hand_over;  // created on the main thread, which runs the hand-overs
   Link_Manager link{settings, sync, serial, screen, folder.Path()};
   AT_Rec_Thread at_rec{serial, sync, [this](const std::string& line) {
-                         Run_On_Main([&] {
+                         hand_over.Run([&] {
                            screen.Log_Message(line, LOG_RED);
                            screen.Beep();
                          });
                        }};
   Report_Sender sender{
       settings, sync, journal, objects,
-      serial,   link, screen,  [this](const std::function<void()>& work) { Run_On_Main(work); }};
-
- private:
-  void Run_On_Main(const std::function<void()>& work) {
-    if (QThread::currentThread() == main_context.thread()) {
-      work();
-      return;
-    }
-    QMetaObject::invokeMethod(
-        &main_context, [&work] { work(); }, Qt::BlockingQueuedConnection);
-  }
+      serial,   link, screen,  [this](const std::function<void()>& work) { hand_over.Run(work); }};
 };
