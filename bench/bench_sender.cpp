@@ -78,7 +78,6 @@ Event_Record Event(int n) {
 // The automation side of the receiver with an open, alive TCP server link and an ACKing peer.
 struct Bench_Link {
   Bench_Link() {
-    App();
     settings.Out_Mode = 1;
     settings.Out_TCP_Server = 1;
     settings.HB_Period = 0;
@@ -104,6 +103,7 @@ struct Bench_Link {
     sender.Stop();
   }
 
+  QCoreApplication& app = App();  // first, so the event dispatcher exists for every member
   Temp_Folder folder;
   Settings_Record settings = Settings_Defaults();
   Shared_Sync sync;

@@ -19,7 +19,8 @@ class QSocketNotifier;
 
 class Main_Hand_Over {
  public:
-  // Created on the main thread (the thread that will run the work), with an event loop later.
+  // Created on the main thread (the thread that will run the work) after its QCoreApplication,
+  // whose event loop wakes it.
   Main_Hand_Over();
   ~Main_Hand_Over();  // Close()
   Main_Hand_Over(const Main_Hand_Over&) = delete;

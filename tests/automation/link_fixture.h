@@ -64,7 +64,6 @@ inline const std::string HEARTBEAT_1 =
 
 struct Link_Fixture {
   Link_Fixture() {
-    Test_Core_App();
     settings.Out_Mode = 0;
     settings.Out_Port = Free_Tcp_Port();
     settings.HB_Period = 30;
@@ -111,6 +110,8 @@ struct Link_Fixture {
     return status;
   }
 
+  // First: the application (and so the main thread's event dispatcher) exists before any member.
+  QCoreApplication& app = Test_Core_App();
   Temp_Folder folder;
   Settings_Record settings = Settings_Defaults();
   Shared_Sync sync;
