@@ -8,7 +8,8 @@ cmake --preset dev >/dev/null
 cmake --build --preset dev
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   export QT_QPA_PLATFORM=offscreen
-  echo "No display: running headless. Settings come from the saved dorvex.cfg in the data folder."
+  echo "No display: running headless. Settings come from the saved dorvex.cfg in the data folder"
+  echo "(see the README); SIGTERM or Ctrl+C ends the receiver."
 fi
 if [ -x build/quenor ]; then
   exec build/quenor

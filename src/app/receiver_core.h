@@ -7,8 +7,11 @@
 
 #include <QObject>
 #include <QTimer>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "app/operator_port.h"
@@ -18,11 +21,10 @@
 #include "store/event_journal.h"
 #include "store/object_table.h"
 
+class QSocketNotifier;
 class Receiver_Server;
-class Link_Manager;
-class Report_Sender;
-class Serial_Port;
-class AT_Rec_Thread;
+// The automation link (Link_Manager, Report_Sender, Serial_Port, AT_Rec_Thread) joins the core
+// with its own members, accessors and start/shutdown steps (marked in Start() and Shutdown()).
 
 class Receiver_Core : public QObject {
   Q_OBJECT
@@ -30,7 +32,7 @@ class Receiver_Core : public QObject {
  public:
   // `data_folder` exists and ends with '/'. Nothing is loaded or started here.
   explicit Receiver_Core(std::string data_folder, QObject* parent = nullptr);
-  ~Receiver_Core() override;  // runs Shutdown() when it has not run
+  ~Receiver_Core() override;  // runs Shutdown() when Start() ran and Shutdown() has not
 
   // Start-up from the loading of the files on: Journal_Load, Settings_Load, Object_Load, the
   // serial port object, Timer_DC9 (1 s), Timer_Out (first tick after 2 s), the supervision timer
@@ -43,12 +45,15 @@ class Receiver_Core : public QObject {
   bool Is_Running() const { return running_; }
 
   // The windows attach their Operator_Port here (null = headless: message boxes are written to
-  // standard error only, beeps and sounds are silent). Log lines always reach the log file.
+  // standard error only, beeps and sounds are silent). Log lines always reach the log file and
+  // the pane set with Log().Set_Pane; the screen's Log_Message is not used. The core writes the
+  // standard-error line of a message box itself, so the screen's Show_Message only opens the box.
   void Attach_Screen(Operator_Port* screen) { screen_ = screen; }
   // The port every component reports through (main thread only).
   Operator_Port& Operator() { return *operator_; }
   // Runs `work` on the main thread and waits until it is done (for worker threads; on the main
-  // thread it runs at once).
+  // thread it runs at once). The main thread serves hand-overs whenever it runs its event loop
+  // (also inside processEvents), so a worker waits while the main thread is busy elsewhere.
   void Run_On_Main(const std::function<void()>& work);
 
   const std::string& Data_Folder() const { return data_folder_; }
@@ -59,9 +64,6 @@ class Receiver_Core : public QObject {
   Event_Journal& Journal() { return journal_; }
   Object_Table& Objects() { return objects_; }
   Receiver_Server& Receiver() { return *receiver_; }
-  Link_Manager& Link() { return *link_; }
-  Serial_Port& Serial() { return *serial_; }
-  Report_Sender& Sender() { return *sender_; }
 
   // The one-second supervision timer (Timer_Ping_Update); it runs Ping_Tick from Start() to
   // Shutdown(). "Delete all objects" stops it around Object_Clear.
@@ -73,7 +75,9 @@ class Receiver_Core : public QObject {
 
  private:
   class Core_Operator;
+  struct Hand_Over;
   void Ping_Timer_Tick();
+  void Serve_Hand_Overs();
 
   std::string data_folder_;
   Settings_Record settings_{};
@@ -83,12 +87,16 @@ class Receiver_Core : public QObject {
   Object_Table objects_;
   Operator_Port* screen_ = nullptr;
   std::unique_ptr<Operator_Port> operator_;
-  std::unique_ptr<Serial_Port> serial_;
   std::unique_ptr<Receiver_Server> receiver_;
-  std::unique_ptr<Link_Manager> link_;
-  std::unique_ptr<Report_Sender> sender_;
-  std::unique_ptr<AT_Rec_Thread> serial_receiver_;
   QTimer ping_timer_;
+  // Hand-overs to the main thread: a queue under a std::mutex and an eventfd that wakes the main
+  // thread's event loop. Every byte that crosses threads does so under the mutex, never through
+  // the event queue's own locking.
+  int wake_fd_ = -1;
+  std::unique_ptr<QSocketNotifier> wake_notifier_;
+  std::mutex hand_over_mutex_;
+  std::condition_variable hand_over_done_;
+  std::deque<Hand_Over*> hand_overs_;  // guarded by hand_over_mutex_
   bool running_ = false;
   bool shut_down_ = false;
 };

@@ -69,7 +69,8 @@ Settings_Record Settings_Defaults();
 
 // Fills `record` from the file at `path` (up to 256 bytes; a shorter file leaves the rest zero;
 // a stamp of 0 is upgraded to 1602 and the record written back). A missing file is created with
-// the defaults. A file that cannot be opened leaves the record zero. Never fails towards the caller.
+// the defaults. A file that cannot be opened leaves the record zero. Never fails towards the
+// caller.
 void Settings_Load(Settings_Record& record, const std::string& path);
 
 // Writes the 256 bytes over the start of the existing file (no creation, no truncation).

@@ -4,6 +4,7 @@ void Manual_Reset_Event::Set() {
   {
     std::lock_guard lock(mutex_);
     set_ = true;
+    is_set_.store(true, std::memory_order_release);
   }
   changed_.notify_all();
 }
@@ -11,11 +12,11 @@ void Manual_Reset_Event::Set() {
 void Manual_Reset_Event::Reset() {
   std::lock_guard lock(mutex_);
   set_ = false;
+  is_set_.store(false, std::memory_order_release);
 }
 
 bool Manual_Reset_Event::Is_Set() const {
-  std::lock_guard lock(mutex_);
-  return set_;
+  return is_set_.load(std::memory_order_acquire);
 }
 
 bool Manual_Reset_Event::Wait(std::chrono::milliseconds timeout) const {

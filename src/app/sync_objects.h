@@ -24,6 +24,9 @@ class Manual_Reset_Event {
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   bool set_;  // guarded by mutex_
+  // A copy of set_ for Is_Set, which the report sender calls before every journal slot and
+  // object; written under mutex_.
+  std::atomic<bool> is_set_{set_};
 };
 
 // An event that one successful test consumes (New_Event_Signal).

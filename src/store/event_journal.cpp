@@ -87,43 +87,60 @@ Event_Record Event_Journal::Slot(int k) const {
 Event_Journal::Save_Outcome Event_Journal::Save_New(const Manual_Reset_Event& run_gate) {
   Save_Outcome outcome;
   Raw_File file;
-  for (int k = 0; k < JOURNAL_SLOTS; ++k) {
-    if (!run_gate.Is_Set()) break;
-    Event_Record slot;
-    {
-      std::lock_guard lock(ring_mutex_);
-      if ((slots_[k].Status & (EVT_PRESENT | EVT_SAVED)) != EVT_PRESENT) continue;
-      slot = slots_[k];
-    }
-    // The file is opened only when a slot needs saving, so an idle pass touches no file.
-    if (!file.Is_Open() && !file.Open(path_, O_WRONLY)) {
-      outcome.Error = "File open error. " + Error_Text(file.Error());
-      return outcome;
-    }
-    if (!file.Seek(static_cast<int64_t>(Journal_Slot_Offset(k)))) {
+  // When the pass wrote anything: the head last, then the events window is to be refreshed.
+  auto finish = [&] {
+    if (!file.Is_Open()) return outcome;
+    outcome.Wrote = true;
+    outcome.Refresh = true;
+    const uint32_t head = Head();
+    if (!file.Seek(0)) {
       outcome.Error = "File seek error. " + Error_Text(file.Error());
-    } else if (!file.Write_All(&slot, sizeof slot)) {
+    } else if (!file.Write_All(&head, sizeof head)) {
       outcome.Error = "Disk write error. " + Error_Text(file.Error());
     }
-    if (!outcome.Error.empty()) {
-      outcome.Wrote = true;
-      outcome.Refresh = true;
-      return outcome;
+    return outcome;
+  };
+  // The slots are looked at in blocks under one short lock each, so that the pass over an idle
+  // journal stays cheap; the gate is still tested before every slot.
+  constexpr int kBlock = 64;
+  int candidates[kBlock];
+  Event_Record copies[kBlock];
+  for (int block = 0; block < JOURNAL_SLOTS; block += kBlock) {
+    int count = 0;
+    {
+      std::lock_guard lock(ring_mutex_);
+      for (int k = block; k < block + kBlock; ++k) {
+        if ((slots_[k].Status & (EVT_PRESENT | EVT_SAVED)) != EVT_PRESENT) continue;
+        candidates[count] = k;
+        copies[count++] = slots_[k];
+      }
     }
-    std::lock_guard lock(ring_mutex_);
-    // An append may have replaced the slot while it was written; the newcomer is not saved yet.
-    if (Same_Record(slots_[k], slot)) slots_[k].Status |= EVT_SAVED;
+    int next = 0;
+    for (int k = block; k < block + kBlock; ++k) {
+      if (!run_gate.Is_Set()) return finish();
+      if (next == count || candidates[next] != k) continue;
+      const Event_Record& slot = copies[next++];
+      // The file is opened only when a slot needs saving, so an idle pass touches no file.
+      if (!file.Is_Open() && !file.Open(path_, O_WRONLY)) {
+        outcome.Error = "File open error. " + Error_Text(file.Error());
+        return outcome;
+      }
+      if (!file.Seek(static_cast<int64_t>(Journal_Slot_Offset(k)))) {
+        outcome.Error = "File seek error. " + Error_Text(file.Error());
+      } else if (!file.Write_All(&slot, sizeof slot)) {
+        outcome.Error = "Disk write error. " + Error_Text(file.Error());
+      }
+      if (!outcome.Error.empty()) {
+        outcome.Wrote = true;
+        outcome.Refresh = true;
+        return outcome;
+      }
+      std::lock_guard lock(ring_mutex_);
+      // An append may have replaced the slot since its copy; the newcomer is not saved yet.
+      if (Same_Record(slots_[k], slot)) slots_[k].Status |= EVT_SAVED;
+    }
   }
-  if (!file.Is_Open()) return outcome;
-  outcome.Wrote = true;
-  outcome.Refresh = true;
-  const uint32_t head = Head();
-  if (!file.Seek(0)) {
-    outcome.Error = "File seek error. " + Error_Text(file.Error());
-  } else if (!file.Write_All(&head, sizeof head)) {
-    outcome.Error = "Disk write error. " + Error_Text(file.Error());
-  }
-  return outcome;
+  return finish();
 }
 
 bool Event_Journal::Is_Due(int k) const {

@@ -10,6 +10,9 @@
 
 namespace {
 
+// The 32-bit fields of the packed record are compared by value (int32_t{...}): a reference to
+// a field at an odd offset would be misaligned.
+
 std::string Record_Bytes(const Settings_Record& r) {
   return std::string(reinterpret_cast<const char*>(&r), sizeof r);
 }
@@ -27,17 +30,21 @@ TEST_F(Settings_Test, FirstStartCreatesTheDefaultFile) {
   ASSERT_EQ(file.size(), 256u);
   EXPECT_EQ(file, Record_Bytes(Settings_Defaults()));
   EXPECT_EQ(file.substr(96, 4), std::string("\x42\x06\x00\x00", 4));
-  EXPECT_EQ(record_.DC9_Port, 7777);
-  EXPECT_EQ(record_.DC9_Conn_Timeout, 30);
+  EXPECT_EQ(int32_t{record_.DC9_Port}, 7777);
+  EXPECT_EQ(int32_t{record_.DC9_Conn_Timeout}, 30);
   EXPECT_EQ(record_.Out_TCP_Server, 1);
-  EXPECT_EQ(record_.Out_Port, 9999);
+  EXPECT_EQ(int32_t{record_.Out_Port}, 9999);
   EXPECT_EQ(record_.HB_Receiver_Nr, 1);
   EXPECT_STREQ(record_.Out_IP, "127.0.0.1");
-  EXPECT_EQ(record_.COM_Baud, 9600);
-  EXPECT_EQ(record_.HB_Period, 30);
+  EXPECT_EQ(int32_t{record_.COM_Baud}, 9600);
+  EXPECT_EQ(int32_t{record_.HB_Period}, 30);
   // Everything else of the default record is zero.
   Settings_Record rest = record_;
-  rest.DC9_Port = rest.DC9_Conn_Timeout = rest.Out_Port = rest.COM_Baud = rest.HB_Period = 0;
+  rest.DC9_Port = 0;
+  rest.DC9_Conn_Timeout = 0;
+  rest.Out_Port = 0;
+  rest.COM_Baud = 0;
+  rest.HB_Period = 0;
   rest.Cfg_Stamp = 0;
   rest.Out_TCP_Server = 0;
   rest.HB_Receiver_Nr = 0;
@@ -53,9 +60,9 @@ TEST_F(Settings_Test, ShortOldFileIsStampedAndGrownTo256Bytes) {
   Write_Bytes(path_, old);
 
   Settings_Load(record_, path_);
-  EXPECT_EQ(record_.DC9_Port, 1234);
-  EXPECT_EQ(record_.Cfg_Stamp, 1602);
-  EXPECT_EQ(record_.COM_Baud, 0);  // the old file did not hold it; no default is applied
+  EXPECT_EQ(int32_t{record_.DC9_Port}, 1234);
+  EXPECT_EQ(int32_t{record_.Cfg_Stamp}, 1602);
+  EXPECT_EQ(int32_t{record_.COM_Baud}, 0);  // the old file did not hold it; no default is applied
   const std::string file = Read_Bytes(path_);
   ASSERT_EQ(file.size(), 256u);
   EXPECT_EQ(file, Record_Bytes(record_));

@@ -32,10 +32,10 @@ class Event_Journal_Test : public ::testing::Test {
   std::unique_ptr<Event_Journal> journal_ = std::make_unique<Event_Journal>(path_);
   Manual_Reset_Event gate_{true};
 
-  std::string File_Slot(int k) { return Read_Bytes(path_).substr(Journal_Slot_Offset(k), 80); }
+  std::string File_Slot(int k) { return Read_Bytes(path_, Journal_Slot_Offset(k), 80); }
   uint32_t File_Head() {
     uint32_t head;
-    std::memcpy(&head, Read_Bytes(path_).data(), 4);
+    std::memcpy(&head, Read_Bytes(path_, 0, 4).data(), 4);
     return head;
   }
 };

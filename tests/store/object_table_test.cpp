@@ -57,7 +57,7 @@ class Object_Table_Test : public ::testing::Test {
   }
   Object_Record File_Record(int i) {
     Object_Record r;
-    std::memcpy(&r, Read_Bytes(path_).data() + 88 * i, 88);
+    std::memcpy(&r, Read_Bytes(path_, 88 * i, 88).data(), 88);
     return r;
   }
   // A file of `n` used records with account "A<i>" and the given last-message time.

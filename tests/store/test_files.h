@@ -3,14 +3,24 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
-#include <iterator>
 #include <string>
 
-inline std::string Read_Bytes(const std::string& path) {
+// `size` bytes from `offset` (fewer at the end of the file); the whole file by default.
+inline std::string Read_Bytes(const std::string& path, std::size_t offset = 0,
+                              std::size_t size = std::string::npos) {
   std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  if (!in) return {};
+  in.seekg(0, std::ios::end);
+  const std::size_t end = static_cast<std::size_t>(in.tellg());
+  if (offset >= end) return {};
+  size = std::min(size, end - offset);
+  std::string bytes(size, '\0');
+  in.seekg(static_cast<std::streamoff>(offset));
+  in.read(bytes.data(), static_cast<std::streamsize>(size));
+  return bytes;
 }
 
 inline void Write_Bytes(const std::string& path, const std::string& bytes) {

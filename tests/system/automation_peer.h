@@ -20,7 +20,9 @@ namespace sys {
 // The answer byte for the n-th line (0-based) and its text; 0 means "stay silent".
 using Answer_Policy = std::function<uint8_t(int index, const std::string& line)>;
 
-inline uint8_t Always_Ack(int, const std::string&) { return 0x06; }
+inline uint8_t Always_Ack(int, const std::string&) {
+  return 0x06;
+}
 
 inline bool Is_Heartbeat(const std::string& line) {
   return line.find('@') != std::string::npos && line[0] == '1';
@@ -86,8 +88,8 @@ class Automation_Peer {
 
   int fd_;
   mutable std::mutex mutex_;
-  Answer_Policy policy_;             // guarded by mutex_
-  std::vector<std::string> lines_;   // guarded by mutex_
+  Answer_Policy policy_;            // guarded by mutex_
+  std::vector<std::string> lines_;  // guarded by mutex_
   std::atomic<bool> stop_{false};
   std::atomic<bool> closed_{false};
   std::thread thread_;

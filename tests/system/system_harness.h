@@ -3,8 +3,11 @@
 // outside with blocking POSIX sockets and pseudo-terminals. Every wait has a deadline.
 #pragma once
 
+#include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
@@ -13,9 +16,6 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 
 #include <algorithm>
 #include <chrono>
@@ -374,6 +374,8 @@ inline std::string Read_Line(int fd, std::chrono::milliseconds timeout) {
   return got;
 }
 
-inline bool Write_Byte(int fd, uint8_t byte) { return ::write(fd, &byte, 1) == 1; }
+inline bool Write_Byte(int fd, uint8_t byte) {
+  return ::write(fd, &byte, 1) == 1;
+}
 
 }  // namespace sys

@@ -1,0 +1,159 @@
+#include "app/receiver_core.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+#include <QThread>
+#include <cstdio>
+
+#include "receiver/receiver_server.h"
+
+// The Operator_Port of the core: log lines go to the system log (file and pane), everything else
+// to the attached screen, or nowhere while the core runs headless.
+class Receiver_Core::Core_Operator : public Operator_Port {
+ public:
+  explicit Core_Operator(Receiver_Core& core) : core_(core) {}
+
+  void Log_Message(const std::string& text, uint32_t colour) override {
+    core_.log_.Log_Message(text, colour);
+  }
+  void Beep() override {
+    if (core_.screen_) core_.screen_->Beep();
+  }
+  void Play_Notify_Sound() override {
+    if (core_.screen_) core_.screen_->Play_Notify_Sound();
+  }
+  void Set_Status_Text(int panel, const std::string& text) override {
+    if (core_.screen_) core_.screen_->Set_Status_Text(panel, text);
+  }
+  bool Data_Log_Visible() override { return core_.screen_ && core_.screen_->Data_Log_Visible(); }
+  void Data_Log_Line(const std::string& line) override {
+    if (core_.screen_) core_.screen_->Data_Log_Line(line);
+  }
+  void Refresh_Events() override {
+    if (core_.screen_) core_.screen_->Refresh_Events();
+  }
+  void Refresh_Mon_Out() override {
+    if (core_.screen_) core_.screen_->Refresh_Mon_Out();
+  }
+  void Show_Message(const std::string& text) override {
+    // Written before the box opens, so the text is on record even if the box never closes.
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+    if (core_.screen_) core_.screen_->Show_Message(text);
+  }
+
+ private:
+  Receiver_Core& core_;
+};
+
+struct Receiver_Core::Hand_Over {
+  const std::function<void()>* Work;
+  bool Done = false;  // guarded by hand_over_mutex_
+};
+
+Receiver_Core::Receiver_Core(std::string data_folder, QObject* parent)
+    : QObject(parent),
+      data_folder_(std::move(data_folder)),
+      log_(data_folder_),
+      journal_(data_folder_ + JOURNAL_FILE_NAME),
+      objects_(data_folder_ + OBJECT_FILE_NAME, sync_.Object_Table_Lock),
+      operator_(std::make_unique<Core_Operator>(*this)),
+      receiver_(
+          std::make_unique<Receiver_Server>(settings_, journal_, objects_, sync_, *operator_)) {
+  ping_timer_.setInterval(1000);
+  connect(&ping_timer_, &QTimer::timeout, this, &Receiver_Core::Ping_Timer_Tick);
+  wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  wake_notifier_ = std::make_unique<QSocketNotifier>(wake_fd_, QSocketNotifier::Read);
+  connect(wake_notifier_.get(), &QSocketNotifier::activated, this,
+          &Receiver_Core::Serve_Hand_Overs);
+}
+
+Receiver_Core::~Receiver_Core() {
+  if (running_) Shutdown();
+  wake_notifier_.reset();
+  if (wake_fd_ >= 0) ::close(wake_fd_);
+}
+
+void Receiver_Core::Start() {
+  if (running_ || shut_down_) return;
+
+  // The data files, in this order. The repair messages wait for the receiver's first tick, which
+  // logs them after the start line.
+  const std::string journal_repair = journal_.Load();
+  Settings_Load(settings_, Settings_Path());
+  const std::string objects_repair = objects_.Load();
+  receiver_->Set_Repair_Messages(objects_repair, journal_repair);
+
+  // The shared synchronisation objects are members and exist already.
+  // [automation] Create the serial port object here (closed, "COM1").
+
+  // The timers. None opens a port itself; their ticks do.
+  receiver_->Start();  // Timer_DC9, first tick after 1000 ms
+  // [automation] Start Timer_Out here (first tick after 2000 ms).
+  ping_timer_.start();
+
+  // [automation] Start AT_Rec_Thread, then the report sender (Monitoring_Thread), here.
+  running_ = true;
+}
+
+void Receiver_Core::Shutdown() {
+  if (!running_ || shut_down_) return;
+  shut_down_ = true;
+
+  // 1. Keep the report sender away from the journal and the objects for good, and wake it if it
+  //    waits for an answer.
+  sync_.Run_Gate.Reset();
+  sync_.Answer_Event.Set();
+
+  // 2. The timers: supervision, Timer_DC9.
+  ping_timer_.stop();
+  receiver_->Stop();  // stops Timer_DC9, then (step 3) closes the listener and its connections
+  // [automation] Stop Timer_Out here.
+
+  // 3. [automation] Close ClientSocket_Out here (ServerSocket_Out goes down with the process).
+
+  // 4. [automation] Ask the report sender to terminate and wait at most 5000 ms for it, serving
+  //    its hand-overs to the main thread meanwhile.
+  // 5. [automation] The same for AT_Rec_Thread.
+  // 6. The synchronisation objects live as members until the core is destroyed.
+  // 7. [automation] Close the serial port if it is open.
+  // 8. The journal ring lives as a member until the core is destroyed.
+
+  // 9.
+  operator_->Log_Message("Program closed", LOG_BLACK);
+  running_ = false;
+}
+
+void Receiver_Core::Run_On_Main(const std::function<void()>& work) {
+  if (QThread::currentThread() == thread()) {
+    work();
+    return;
+  }
+  Hand_Over hand_over{&work};
+  std::unique_lock lock(hand_over_mutex_);
+  hand_overs_.push_back(&hand_over);
+  const uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = ::write(wake_fd_, &one, sizeof(one));
+  hand_over_done_.wait(lock, [&] { return hand_over.Done; });
+}
+
+void Receiver_Core::Serve_Hand_Overs() {
+  uint64_t count = 0;
+  [[maybe_unused]] const ssize_t got = ::read(wake_fd_, &count, sizeof(count));
+  std::unique_lock lock(hand_over_mutex_);
+  while (!hand_overs_.empty()) {
+    Hand_Over* hand_over = hand_overs_.front();
+    hand_overs_.pop_front();
+    lock.unlock();
+    (*hand_over->Work)();
+    lock.lock();
+    hand_over->Done = true;
+    hand_over_done_.notify_all();
+  }
+}
+
+void Receiver_Core::Ping_Timer_Tick() {
+  emit Ping_Ticked(objects_.Ping_Tick());
+}

@@ -1,0 +1,25 @@
+// Page_Host: what a settings page asks of the main window. Main thread only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class Page_Host {
+ public:
+  virtual ~Page_Host() = default;
+  // Update_Save_Button: compares the record with the settings file and enables the Save button
+  // exactly while they differ.
+  virtual void Update_Save_Button() = 0;
+  // The default beep.
+  virtual void Beep() = 0;
+  // A plain message box with an OK button, titled with the main window's caption; its text is
+  // written to standard error first.
+  virtual void Message_Box(const std::string& text) = 0;
+};
+
+// The text of the box that refuses a number edit's text.
+std::string Invalid_Integer_Text(const std::string& text);
+
+// The conversion of a number edit's text: a whole decimal number that fits 32 bits, with an
+// optional sign (surrounding blanks ignored). False for anything else, the empty text included.
+bool Parse_Whole_Number(const std::string& text, int32_t& value);

@@ -1,0 +1,86 @@
+// The headless core: start-up loads the files and runs the timers, shutdown stops them in order,
+// worker threads reach the main thread through Run_On_Main.
+#include "app/receiver_core.h"
+
+#include <QThread>
+#include <filesystem>
+#include <thread>
+
+#include "receiver/receiver_fixture.h"
+
+namespace receiver_test {
+namespace {
+
+using Core = Receiver_Fixture;
+
+TEST_F(Core, StartLoadsTheFilesAndTheTimersOpenThePort) {
+  Test_Core_App();
+  std::ofstream(folder_.File(SETTINGS_FILE_NAME), std::ios::binary)
+      .write(reinterpret_cast<const char*>(&settings_), sizeof(settings_));
+  core_ = std::make_unique<Receiver_Core>(folder_.Path());
+  core_->Log().Set_Pane(&pane_);
+  core_->Start();
+  EXPECT_TRUE(core_->Is_Running());
+  EXPECT_EQ(std::filesystem::file_size(folder_.File(JOURNAL_FILE_NAME)), JOURNAL_FILE_SIZE);
+  EXPECT_EQ(std::filesystem::file_size(folder_.File(OBJECT_FILE_NAME)), OBJECT_FILE_SIZE);
+  EXPECT_EQ(core_->Settings().DC9_Port_Enable, 1);
+  EXPECT_FALSE(core_->Receiver().Is_Active());  // start-up itself opens nothing
+
+  int ticks = 0;
+  QObject::connect(core_.get(), &Receiver_Core::Ping_Ticked, [&](bool) { ++ticks; });
+  EXPECT_TRUE(Pump_Until([&] { return core_->Receiver().Is_Active(); }, 3000));
+  EXPECT_EQ(pane_.With("Program started.").size(), 1u);
+  EXPECT_TRUE(Pump_Until([&] { return ticks > 0; }, 3000));
+}
+
+TEST_F(Core, ShutdownStopsEverythingAndLogsProgramClosedLast) {
+  Start();
+  auto client = Connect();
+  core_->Shutdown();
+  EXPECT_FALSE(core_->Is_Running());
+  EXPECT_FALSE(Server().Is_Active());
+  EXPECT_FALSE(Server().Timer_DC9().isActive());
+  EXPECT_FALSE(core_->Ping_Timer().isActive());
+  EXPECT_FALSE(core_->Sync().Run_Gate.Is_Set());
+  EXPECT_TRUE(core_->Sync().Answer_Event.Is_Set());
+  EXPECT_TRUE(client->Closed_By_Peer());
+  ASSERT_FALSE(pane_.Lines.empty());
+  EXPECT_NE(pane_.Lines.back().Text.find("  Program closed"), std::string::npos);
+  core_->Shutdown();
+  core_.reset();
+  EXPECT_EQ(pane_.With("Program closed").size(), 1u);
+}
+
+TEST_F(Core, RunOnMainRunsWorkOnTheMainThreadAndWaits) {
+  Start(false);
+  QThread* main = QThread::currentThread();
+  QThread* ran_on = nullptr;
+  bool returned = false;
+  std::thread worker([&] {
+    core_->Run_On_Main([&] {
+      ran_on = QThread::currentThread();
+      core_->Operator().Log_Message("from the worker", LOG_BLACK);
+    });
+    returned = true;  // written after the work, read after join
+  });
+  EXPECT_TRUE(Pump_Until([&] { return !pane_.With("from the worker").empty(); }));
+  worker.join();
+  EXPECT_TRUE(returned);
+  EXPECT_EQ(ran_on, main);
+}
+
+TEST_F(Core, MessageBoxReachesTheScreenAndHeadlessOperatorIsSilent) {
+  Start(false);
+  core_->Operator().Show_Message("Port in use");
+  ASSERT_EQ(screen_.Messages.size(), 1u);
+  EXPECT_EQ(screen_.Messages[0], "Port in use");
+  core_->Attach_Screen(nullptr);
+  core_->Operator().Show_Message("headless");
+  core_->Operator().Beep();
+  core_->Operator().Set_Status_Text(STATUS_RECEIVER, "x");
+  EXPECT_FALSE(core_->Operator().Data_Log_Visible());
+  EXPECT_EQ(screen_.Messages.size(), 1u);
+}
+
+}  // namespace
+}  // namespace receiver_test

@@ -1,0 +1,147 @@
+// Faults on the automation side, through the real program: a refused line, a silent automation
+// software, a disconnection in the middle of a data pass and the reconnection. In the end every
+// event reaches the automation software acknowledged exactly once and the journal file shows it
+// reported.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "automation_peer.h"
+#include "system_config.h"
+#include "system_harness.h"
+
+namespace sys {
+namespace {
+
+// Counts, per event line, how often the automation software acknowledged it.
+class Ack_Ledger {
+ public:
+  Answer_Policy Policy(std::function<uint8_t(int, const std::string&)> answer) {
+    return [this, answer](int index, const std::string& line) {
+      uint8_t a = answer(index, line);
+      if (a == 0x06 && !Is_Heartbeat(line)) {
+        std::lock_guard lock(mutex_);
+        ++acked_[line];
+      }
+      return a;
+    };
+  }
+  std::map<std::string, int> Acked() const {
+    std::lock_guard lock(mutex_);
+    return acked_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<std::string, int> acked_;
+};
+
+std::string Account(int i) {
+  return std::to_string(1000 + i);
+}
+
+class Automation_Faults : public testing::Test {
+ protected:
+  void Start_Server_Mode(int hb_period) {
+    q.Write_Settings(Test_Settings(dc9_port, LINK_TCP_SERVER, out_port, hb_period));
+    q.Start();
+  }
+  void Send_Events(int first, int count) {
+    for (int i = first; i < first + count; ++i) {
+      Dc9_Answer a = Send_Frame(dc9_port, Contact_Id_Frame(Account(i), i % 10000));
+      ASSERT_EQ(a.Token, "ACK") << "event " << i;
+    }
+  }
+  void Expect_All_Acked_Once(const Ack_Ledger& ledger, int count) {
+    auto acked = ledger.Acked();
+    for (int i = 0; i < count; ++i) {
+      EXPECT_EQ(acked[Example_Line(Account(i), 0)], 1) << "event " << i;
+      EXPECT_EQ(Journal_File_Status(q.File(JOURNAL_FILE_NAME), i), 7) << "slot " << i;
+    }
+    EXPECT_EQ(acked.size(), static_cast<size_t>(count));
+  }
+
+  Quenor_Process q;
+  int dc9_port = Free_Port();
+  int out_port = Free_Port();
+};
+
+TEST_F(Automation_Faults, RefusedLineIsOfferedAgainAndHoldsBackTheLinesBehindIt) {
+  Start_Server_Mode(0);
+  auto link = Tcp_Link::Connect(out_port, 10s);
+  ASSERT_TRUE(link);
+  Ack_Ledger ledger;
+  std::atomic<int> refusals{0};
+  Automation_Peer peer(link->Fd(), ledger.Policy([&](int, const std::string& line) -> uint8_t {
+    if (line == Example_Line(Account(0), 0) && refusals < 2) {
+      ++refusals;
+      return 0x15;
+    }
+    return 0x06;
+  }));
+  Send_Events(0, 3);
+  ASSERT_TRUE(Wait_Until([&] { return ledger.Acked().size() == 3; }, 20s)) << q.Log_Text();
+  auto lines = peer.Event_Lines();
+  // The first event is refused twice; nothing behind it goes out before it is taken.
+  ASSERT_GE(lines.size(), 5u);
+  EXPECT_EQ(lines[0], Example_Line(Account(0), 0));
+  EXPECT_EQ(lines[1], Example_Line(Account(0), 0));
+  EXPECT_EQ(lines[2], Example_Line(Account(0), 0));
+  EXPECT_EQ(q.Log_Count("Link error (data): negative ACK from automation software."), 2u);
+  Expect_All_Acked_Once(ledger, 3);
+}
+
+TEST_F(Automation_Faults, SilentAutomationGetsNoEventUntilItAnswersAgain) {
+  Start_Server_Mode(1);
+  auto link = Tcp_Link::Connect(out_port, 10s);
+  ASSERT_TRUE(link);
+  Ack_Ledger ledger;
+  std::atomic<bool> silent{true};
+  Automation_Peer peer(link->Fd(), ledger.Policy([&](int, const std::string&) -> uint8_t {
+    return silent ? 0 : 0x06;
+  }));
+  Send_Events(0, 2);
+  ASSERT_TRUE(q.Wait_Log("Link error (heartbeat): no ACK from automation software.", 10s));
+  EXPECT_TRUE(peer.Event_Lines().empty());
+  silent = false;
+  ASSERT_TRUE(Wait_Until([&] { return ledger.Acked().size() == 2; }, 15s)) << q.Log_Text();
+  EXPECT_TRUE(q.Log_Has("Connection with automation software established."));
+  Expect_All_Acked_Once(ledger, 2);
+}
+
+TEST_F(Automation_Faults, DisconnectInTheMiddleOfADataPassLosesNothing) {
+  Start_Server_Mode(0);
+  Ack_Ledger ledger;
+  const int kEvents = 30;
+  {
+    auto link = Tcp_Link::Connect(out_port, 10s);
+    ASSERT_TRUE(link);
+    Send_Events(0, kEvents);
+    std::atomic<bool> gone{false};
+    // The first automation software takes five lines, then goes away without answering the sixth.
+    Automation_Peer peer(link->Fd(), ledger.Policy([&](int, const std::string& line) -> uint8_t {
+      if (Is_Heartbeat(line)) return 0x06;
+      if (ledger.Acked().size() >= 5) {
+        gone = true;
+        return 0;
+      }
+      return 0x06;
+    }));
+    ASSERT_TRUE(Wait_Until([&] { return gone.load(); }, 15s)) << q.Log_Text();
+    peer.Stop();
+    link->Close();
+  }
+  // It comes back on a new connection and takes the rest.
+  auto again = Tcp_Link::Connect(out_port, 10s);
+  ASSERT_TRUE(again);
+  Automation_Peer peer(again->Fd(), ledger.Policy(Always_Ack));
+  ASSERT_TRUE(Wait_Until([&] { return ledger.Acked().size() == kEvents; }, 30s)) << q.Log_Text();
+  std::this_thread::sleep_for(500ms);
+  Expect_All_Acked_Once(ledger, kEvents);
+  EXPECT_EQ(q.Terminate(6s), 0);
+}
+
+}  // namespace
+}  // namespace sys
