@@ -28,6 +28,8 @@
 
 namespace {
 
+using namespace automation_test;
+
 using Clock = std::chrono::steady_clock;
 
 QCoreApplication& App() {

@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+namespace automation_test {
+
 class Automation_Peer {
  public:
   // The answer byte for the line with 0-based index `index`; -1 = stay silent.
@@ -157,3 +159,5 @@ class Automation_Peer {
   Policy policy_;                // guarded by mutex_
   std::vector<Received> lines_;  // guarded by mutex_
 };
+
+}  // namespace automation_test

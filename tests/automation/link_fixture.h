@@ -25,6 +25,8 @@
 #include "support/qt_app.h"
 #include "support/temp_folder.h"
 
+namespace automation_test {
+
 // Serves the main thread's events until `condition` holds or `deadline` passed.
 inline bool Wait_Until(const std::function<bool()>& condition,
                        std::chrono::milliseconds deadline = std::chrono::milliseconds(8000)) {
@@ -131,3 +133,5 @@ struct Link_Fixture {
       settings, sync, journal, objects,
       serial,   link, screen,  [this](const std::function<void()>& work) { hand_over.Run(work); }};
 };
+
+}  // namespace automation_test

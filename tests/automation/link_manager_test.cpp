@@ -16,6 +16,8 @@
 
 namespace {
 
+using namespace automation_test;
+
 class Link_Manager_Test : public ::testing::Test {
  protected:
   std::string Port() const { return std::to_string(f.settings.Out_Port); }

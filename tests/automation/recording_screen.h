@@ -8,6 +8,8 @@
 
 #include "app/operator_port.h"
 
+namespace automation_test {
+
 class Recording_Screen : public Operator_Port {
  public:
   struct Line {
@@ -49,3 +51,5 @@ class Recording_Screen : public Operator_Port {
   int Mon_Out_Refreshes = 0;
   std::vector<std::string> Messages;
 };
+
+}  // namespace automation_test

@@ -17,6 +17,8 @@
 
 namespace {
 
+using namespace automation_test;
+
 using namespace std::chrono_literals;
 
 constexpr int ACK = 0x06;
