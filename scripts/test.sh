@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, then builds and runs every test: the format check, the parser fuzz
-# target (60 s), the tests under AddressSanitizer + UndefinedBehaviorSanitizer, the core tests
-# under ThreadSanitizer, and finally the whole suite (system tests included) in build/.
+# target (60 s), the protocol and core tests under AddressSanitizer + UndefinedBehaviorSanitizer,
+# the core tests (all the threads) under ThreadSanitizer, and finally the whole suite (window
+# and whole-program tests included) in build/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -18,13 +19,13 @@ mkdir -p build-fuzz/corpus
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null
-cmake --build --preset asan
+cmake --build --preset asan --target protocol_tests core_tests
 ASAN_OPTIONS=detect_leaks=1 LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
-  ctest --test-dir build-asan -LE system_tests -j2 --timeout 300
+  ctest --test-dir build-asan -L 'protocol_tests|core_tests' -j2 --timeout 300
 
 echo "== ThreadSanitizer"
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan
+cmake --build --preset tsan --target core_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
   ctest --test-dir build-tsan -L core_tests -j2 --timeout 600
 

@@ -26,8 +26,9 @@ inline QApplication& Test_Gui_App() {
   static int argc = 1;
   static char name[] = "quenor-ui-test";
   static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
+  // Never destroyed: tearing Qt's GUI down from the exit handlers crashes in its input devices.
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
 }
 
 // Types `text` into `widget` key by key, as the keyboard would.
