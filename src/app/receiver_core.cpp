@@ -3,10 +3,15 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QThread>
 #include <cstdio>
 
+#include "automation/at_rec_thread.h"
+#include "automation/link_manager.h"
+#include "automation/report_sender.h"
+#include "automation/serial_port.h"
 #include "receiver/receiver_server.h"
 
 // The Operator_Port of the core: log lines go to the system log (file and pane), everything else
@@ -72,6 +77,9 @@ Receiver_Core::Receiver_Core(std::string data_folder, QObject* parent)
 
 Receiver_Core::~Receiver_Core() {
   if (running_) Shutdown();
+  // The workers end (serving their hand-overs) while the hand-over queue still works.
+  sender_.reset();
+  serial_receiver_.reset();
   wake_notifier_.reset();
   if (wake_fd_ >= 0) ::close(wake_fd_);
 }
@@ -87,14 +95,28 @@ void Receiver_Core::Start() {
   receiver_->Set_Repair_Messages(objects_repair, journal_repair);
 
   // The shared synchronisation objects are members and exist already.
-  // [automation] Create the serial port object here (closed, "COM1").
+  // The serial port object (closed, "COM1") and the automation link manager.
+  serial_ = std::make_unique<Serial_Port>();
+  link_ = std::make_unique<Link_Manager>(settings_, sync_, *serial_, *operator_, data_folder_);
 
   // The timers. None opens a port itself; their ticks do.
   receiver_->Start();  // Timer_DC9, first tick after 1000 ms
-  // [automation] Start Timer_Out here (first tick after 2000 ms).
+  link_->Start();      // Timer_Out, first tick after 2000 ms
   ping_timer_.start();
 
-  // [automation] Start AT_Rec_Thread, then the report sender (Monitoring_Thread), here.
+  // The serial receive thread, then the report sender (Monitoring_Thread).
+  serial_receiver_ =
+      std::make_unique<AT_Rec_Thread>(*serial_, sync_, [this](const std::string& line) {
+        Run_On_Main([&] {
+          operator_->Log_Message(line, LOG_RED);
+          operator_->Beep();
+        });
+      });
+  serial_receiver_->Start();
+  sender_ = std::make_unique<Report_Sender>(
+      settings_, sync_, journal_, objects_, *serial_, *link_, *operator_,
+      [this](const std::function<void()>& work) { Run_On_Main(work); });
+  sender_->Start();
   running_ = true;
 }
 
@@ -110,15 +132,29 @@ void Receiver_Core::Shutdown() {
   // 2. The timers: supervision, Timer_DC9.
   ping_timer_.stop();
   receiver_->Stop();  // stops Timer_DC9, then (step 3) closes the listener and its connections
-  // [automation] Stop Timer_Out here.
+  link_->Stop();      // Timer_Out
 
-  // 3. [automation] Close ClientSocket_Out here (ServerSocket_Out goes down with the process).
+  // 3. The automation client socket (ServerSocket_Out goes down with the process).
+  link_->Close_Client();
 
-  // 4. [automation] Ask the report sender to terminate and wait at most 5000 ms for it, serving
-  //    its hand-overs to the main thread meanwhile.
-  // 5. [automation] The same for AT_Rec_Thread.
+  // 4. The report sender: asked to end, waited for at most 5000 ms while its hand-overs are
+  //    served. One that has not ended is waited for again by its destructor, before anything it
+  //    uses is freed.
+  sender_->Stop(std::chrono::milliseconds(5000));
+  // 5. The same for AT_Rec_Thread.
+  serial_receiver_->Stop();
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(5000);
+  while (serial_receiver_->Is_Running() && std::chrono::steady_clock::now() < until) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QThread::msleep(1);
+  }
   // 6. The synchronisation objects live as members until the core is destroyed.
-  // 7. [automation] Close the serial port if it is open.
+  // 7. The serial port, if it is open.
+  try {
+    serial_->Close_Port();
+  } catch (const ECommError&) {
+    // The descriptor is released all the same; nothing is left to do at shutdown.
+  }
   // 8. The journal ring lives as a member until the core is destroyed.
 
   // 9.

@@ -23,8 +23,10 @@
 
 class QSocketNotifier;
 class Receiver_Server;
-// The automation link (Link_Manager, Report_Sender, Serial_Port, AT_Rec_Thread) joins the core
-// with its own members, accessors and start/shutdown steps (marked in Start() and Shutdown()).
+class Serial_Port;
+class Link_Manager;
+class AT_Rec_Thread;
+class Report_Sender;
 
 class Receiver_Core : public QObject {
   Q_OBJECT
@@ -64,6 +66,10 @@ class Receiver_Core : public QObject {
   Event_Journal& Journal() { return journal_; }
   Object_Table& Objects() { return objects_; }
   Receiver_Server& Receiver() { return *receiver_; }
+  // The automation link: created by Start() and kept until the core is destroyed.
+  Serial_Port& Serial() { return *serial_; }
+  Link_Manager& Link() { return *link_; }
+  Report_Sender& Sender() { return *sender_; }
 
   // The one-second supervision timer (Timer_Ping_Update); it runs Ping_Tick from Start() to
   // Shutdown(). "Delete all objects" stops it around Object_Clear.
@@ -99,4 +105,10 @@ class Receiver_Core : public QObject {
   std::deque<Hand_Over*> hand_overs_;  // guarded by hand_over_mutex_
   bool running_ = false;
   bool shut_down_ = false;
+  // The automation link (created in Start()). Declared last, so they go first; the destructor
+  // ends the worker threads before the hand-over queue above is torn down.
+  std::unique_ptr<Serial_Port> serial_;
+  std::unique_ptr<Link_Manager> link_;
+  std::unique_ptr<AT_Rec_Thread> serial_receiver_;
+  std::unique_ptr<Report_Sender> sender_;
 };

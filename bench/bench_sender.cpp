@@ -1,0 +1,182 @@
+// Report sender figures over a real TCP link on 127.0.0.1 (server mode, heartbeat off) to an
+// automation software stand-in that answers every line with ACK at once:
+// - BM_Forwarded_Lines: lines per second while a full backlog of events drains;
+// - BM_Arrival_To_Report_Line: time from an event's arrival in the journal to its report line at
+//   the automation software, p50 and p99, with events arriving at random moments of the cycle.
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "../tests/automation/automation_peer.h"
+#include "../tests/support/temp_folder.h"
+#include "app/main_hand_over.h"
+#include "app/settings.h"
+#include "app/sync_objects.h"
+#include "automation/link_manager.h"
+#include "automation/report_sender.h"
+#include "automation/serial_port.h"
+#include "store/event_journal.h"
+#include "store/object_table.h"
+
+namespace {
+
+using namespace automation_test;
+
+using Clock = std::chrono::steady_clock;
+
+QCoreApplication& App() {
+  if (auto* app = QCoreApplication::instance()) return *app;
+  static int argc = 1;
+  static char name[] = "quenor-bench";
+  static char* argv[] = {name, nullptr};
+  static QCoreApplication app(argc, argv);
+  return app;
+}
+
+class Quiet_Screen : public Operator_Port {
+ public:
+  void Log_Message(const std::string&, uint32_t) override {}
+  void Beep() override {}
+  void Play_Notify_Sound() override {}
+  void Set_Status_Text(int, const std::string&) override {}
+  bool Data_Log_Visible() override { return false; }
+  void Data_Log_Line(const std::string&) override {}
+  void Refresh_Events() override {}
+  void Refresh_Mon_Out() override {}
+  void Show_Message(const std::string&) override {}
+};
+
+bool Serve_Until(const std::function<bool()>& condition, std::chrono::seconds deadline) {
+  const auto until = Clock::now() + deadline;
+  while (!condition()) {
+    if (Clock::now() >= until) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+  }
+  return true;
+}
+
+Event_Record Event(int n) {
+  Event_Record record{};
+  record.Status = EVT_PRESENT;
+  std::snprintf(record.Receiver_Nr, sizeof record.Receiver_Nr, "1");
+  std::snprintf(record.Line_Nr, sizeof record.Line_Nr, "1");
+  std::snprintf(record.Account_Nr, sizeof record.Account_Nr, "%04d", n % 10000);
+  std::snprintf(record.Event_Code, sizeof record.Event_Code, "1401");
+  std::snprintf(record.Group_Nr, sizeof record.Group_Nr, "01");
+  std::snprintf(record.Zone_Nr, sizeof record.Zone_Nr, "001");
+  record.Time_Received = 1700000000 + n;
+  record.Signal_Quality = 255;
+  return record;
+}
+
+// The automation side of the receiver with an open, alive TCP server link and an ACKing peer.
+struct Bench_Link {
+  Bench_Link() {
+    settings.Out_Mode = 1;
+    settings.Out_TCP_Server = 1;
+    settings.HB_Period = 0;
+    settings.Out_Port = 0;
+    for (int port = 39000; port < 39100 && !link.Listener_Active(); ++port) {
+      settings.Out_Port = port;
+      link.Timer_OutTimer();
+      link.Set_Reconnect_Delay(0);
+    }
+    journal.Load();
+    objects.Load();
+    peer = std::make_unique<Automation_Peer>(Automation_Peer::Connect_Fd(settings.Out_Port),
+                                             Automation_Peer::Always(0x06), true);
+    Serve_Until([&] { return link.Listener_Connections() == 1; }, std::chrono::seconds(5));
+    link.Timer_OutTimer();
+    sender.Start();
+    Serve_Until([&] { return sync.Link_State.load() == (LINK_OPEN | LINK_ALIVE); },
+                std::chrono::seconds(5));
+  }
+  ~Bench_Link() {
+    sync.Run_Gate.Reset();
+    sync.Answer_Event.Set();
+    sender.Stop();
+  }
+
+  QCoreApplication& app = App();  // first, so the event dispatcher exists for every member
+  Temp_Folder folder;
+  Settings_Record settings = Settings_Defaults();
+  Shared_Sync sync;
+  Event_Journal journal{folder.File(JOURNAL_FILE_NAME)};
+  Object_Table objects{folder.File(OBJECT_FILE_NAME), sync.Object_Table_Lock};
+  Serial_Port serial;
+  Quiet_Screen screen;
+  Main_Hand_Over hand_over;
+  Link_Manager link{settings, sync, serial, screen, folder.Path()};
+  std::unique_ptr<Automation_Peer> peer;
+  Report_Sender sender{
+      settings, sync, journal, objects,
+      serial,   link, screen,  [this](const std::function<void()>& work) { hand_over.Run(work); }};
+};
+
+void BM_Forwarded_Lines(benchmark::State& state) {
+  Bench_Link bench;
+  const int backlog = static_cast<int>(state.range(0));
+  int appended = 0;
+  for (auto _ : state) {
+    const std::size_t before = bench.peer->Count();
+    for (int i = 0; i < backlog; ++i) bench.journal.Append(Event(appended++));
+    const auto started = Clock::now();
+    if (!Serve_Until([&] { return bench.peer->Count() >= before + backlog; },
+                     std::chrono::seconds(60))) {
+      state.SkipWithError("the backlog did not drain");
+      return;
+    }
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - started).count());
+    // Let the last ACK be recorded before the next backlog overwrites the slots.
+    Serve_Until([&] { return !bench.journal.Is_Due((appended - 1) % JOURNAL_SLOTS); },
+                std::chrono::seconds(5));
+  }
+  state.SetItemsProcessed(state.iterations() * backlog);
+  state.counters["lines_per_s"] = benchmark::Counter(
+      static_cast<double>(state.iterations() * backlog), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_Forwarded_Lines)
+    ->Arg(4000)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
+
+void BM_Arrival_To_Report_Line(benchmark::State& state) {
+  Bench_Link bench;
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> gap_ms(5, 60);
+  std::vector<double> latencies_ms;
+  int n = 0;
+  for (auto _ : state) {
+    const std::size_t before = bench.peer->Count();
+    const auto arrived = Clock::now();
+    bench.journal.Append(Event(n++));
+    if (!Serve_Until([&] { return bench.peer->Count() > before; }, std::chrono::seconds(10))) {
+      state.SkipWithError("no report line");
+      return;
+    }
+    const auto line_at = bench.peer->Lines()[before].At;
+    latencies_ms.push_back(std::chrono::duration<double, std::milli>(line_at - arrived).count());
+    // The next event arrives at a random moment of the sender's cycle.
+    const auto next = Clock::now() + std::chrono::milliseconds(gap_ms(random));
+    Serve_Until([&] { return Clock::now() >= next; }, std::chrono::seconds(1));
+  }
+  std::sort(latencies_ms.begin(), latencies_ms.end());
+  auto percentile = [&](double p) {
+    return latencies_ms[static_cast<std::size_t>(p * (latencies_ms.size() - 1))];
+  };
+  state.counters["p50_ms"] = percentile(0.50);
+  state.counters["p99_ms"] = percentile(0.99);
+  state.counters["max_ms"] = latencies_ms.back();
+}
+BENCHMARK(BM_Arrival_To_Report_Line)->Iterations(300)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,297 @@
+#include "automation/link_manager.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include "automation/serial_names.h"
+#include "automation/serial_port.h"
+#include "receiver/protocol/event_record.h"
+
+namespace {
+
+constexpr int FIRST_TICK_MS = 2000;
+constexpr int TICK_MS = 1000;
+constexpr int PROMPT_TICK_MS = 500;
+constexpr int DELAY_AFTER_ERROR = 10;           // ticks after a failed listen or a client error
+constexpr int DELAY_AFTER_CLIENT_ATTEMPT = 30;  // ticks after a client open attempt
+
+}  // namespace
+
+Link_Manager::Link_Manager(Settings_Record& settings, Shared_Sync& sync, Serial_Port& serial,
+                           Operator_Port& screen, std::string data_folder, QObject* parent)
+    : QObject(parent),
+      settings_(settings),
+      sync_(sync),
+      serial_(serial),
+      screen_(screen),
+      data_folder_(std::move(data_folder)),
+      ServerSocket_Out(new QTcpServer(this)),
+      ClientSocket_Out(new QTcpSocket(this)) {
+  timer_out_.setSingleShot(false);
+  timer_out_.setInterval(FIRST_TICK_MS);
+  connect(&timer_out_, &QTimer::timeout, this, &Link_Manager::Timer_OutTimer);
+  connect(ServerSocket_Out, &QTcpServer::newConnection, this,
+          &Link_Manager::ServerSocket_OutAccept);
+  connect(ClientSocket_Out, &QTcpSocket::connected, this, &Link_Manager::ClientSocket_OutConnect);
+  connect(ClientSocket_Out, &QTcpSocket::readyRead, this, &Link_Manager::ClientSocket_OutRead);
+  connect(ClientSocket_Out, &QTcpSocket::errorOccurred, this, &Link_Manager::ClientSocket_OutError);
+}
+
+Link_Manager::~Link_Manager() {
+  timer_out_.stop();
+  Close_Listener();
+  ClientSocket_Out->abort();
+}
+
+void Link_Manager::Start() {
+  timer_out_.setInterval(FIRST_TICK_MS);
+  timer_out_.start();
+}
+
+void Link_Manager::Stop() {
+  timer_out_.stop();
+}
+
+void Link_Manager::Close_Client() {
+  ClientSocket_Out->abort();
+}
+
+bool Link_Manager::Listener_Active() const {
+  return ServerSocket_Out->isListening();
+}
+
+bool Link_Manager::Client_Connected() const {
+  return ClientSocket_Out->state() == QAbstractSocket::ConnectedState;
+}
+
+void Link_Manager::Set_Status(const std::string& text) {
+  screen_.Set_Status_Text(STATUS_AUTOMATION, text);
+}
+
+void Link_Manager::Timer_OutTimer() {
+  timer_out_.stop();
+  timer_out_.setInterval(TICK_MS);
+  switch (settings_.Out_Mode) {
+    case 1:
+      Tick_Tcp();
+      break;
+    case 2:
+      Tick_Serial();
+      break;
+    default:
+      Tick_Closed();
+      break;
+  }
+  if (reconnect_delay_ != 0) --reconnect_delay_;
+  timer_out_.start();
+}
+
+void Link_Manager::Prompt_Tick() {
+  reconnect_delay_ = 0;
+  if (timer_out_.interval() == TICK_MS) {
+    timer_out_.stop();
+    timer_out_.setInterval(PROMPT_TICK_MS);
+    timer_out_.start();
+  }
+}
+
+void Link_Manager::Tick_Tcp() {
+  // While the delay runs (counted down at the end of the tick) the tick changes nothing else, so
+  // neither the panel nor Link_State moves.
+  if (reconnect_delay_ != 0) return;
+  if (settings_.Out_TCP_Server == 1) {
+    Tick_Tcp_Server();
+  } else {
+    Tick_Tcp_Client();
+  }
+}
+
+void Link_Manager::Tick_Tcp_Server() {
+  ClientSocket_Out->abort();
+  const std::string port = std::to_string(settings_.Out_Port);
+  if (ServerSocket_Out->isListening()) {
+    const auto count = connections_.size();
+    if (count > 0) {
+      Set_Status("Automation software: connected (" + std::to_string(count) + ").");
+      sync_.Link_State.fetch_or(LINK_OPEN);
+    } else {
+      sync_.Link_State.store(0);
+      Set_Status("Automation software port is open. Listenning...");
+    }
+    // The newest client is the one kept; at most one older connection goes per tick.
+    if (count >= 2) {
+      QTcpSocket* oldest = connections_.front();
+      connections_.erase(connections_.begin());
+      oldest->disconnect(this);
+      oldest->abort();
+      oldest->deleteLater();
+    }
+    return;
+  }
+  screen_.Log_Message("Opening automation software port " + port, LOG_BLACK);
+  sync_.Link_State.store(0);
+  const int out_port = settings_.Out_Port;
+  const bool valid_port = out_port >= 0 && out_port <= 65535;
+  if (valid_port && ServerSocket_Out->listen(QHostAddress::Any, static_cast<quint16>(out_port))) {
+    screen_.Log_Message("Automation software port " + port + " is open. Waiting for connection...",
+                        LOG_BLACK);
+    return;
+  }
+  reconnect_delay_ = DELAY_AFTER_ERROR;
+  const std::string failure =
+      valid_port ? ServerSocket_Out->errorString().toStdString() : "Invalid port number " + port;
+  screen_.Log_Message(failure, LOG_RED);
+  screen_.Beep();
+}
+
+void Link_Manager::Tick_Tcp_Client() {
+  Close_Listener();
+  const std::string port = std::to_string(settings_.Out_Port);
+  if (Client_Connected()) {
+    Set_Status("Automation software server: connected.");
+    if (sync_.Link_State.load() == 0) {
+      screen_.Log_Message("Port " + port + " connected.", LOG_BLACK);
+      sync_.Link_State.fetch_or(LINK_OPEN);
+    }
+    return;
+  }
+  sync_.Link_State.store(0);
+  Set_Status("Automation software server: not connected.");
+  const std::string address(Field_Text(settings_.Out_IP));
+  screen_.Log_Message(
+      "Connecting to automation software server. IP: " + address + "  Port: " + port, LOG_BLACK);
+  ClientSocket_Out->abort();
+  const int out_port = settings_.Out_Port;
+  const bool started = out_port > 0 && out_port <= 65535;
+  if (started) {
+    ClientSocket_Out->connectToHost(QString::fromLatin1(address.data(), address.size()),
+                                    static_cast<quint16>(out_port));
+  } else {
+    screen_.Log_Message("Invalid port number " + port, LOG_RED);
+  }
+  if (!Client_Connected()) {
+    if (started) screen_.Log_Message("Can't open port " + port, LOG_RED);
+    reconnect_delay_ = DELAY_AFTER_CLIENT_ATTEMPT;
+    screen_.Beep();
+  }
+}
+
+void Link_Manager::Tick_Serial() {
+  const std::string com_name(Field_Text(settings_.COM_Name));
+  if (serial_.Is_Open()) {
+    Set_Status("Automation software port " + com_name + " is open.");
+    return;
+  }
+  try {
+    serial_.Set_Baud_Rate(settings_.COM_Baud);
+    serial_.Set_Byte_Size(8);
+    serial_.Set_Parity(0);
+    serial_.Set_Stop_Bits(0);
+    serial_.Set_Port_Name(COM_Device_Path(data_folder_, com_name));
+    serial_.Open_Port();
+    screen_.Log_Message("Automation software port " + com_name + " is open.", LOG_BLACK);
+    sync_.Link_State.fetch_or(LINK_OPEN);
+  } catch (const ECommError& error) {
+    screen_.Beep();
+    settings_.Out_Mode = 0;  // in memory only; the settings file is not written
+    screen_.Show_Message(error.Error_Id == 8
+                             ? "Error opening " + com_name + ". Port already in use?"
+                             : std::string("COM port error"));
+    screen_.Refresh_Mon_Out();
+  }
+}
+
+void Link_Manager::Tick_Closed() {
+  sync_.Link_State.store(0);
+  if (serial_.Is_Open()) {
+    const std::string com_name(Field_Text(settings_.COM_Name));
+    try {
+      serial_.Close_Port();
+      screen_.Log_Message("Automation software port " + com_name + " closed.", LOG_BLACK);
+    } catch (const ECommError&) {
+      // The port stays open (its flag stays set); the next tick tries again.
+    }
+  }
+  if (ServerSocket_Out->isListening() || Client_Connected()) {
+    screen_.Log_Message(
+        "Automation software port " + std::to_string(settings_.Out_Port) + " closed.", LOG_BLACK);
+  }
+  Close_Listener();
+  ClientSocket_Out->abort();
+  Set_Status("Automation software port closed.");
+}
+
+void Link_Manager::Close_Listener() {
+  ServerSocket_Out->close();
+  for (QTcpSocket* connection : connections_) {
+    connection->disconnect(this);
+    connection->abort();
+    connection->deleteLater();
+  }
+  connections_.clear();
+}
+
+bool Link_Manager::Send_Tcp_Line(const std::string& line) {
+  QTcpSocket* target = nullptr;
+  if (settings_.Out_TCP_Server == 1) {
+    if (connections_.empty()) return false;
+    target = connections_.back();
+  } else {
+    if (!Client_Connected()) return false;
+    target = ClientSocket_Out;
+  }
+  target->write(line.data(), static_cast<qint64>(line.size()));
+  target->flush();
+  return true;
+}
+
+void Link_Manager::ServerSocket_OutAccept() {
+  while (QTcpSocket* connection = ServerSocket_Out->nextPendingConnection()) {
+    connections_.push_back(connection);
+    connect(connection, &QTcpSocket::readyRead, this,
+            [this, connection] { ServerSocket_OutClientRead(connection); });
+    connect(connection, &QTcpSocket::errorOccurred, this,
+            [this, connection] { ServerSocket_OutClientError(connection); });
+    connect(connection, &QTcpSocket::disconnected, this, [this, connection] {
+      std::erase(connections_, connection);
+      connection->deleteLater();
+    });
+  }
+}
+
+void Link_Manager::Take_Answer(QTcpSocket* socket) {
+  // Only the first byte of each block counts; the rest is dropped.
+  const QByteArray data = socket->readAll();
+  if (data.isEmpty()) return;
+  const auto first = static_cast<uint8_t>(data[0]);
+  if (first == ANSWER_ACK || first == ANSWER_NAK) {
+    sync_.Answer_Byte.store(first);
+    sync_.Answer_Event.Set();
+  }
+}
+
+void Link_Manager::ServerSocket_OutClientRead(QTcpSocket* connection) {
+  Take_Answer(connection);
+}
+
+void Link_Manager::ClientSocket_OutRead() {
+  Take_Answer(ClientSocket_Out);
+}
+
+void Link_Manager::ServerSocket_OutClientError(QTcpSocket* connection) {
+  // A peer that closes its end in order is a disconnection, not a failure.
+  if (connection->error() == QAbstractSocket::RemoteHostClosedError) return;
+  screen_.Log_Message("Communication port error. " + connection->errorString().toStdString(),
+                      LOG_RED);
+}
+
+void Link_Manager::ClientSocket_OutConnect() {
+  screen_.Play_Notify_Sound();
+}
+
+void Link_Manager::ClientSocket_OutError() {
+  if (ClientSocket_Out->error() == QAbstractSocket::RemoteHostClosedError) return;
+  screen_.Log_Message("Communication port error. " + ClientSocket_Out->errorString().toStdString(),
+                      LOG_RED);
+  reconnect_delay_ = DELAY_AFTER_ERROR;
+}

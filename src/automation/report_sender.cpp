@@ -1,0 +1,318 @@
+#include "automation/report_sender.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+#include <cstring>
+
+#include "automation/link_manager.h"
+#include "automation/report_format.h"
+#include "automation/serial_port.h"
+
+namespace {
+
+constexpr uint32_t LINK_UP = LINK_OPEN | LINK_ALIVE;
+// Slice of every wait, so that a stop request is seen even where nothing else wakes the thread.
+constexpr std::chrono::milliseconds WAIT_SLICE{50};
+
+// The data log line of an answer: "hh:mm:ss:ms  RX: <byte in decimal>".
+std::string Answer_Log_Line(const QTime& time, uint8_t byte) {
+  char stamp[48];
+  std::snprintf(stamp, sizeof stamp, "%.2u:%.2u:%.2u:%u", static_cast<unsigned>(time.hour()),
+                static_cast<unsigned>(time.minute()), static_cast<unsigned>(time.second()),
+                static_cast<unsigned>(time.msec()));
+  return std::string(stamp) + "  RX: " + std::to_string(byte);
+}
+
+}  // namespace
+
+Report_Sender::Report_Sender(Settings_Record& settings, Shared_Sync& sync, Event_Journal& journal,
+                             Object_Table& objects, Serial_Port& serial, Link_Manager& link,
+                             Operator_Port& screen, Main_Runner run_on_main,
+                             Local_Clock local_clock)
+    : settings_(settings),
+      sync_(sync),
+      journal_(journal),
+      objects_(objects),
+      serial_(serial),
+      link_(link),
+      screen_(screen),
+      run_on_main_(std::move(run_on_main)),
+      local_clock_(local_clock ? std::move(local_clock) : [] { return QTime::currentTime(); }) {}
+
+Report_Sender::~Report_Sender() {
+  if (!thread_.joinable()) return;
+  // Never free what the thread uses while it runs: wait, serving its hand-overs, until it ends.
+  while (!Stop()) {
+  }
+  thread_.join();
+}
+
+void Report_Sender::Start() {
+  if (thread_.joinable()) return;
+  ended_.store(false, std::memory_order_release);
+  thread_ = std::thread([this] { Run(); });
+}
+
+void Report_Sender::Request_Stop() {
+  {
+    std::lock_guard lock(stop_mutex_);
+    stop_.store(true, std::memory_order_release);
+  }
+  stop_changed_.notify_all();
+}
+
+bool Report_Sender::Stop(std::chrono::milliseconds deadline) {
+  Request_Stop();
+  const auto until = std::chrono::steady_clock::now() + deadline;
+  while (!Has_Ended()) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (thread_.joinable()) thread_.join();
+  return true;
+}
+
+void Report_Sender::Run() {
+  while (true) {
+    // Step 1: wait for Run_Gate, in slices so that a stop request ends the thread even while the
+    // gate stays closed for good.
+    while (!sync_.Run_Gate.Wait(WAIT_SLICE)) {
+      if (Stop_Requested()) break;
+    }
+    if (Stop_Requested()) break;
+    Cycle();
+    Pause(CYCLE_SLEEP);
+    if (Stop_Requested()) break;
+  }
+  ended_.store(true, std::memory_order_release);
+}
+
+void Report_Sender::Cycle() {
+  int32_t hb_period = 0;
+  if (!Hand_Over([&] { hb_period = settings_.HB_Period; })) return;
+  if (!Heartbeat(hb_period)) return;
+  Save_Pass();
+  if (sync_.Link_State.load() == LINK_UP) {
+    if (!Supervision_Pass()) return;
+  }
+  if (sync_.Link_State.load() == LINK_UP) Data_Pass();
+}
+
+bool Report_Sender::Heartbeat(int32_t hb_period) {
+  if (sync_.Link_State.load() == 0) {
+    hb_due_now_ = true;
+    return true;
+  }
+  if (hb_period <= 0) {
+    // No heartbeat: the link counts as alive as soon as it is open.
+    Set_Alive();
+    return true;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  if (!hb_due_now_ && now < next_hb_) return true;
+  hb_due_now_ = false;
+  next_hb_ = now + std::chrono::milliseconds(int64_t{hb_period} * 1000);
+
+  const Answer answer = Send_Line(nullptr);
+  switch (answer.Kind) {
+    case Outcome::No_Transport:
+      return false;
+    case Outcome::No_Answer:
+      Log("Link error (heartbeat): no ACK from automation software.", LOG_RED, true);
+      sync_.Link_State.fetch_and(~LINK_ALIVE);
+      return true;
+    case Outcome::Answered:
+      break;
+  }
+  if (answer.Byte == ANSWER_NAK) {
+    Log("Link error (heartbeat): negative ACK from automation software.", LOG_RED, true);
+  } else if (answer.Byte == ANSWER_ACK) {
+    if ((sync_.Link_State.load() & LINK_ALIVE) == 0) {
+      Hand_Over([&] {
+        screen_.Log_Message("Connection with automation software established.", LOG_BLACK);
+        screen_.Play_Notify_Sound();
+      });
+    }
+    Set_Alive();
+  }
+  return true;
+}
+
+void Report_Sender::Set_Alive() {
+  // Only a link that is still open becomes alive: a link the link manager closed meanwhile must
+  // not carry a stale LINK_ALIVE into its next opening (reports would flow before a heartbeat).
+  uint32_t state = sync_.Link_State.load();
+  while ((state & LINK_OPEN) != 0 &&
+         !sync_.Link_State.compare_exchange_weak(state, state | LINK_ALIVE)) {
+  }
+}
+
+void Report_Sender::Save_Pass() {
+  const Event_Journal::Save_Outcome outcome = journal_.Save_New(sync_.Run_Gate);
+  if (!outcome.Error.empty()) {
+    Log(outcome.Error, LOG_RED, true);
+    Pause(ERROR_PAUSE);
+  }
+  if (outcome.Refresh) Refresh_Events();
+}
+
+bool Report_Sender::Supervision_Pass() {
+  const int count = objects_.Count();  // used records are packed at the front
+  for (int i = 0; i < count; ++i) {
+    if (!Gate_Open()) return true;
+    Event_Record event{};
+    if (!objects_.Supervision_Event(i, event)) continue;
+    const Answer answer = Send_Line(&event);
+    if (answer.Kind == Outcome::No_Transport) return false;
+    if (answer.Kind == Outcome::No_Answer) {
+      Log("Link error (ping): no ACK from automation software.", LOG_RED, true);
+      sync_.Link_State.fetch_and(~LINK_ALIVE);
+      return false;
+    }
+    if (answer.Byte == ANSWER_ACK) {
+      objects_.Clear_Report_Due(i);
+      continue;
+    }
+    if (answer.Byte == ANSWER_NAK) {
+      Log("Link error (ping): negative ACK from automation software.", LOG_RED, true);
+      Pause(ERROR_PAUSE);
+    }
+    return true;
+  }
+  return true;
+}
+
+void Report_Sender::Data_Pass() {
+  Event_Journal::Status_Writer writer(journal_);
+  bool file_used = false;
+  for (int k = 0; k < JOURNAL_SLOTS; ++k) {
+    if (!Gate_Open()) break;
+    if (!journal_.Is_Due(k)) continue;
+    const Event_Record record = journal_.Slot(k);
+    if ((record.Status & (EVT_SAVED | EVT_REPORTED)) != EVT_SAVED || Is_Link_Test(record)) continue;
+    const Answer answer = Send_Line(&record);
+    if (answer.Kind == Outcome::No_Transport) break;
+    if (answer.Kind == Outcome::No_Answer) {
+      Log("Link error (data): no ACK from automation software.", LOG_RED, true);
+      sync_.Link_State.fetch_and(~LINK_ALIVE);
+      break;
+    }
+    if (answer.Byte == ANSWER_ACK) {
+      const std::string error = writer.Save_Status(k);
+      file_used = file_used || writer.Is_Open();
+      if (error.empty()) continue;
+      Log(error, LOG_RED, true);
+      Pause(ERROR_PAUSE);
+      break;
+    }
+    if (answer.Byte == ANSWER_NAK) {
+      Log("Link error (data): negative ACK from automation software.", LOG_RED, true);
+      Pause(ERROR_PAUSE);
+    }
+    break;
+  }
+  if (file_used) {
+    writer.Close();
+    Refresh_Events();
+  }
+}
+
+Report_Sender::Answer Report_Sender::Send_Line(const Event_Record* record) {
+  sync_.Answer_Byte.store(0);
+  sync_.Answer_Event.Reset();
+
+  // The settings, the line and the TCP write are taken on the main thread in one hand-over.
+  enum class Route { None, Tcp_Written, Serial };
+  Route route = Route::None;
+  std::string line;
+  bool data_log = false;
+  const bool handed = Hand_Over([&] {
+    line = record != nullptr ? Format_Report_Line(*record, settings_.Report_Format)
+                             : Format_Heartbeat_Line(settings_.HB_Receiver_Nr);
+    data_log = screen_.Data_Log_Visible();
+    switch (settings_.Out_Mode) {
+      case 1:
+        route = link_.Send_Tcp_Line(line) ? Route::Tcp_Written : Route::None;
+        break;
+      case 2:
+        route = Route::Serial;
+        break;
+      default:
+        route = Route::None;
+        break;
+    }
+  });
+  // Stopping: behave as an answer that is neither ACK nor NAK, which ends any pass quietly.
+  if (!handed) return {Outcome::Answered, 0};
+
+  if (route == Route::Serial) {
+    if (!serial_.Is_Open()) {
+      route = Route::None;
+    } else {
+      try {
+        serial_.Write_Text(line);
+      } catch (const ECommError& error) {
+        if (error.Error_Id == 7) {
+          route = Route::None;  // closed by the main thread after the open test
+        } else {
+          Log("COM port error: " + std::to_string(error.System_Error), LOG_RED, false);
+        }
+      }
+    }
+  }
+  if (route == Route::None) {
+    sync_.Link_State.store(0);
+    // The heartbeat is due at once after the link was found gone, even when the link manager
+    // opens it again before the next cycle starts.
+    hb_due_now_ = true;
+    return {Outcome::No_Transport, 0};
+  }
+  if (!Wait_For_Answer()) return {Outcome::No_Answer, 0};
+  const uint8_t byte = sync_.Answer_Byte.load();
+  if (data_log) {
+    const std::string log_line = Answer_Log_Line(local_clock_(), byte);
+    Hand_Over([&] {
+      if (screen_.Data_Log_Visible()) screen_.Data_Log_Line(log_line);
+    });
+  }
+  return {Outcome::Answered, byte};
+}
+
+bool Report_Sender::Wait_For_Answer() {
+  const auto until = std::chrono::steady_clock::now() + ANSWER_TIMEOUT;
+  while (true) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return sync_.Answer_Event.Is_Set();
+    if (sync_.Answer_Event.Wait(std::min(left, WAIT_SLICE))) return true;
+    // A stop request ends the wait as shutdown's Answer_Event would: with what Answer_Byte holds.
+    if (Stop_Requested()) return true;
+  }
+}
+
+bool Report_Sender::Hand_Over(const std::function<void()>& work) {
+  if (Stop_Requested()) return false;
+  run_on_main_(work);
+  return true;
+}
+
+void Report_Sender::Log(const std::string& text, uint32_t colour, bool beep) {
+  Hand_Over([&] {
+    screen_.Log_Message(text, colour);
+    if (beep) screen_.Beep();
+  });
+}
+
+void Report_Sender::Refresh_Events() {
+  Hand_Over([&] { screen_.Refresh_Events(); });
+}
+
+bool Report_Sender::Gate_Open() const {
+  return sync_.Run_Gate.Is_Set() && !Stop_Requested();
+}
+
+void Report_Sender::Pause(std::chrono::milliseconds duration) {
+  std::unique_lock lock(stop_mutex_);
+  stop_changed_.wait_for(lock, duration, [this] { return Stop_Requested(); });
+}

@@ -1,0 +1,113 @@
+// Report_Sender: the background thread Monitoring_Thread that talks to the automation software.
+// Every cycle (about 50 ms apart) it sends the heartbeat when due, saves new journal events to
+// the journal file, reports supervision changes of the object table and every saved event not yet
+// reported, one line at a time, each answered by ACK (0x06) or NAK (0x15) within 2000 ms. It
+// keeps LINK_ALIVE of Link_State from those answers.
+//
+// Threads: the cycle runs on the sender's own thread. Everything that touches the user interface
+// or a Qt socket (log lines, beeps, the sound, the data log line, the events refresh, the TCP
+// write and the settings it reads) is handed to the main thread through `run_on_main` and waited
+// for. Serial lines are written directly (Serial_Port locks itself).
+//
+// Lifetime: Start() once; Request_Stop() (shutdown closes Run_Gate and sets Answer_Event first)
+// makes the thread end promptly: every wait, pause and gate wait checks the stop request, and no
+// new hand-over starts after it. The destructor waits until the thread has ended (serving
+// hand-overs meanwhile), so the thread never outlives the objects it uses.
+#pragma once
+
+#include <QTime>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/operator_port.h"
+#include "app/settings.h"
+#include "app/sync_objects.h"
+#include "receiver/protocol/event_record.h"
+#include "store/event_journal.h"
+#include "store/object_table.h"
+
+class Link_Manager;
+class Serial_Port;
+
+class Report_Sender {
+ public:
+  // Runs the given work on the main thread and returns when it is done.
+  using Main_Runner = std::function<void(const std::function<void()>&)>;
+  // The local time of day with milliseconds, for the data log line.
+  using Local_Clock = std::function<QTime()>;
+
+  // How long an answer is awaited, and the pause after a refusal or a journal file error.
+  static constexpr std::chrono::milliseconds ANSWER_TIMEOUT{2000};
+  static constexpr std::chrono::milliseconds ERROR_PAUSE{2000};
+  static constexpr std::chrono::milliseconds CYCLE_SLEEP{50};
+
+  // All references must outlive this object. `screen` and `link` are used only inside work
+  // handed to the main thread.
+  Report_Sender(Settings_Record& settings, Shared_Sync& sync, Event_Journal& journal,
+                Object_Table& objects, Serial_Port& serial, Link_Manager& link,
+                Operator_Port& screen, Main_Runner run_on_main, Local_Clock local_clock = {});
+  ~Report_Sender();
+  Report_Sender(const Report_Sender&) = delete;
+  Report_Sender& operator=(const Report_Sender&) = delete;
+
+  // Starts Monitoring_Thread (once).
+  void Start();
+  // Asks the thread to end at its next wait, pause, gate test or hand-over. Any thread.
+  void Request_Stop();
+  // True once the thread has ended (or was never started): the cleared thread reference.
+  bool Has_Ended() const { return ended_.load(std::memory_order_acquire); }
+  // Main thread: Request_Stop, then wait at most `deadline` for the end, processing the main
+  // thread's events (and so the sender's hand-overs) meanwhile. True when the thread ended.
+  bool Stop(std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
+
+ private:
+  enum class Outcome { No_Transport, No_Answer, Answered };
+  struct Answer {
+    Outcome Kind;
+    uint8_t Byte;
+  };
+
+  void Run();
+  void Cycle();
+  bool Heartbeat(int32_t hb_period);  // false: end the cycle
+  void Save_Pass();
+  bool Supervision_Pass();  // false: end the cycle
+  void Data_Pass();
+  // Send_Line: `record` is the event or supervision record, null for the heartbeat.
+  Answer Send_Line(const Event_Record* record);
+  bool Wait_For_Answer();
+  void Set_Alive();
+
+  bool Hand_Over(const std::function<void()>& work);
+  void Log(const std::string& text, uint32_t colour, bool beep);
+  void Refresh_Events();
+  bool Gate_Open() const;
+  void Pause(std::chrono::milliseconds duration);
+  bool Stop_Requested() const { return stop_.load(std::memory_order_acquire); }
+
+  Settings_Record& settings_;  // read only on the main thread (hand-overs)
+  Shared_Sync& sync_;
+  Event_Journal& journal_;
+  Object_Table& objects_;
+  Serial_Port& serial_;
+  Link_Manager& link_;
+  Operator_Port& screen_;
+  Main_Runner run_on_main_;
+  Local_Clock local_clock_;
+
+  // Owned by the sender thread: the next heartbeat time on the monotonic clock.
+  bool hb_due_now_ = true;
+  std::chrono::steady_clock::time_point next_hb_{};
+
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> ended_{true};
+  std::mutex stop_mutex_;  // with stop_changed_: wakes pauses at once on a stop request
+  std::condition_variable stop_changed_;
+};

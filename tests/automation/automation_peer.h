@@ -1,0 +1,163 @@
+// A stand-in for the automation software in end-to-end tests: on its own thread it reads report
+// lines (each ended by DC4) from a TCP connection (as client or server) or from the master of a
+// pseudo-terminal, records them with their arrival time, and answers each as its policy says.
+// Plain POSIX sockets, so it never needs the test's main-thread event loop.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace automation_test {
+
+class Automation_Peer {
+ public:
+  // The answer byte for the line with 0-based index `index`; -1 = stay silent.
+  using Policy = std::function<int(int index, const std::string& line)>;
+  static Policy Always(int byte) {
+    return [byte](int, const std::string&) { return byte; };
+  }
+
+  struct Received {
+    std::string Text;  // the line with its DC4
+    std::chrono::steady_clock::time_point At;
+  };
+
+  // Connects to a TCP listener on 127.0.0.1:`port`.
+  static int Connect_Fd(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      ::close(fd);
+      throw std::runtime_error("peer cannot connect");
+    }
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return fd;
+  }
+
+  // A peer on an open descriptor (a connected socket it takes over, or a pty master it borrows).
+  Automation_Peer(int fd, Policy policy, bool owns_fd)
+      : fd_(fd), owns_fd_(owns_fd), policy_(std::move(policy)) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  // A TCP server peer on 127.0.0.1 with an ephemeral port; it accepts one connection at a time.
+  explicit Automation_Peer(Policy policy) : owns_fd_(true), policy_(std::move(policy)) {
+    listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        ::listen(listen_fd_, 4) != 0 ||
+        ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+      throw std::runtime_error("peer cannot listen");
+    }
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~Automation_Peer() {
+    stop_ = true;
+    thread_.join();
+    if (owns_fd_ && fd_ >= 0) ::close(fd_);
+    if (listen_fd_ >= 0) ::close(listen_fd_);
+  }
+  Automation_Peer(const Automation_Peer&) = delete;
+  Automation_Peer& operator=(const Automation_Peer&) = delete;
+
+  int Port() const { return port_; }
+  void Set_Policy(Policy policy) {
+    std::lock_guard lock(mutex_);
+    policy_ = std::move(policy);
+  }
+  std::vector<Received> Lines() const {
+    std::lock_guard lock(mutex_);
+    return lines_;
+  }
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> texts;
+    for (const Received& line : Lines()) texts.push_back(line.Text);
+    return texts;
+  }
+  std::size_t Count() const {
+    std::lock_guard lock(mutex_);
+    return lines_.size();
+  }
+  // True once the connection was closed by the other side.
+  bool Closed() const { return closed_; }
+
+ private:
+  void Run() {
+    std::string pending;
+    while (!stop_) {
+      if (fd_ < 0 && listen_fd_ >= 0) {
+        pollfd p{listen_fd_, POLLIN, 0};
+        if (::poll(&p, 1, 10) > 0) {
+          fd_ = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+          const int one = 1;
+          ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+          closed_ = false;
+        }
+        continue;
+      }
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 10) <= 0) continue;
+      char buffer[4096];
+      const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+      if (n <= 0) {
+        // End of stream (or a pty whose slave is not open): wait and look again.
+        if (n == 0 && listen_fd_ >= 0) {
+          ::close(fd_);
+          fd_ = -1;
+        }
+        if (n == 0) closed_ = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        continue;
+      }
+      pending.append(buffer, static_cast<std::size_t>(n));
+      std::size_t end;
+      while ((end = pending.find('\x14')) != std::string::npos) {
+        std::string line = pending.substr(0, end + 1);
+        pending.erase(0, end + 1);
+        int answer;
+        {
+          std::lock_guard lock(mutex_);
+          lines_.push_back({line, std::chrono::steady_clock::now()});
+          answer = policy_(static_cast<int>(lines_.size()) - 1, line);
+        }
+        if (answer >= 0) {
+          const char byte = static_cast<char>(answer);
+          if (::write(fd_, &byte, 1) != 1) closed_ = true;
+        }
+      }
+    }
+  }
+
+  int fd_ = -1;
+  int listen_fd_ = -1;
+  int port_ = 0;
+  bool owns_fd_;
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> closed_{false};
+  mutable std::mutex mutex_;
+  Policy policy_;                // guarded by mutex_
+  std::vector<Received> lines_;  // guarded by mutex_
+};
+
+}  // namespace automation_test

@@ -1,0 +1,137 @@
+// The automation side of the receiver assembled for end-to-end tests: settings, shared objects,
+// journal and object table in a temporary data folder, the serial port with its receive thread,
+// the link manager and the report sender, all reporting to a Recording_Screen. Worker hand-overs
+// reach the test's main thread through Main_Hand_Over, served while the test waits.
+#pragma once
+
+#include <QCoreApplication>
+#include <QTcpServer>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/main_hand_over.h"
+#include "app/settings.h"
+#include "app/sync_objects.h"
+#include "automation/at_rec_thread.h"
+#include "automation/link_manager.h"
+#include "automation/recording_screen.h"
+#include "automation/report_sender.h"
+#include "automation/serial_port.h"
+#include "store/event_journal.h"
+#include "store/object_table.h"
+#include "support/qt_app.h"
+#include "support/temp_folder.h"
+
+namespace automation_test {
+
+// Serves the main thread's events until `condition` holds or `deadline` passed.
+inline bool Wait_Until(const std::function<bool()>& condition,
+                       std::chrono::milliseconds deadline = std::chrono::milliseconds(8000)) {
+  const auto until = std::chrono::steady_clock::now() + deadline;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// A TCP port on 127.0.0.1 that was free a moment ago.
+inline int Free_Tcp_Port() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  return probe.serverPort();
+}
+
+// The Contact ID example event: account 1234, receiver 1, line 1, event 1401, group 01, zone 001.
+inline Event_Record Example_Event(const char* account = "1234", const char* code = "1401") {
+  Event_Record record{};
+  record.Status = EVT_PRESENT;
+  std::snprintf(record.Receiver_Nr, sizeof record.Receiver_Nr, "1");
+  std::snprintf(record.Line_Nr, sizeof record.Line_Nr, "1");
+  std::snprintf(record.Account_Nr, sizeof record.Account_Nr, "%s", account);
+  std::snprintf(record.Event_Code, sizeof record.Event_Code, "%s", code);
+  std::snprintf(record.Group_Nr, sizeof record.Group_Nr, "01");
+  std::snprintf(record.Zone_Nr, sizeof record.Zone_Nr, "001");
+  record.Time_Received = 1700000000;
+  record.Signal_Quality = 255;
+  return record;
+}
+
+inline const std::string HEARTBEAT_1 =
+    std::string("101000") + std::string(11, ' ') + "@" + std::string(4, ' ') + "\x14";
+
+struct Link_Fixture {
+  Link_Fixture() {
+    settings.Out_Mode = 0;
+    settings.Out_Port = Free_Tcp_Port();
+    settings.HB_Period = 30;
+    journal.Load();
+    objects.Load();
+  }
+  ~Link_Fixture() { Shut_Down(); }
+
+  // Starts the worker threads (the link manager's timer is driven by the tests).
+  void Start_Workers() {
+    at_rec.Start();
+    sender.Start();
+  }
+  // The shutdown order of the program: gate closed for good, the sender woken, then each worker.
+  bool Shut_Down() {
+    sync.Run_Gate.Reset();
+    sync.Answer_Event.Set();
+    link.Stop();
+    link.Close_Client();
+    const bool sender_ended = sender.Stop(std::chrono::milliseconds(5000));
+    at_rec.Stop();
+    // Served while waiting: the receive thread may be handing an error line over.
+    const bool receiver_ended =
+        Wait_Until([this] { return !at_rec.Is_Running(); }, std::chrono::milliseconds(5000));
+    return sender_ended && receiver_ended;
+  }
+
+  // Ticks the link manager until `condition` holds (at most `ticks` ticks, events served between).
+  bool Tick_Until(const std::function<bool()>& condition, int ticks = 20) {
+    for (int i = 0; i < ticks; ++i) {
+      link.Timer_OutTimer();
+      if (Wait_Until(condition, std::chrono::milliseconds(200))) return true;
+    }
+    return false;
+  }
+
+  // The journal file's Status byte of slot k.
+  int File_Status(int k) const {
+    FILE* file = std::fopen(journal.Path().c_str(), "rb");
+    if (file == nullptr) return -1;
+    std::fseek(file, static_cast<long>(Journal_Slot_Offset(k)), SEEK_SET);
+    const int status = std::fgetc(file);
+    std::fclose(file);
+    return status;
+  }
+
+  // First: the application (and so the main thread's event dispatcher) exists before any member.
+  QCoreApplication& app = Test_Core_App();
+  Temp_Folder folder;
+  Settings_Record settings = Settings_Defaults();
+  Shared_Sync sync;
+  Event_Journal journal{folder.File(JOURNAL_FILE_NAME)};
+  Object_Table objects{folder.File(OBJECT_FILE_NAME), sync.Object_Table_Lock};
+  Serial_Port serial;
+  Recording_Screen screen;
+  Main_Hand_Over hand_over;  // created on the main thread, which runs the hand-overs
+  Link_Manager link{settings, sync, serial, screen, folder.Path()};
+  AT_Rec_Thread at_rec{serial, sync, [this](const std::string& line) {
+                         hand_over.Run([&] {
+                           screen.Log_Message(line, LOG_RED);
+                           screen.Beep();
+                         });
+                       }};
+  Report_Sender sender{
+      settings, sync, journal, objects,
+      serial,   link, screen,  [this](const std::function<void()>& work) { hand_over.Run(work); }};
+};
+
+}  // namespace automation_test

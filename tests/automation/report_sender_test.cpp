@@ -1,0 +1,270 @@
+// End-to-end tests of the report sender: real sockets on 127.0.0.1 and a pseudo-terminal pair
+// carry the report lines to a stand-in automation software, and the journal file is read back.
+#include "automation/report_sender.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <memory>
+#include <regex>
+
+#include "automation/automation_peer.h"
+#include "automation/link_fixture.h"
+#include "support/pty_pair.h"
+
+namespace {
+
+using namespace automation_test;
+
+using namespace std::chrono_literals;
+
+constexpr int ACK = 0x06;
+constexpr int NAK = 0x15;
+constexpr int SILENT = -1;
+constexpr uint32_t LINK_UP = LINK_OPEN | LINK_ALIVE;
+
+const std::string EXAMPLE_DG = "5011 181234E40101001\x14";
+const std::string EXAMPLE_2000 = "501001 181234E40101001\x14";
+
+class Report_Sender_Test : public ::testing::Test {
+ protected:
+  // A new receiver side (empty journal, new link) for each row of a table.
+  void Renew() {
+    f.reset();
+    peer.reset();
+    f = std::make_unique<Link_Fixture>();
+  }
+
+  // TCP server mode: opens the listener, connects a peer and ticks until LINK_OPEN.
+  void Open_Server_Link(Automation_Peer::Policy policy) {
+    f->settings.Out_Mode = 1;
+    f->settings.Out_TCP_Server = 1;
+    f->link.Timer_OutTimer();
+    ASSERT_TRUE(f->link.Listener_Active());
+    peer = std::make_unique<Automation_Peer>(Automation_Peer::Connect_Fd(f->settings.Out_Port),
+                                             std::move(policy), true);
+    ASSERT_TRUE(f->Tick_Until([&] { return (f->sync.Link_State.load() & LINK_OPEN) != 0; }));
+  }
+
+  // The heartbeat goes out first; after its ACK the link is alive and the example event follows
+  // as `expected`; after that ACK the journal file holds Status 7 for its slot. A link test
+  // stored before it is never sent.
+  void Expect_Heartbeat_Then_Event(const std::string& expected) {
+    const int sounds = f->screen.Sounds;
+    const int beeps = f->screen.Beeps;
+    ASSERT_TRUE(Wait_Until([&] { return peer->Count() >= 1; }));
+    EXPECT_EQ(peer->Texts()[0], HEARTBEAT_1);
+    ASSERT_TRUE(Wait_Until([&] { return f->sync.Link_State.load() == LINK_UP; }));
+    EXPECT_TRUE(Wait_Until([&] {
+      return f->screen.Logged("Connection with automation software established.", LOG_BLACK);
+    }));
+    EXPECT_EQ(f->screen.Sounds, sounds + 1);
+
+    f->journal.Append(Example_Event("1234", "NULL"));
+    f->journal.Append(Example_Event());
+    ASSERT_TRUE(Wait_Until([&] { return f->File_Status(1) == 7; }));
+    EXPECT_EQ(peer->Texts(), (std::vector<std::string>{HEARTBEAT_1, expected}));
+    EXPECT_EQ(f->journal.Slot(1).Status, EVT_PRESENT | EVT_SAVED | EVT_REPORTED);
+    EXPECT_EQ(f->journal.Slot(0).Status, EVT_PRESENT | EVT_SAVED);  // link test: saved only
+    EXPECT_EQ(f->File_Status(0), 1);
+    EXPECT_TRUE(Wait_Until([&] { return f->screen.Event_Refreshes >= 2; }));
+    EXPECT_EQ(f->screen.Beeps, beeps);
+  }
+
+  std::unique_ptr<Pty_Pair> pty;
+  std::unique_ptr<Automation_Peer> peer;
+  std::unique_ptr<Link_Fixture> f = std::make_unique<Link_Fixture>();
+};
+
+TEST_F(Report_Sender_Test, ServerModeSendsHeartbeatThenEventInBothFormats) {
+  struct Row {
+    int8_t Format;
+    std::string Expected;
+  };
+  for (const Row& row : {Row{0, EXAMPLE_DG}, Row{1, EXAMPLE_2000}, Row{7, EXAMPLE_DG}}) {
+    SCOPED_TRACE(row.Format);
+    Renew();
+    f->settings.Report_Format = row.Format;
+    f->screen.Data_Log_Shown = true;
+    f->Start_Workers();
+    Open_Server_Link(Automation_Peer::Always(ACK));
+    Expect_Heartbeat_Then_Event(row.Expected);
+    // Each answer while the data log is shown gives "hh:mm:ss:ms  RX: 6".
+    ASSERT_TRUE(Wait_Until([&] { return f->screen.Data_Log.size() >= 2; }));
+    const std::regex rx_line(R"(\d\d:\d\d:\d\d:\d{1,3}  RX: 6)");
+    for (const std::string& line : f->screen.Data_Log) {
+      EXPECT_TRUE(std::regex_match(line, rx_line)) << line;
+    }
+  }
+}
+
+TEST_F(Report_Sender_Test, ClientModeSendsHeartbeatThenEvent) {
+  peer = std::make_unique<Automation_Peer>(Automation_Peer::Always(ACK));
+  f->settings.Out_Mode = 1;
+  f->settings.Out_TCP_Server = 0;
+  f->settings.Out_Port = peer->Port();
+  std::snprintf(f->settings.Out_IP, sizeof f->settings.Out_IP, "127.0.0.1");
+  f->Start_Workers();
+  f->link.Timer_OutTimer();  // starts the connection; it completes afterwards
+  ASSERT_TRUE(Wait_Until([&] { return f->link.Client_Connected(); }));
+  f->link.Set_Reconnect_Delay(0);
+  f->link.Timer_OutTimer();
+  ASSERT_EQ(f->sync.Link_State.load() & LINK_OPEN, LINK_OPEN);
+  EXPECT_TRUE(f->screen.Logged("Port " + std::to_string(peer->Port()) + " connected.", LOG_BLACK));
+  Expect_Heartbeat_Then_Event(EXAMPLE_DG);
+}
+
+TEST_F(Report_Sender_Test, SerialLineSendsHeartbeatThenEvent) {
+  pty = std::make_unique<Pty_Pair>();
+  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(f->folder.File("ports"))));
+  ASSERT_EQ(::symlink(pty->Slave_Path().c_str(), f->folder.File("ports/COM7").c_str()), 0);
+  peer = std::make_unique<Automation_Peer>(pty->Master(), Automation_Peer::Always(ACK), false);
+  f->settings.Out_Mode = 2;
+  std::snprintf(f->settings.COM_Name, sizeof f->settings.COM_Name, "COM7");
+  f->Start_Workers();
+  f->link.Timer_OutTimer();
+  ASSERT_TRUE(f->serial.Is_Open());
+  ASSERT_EQ(f->sync.Link_State.load(), LINK_OPEN);
+  Expect_Heartbeat_Then_Event(EXAMPLE_DG);
+}
+
+// With HB_Period 0 no heartbeat is sent and events flow at once. A refused event is offered again
+// in a later cycle, and the event in the slot behind it waits until it is taken.
+TEST_F(Report_Sender_Test, RefusedEventIsOfferedAgainAndHoldsBackLaterSlots) {
+  f->settings.HB_Period = 0;
+  f->Start_Workers();
+  Open_Server_Link([](int index, const std::string&) { return index == 0 ? NAK : ACK; });
+  ASSERT_TRUE(Wait_Until([&] { return f->sync.Link_State.load() == LINK_UP; }));
+  f->journal.Append(Example_Event("1111"));
+  f->journal.Append(Example_Event("2222"));
+  ASSERT_TRUE(Wait_Until([&] { return f->File_Status(1) == 7; }));
+  const std::string first = "5011 181111E40101001\x14";
+  const std::string second = "5011 182222E40101001\x14";
+  EXPECT_EQ(peer->Texts(), (std::vector<std::string>{first, first, second}));
+  EXPECT_EQ(f->File_Status(0), 7);
+  EXPECT_TRUE(
+      f->screen.Logged("Link error (data): negative ACK from automation software.", LOG_RED));
+  EXPECT_EQ(f->screen.Beeps, 1);
+  EXPECT_FALSE(f->screen.Logged("Connection with automation software established.", LOG_BLACK));
+  EXPECT_EQ(f->sync.Link_State.load(), LINK_UP);  // a NAK never changes Link_State
+}
+
+// The automation software stays silent: the heartbeat goes unanswered, the error is logged and
+// no event line is sent.
+TEST_F(Report_Sender_Test, SilentAutomationSoftwareGetsOnlyHeartbeats) {
+  f->settings.HB_Period = 1;
+  f->Start_Workers();
+  f->journal.Append(Example_Event());
+  Open_Server_Link(Automation_Peer::Always(SILENT));
+  ASSERT_TRUE(Wait_Until([&] {
+    return f->screen.Logged("Link error (heartbeat): no ACK from automation software.", LOG_RED);
+  }));
+  EXPECT_GE(f->screen.Beeps, 1);
+  EXPECT_EQ(f->sync.Link_State.load(), LINK_OPEN);
+  for (const std::string& line : peer->Texts()) EXPECT_EQ(line, HEARTBEAT_1);
+  EXPECT_EQ(f->journal.Slot(0).Status, EVT_PRESENT | EVT_SAVED);
+  EXPECT_EQ(f->File_Status(0), 1);
+}
+
+// An object with a one-minute timeout is reported lost ("1350") once its countdown has run out,
+// and restored ("3350") after its next message.
+TEST_F(Report_Sender_Test, SupervisionReportsLostAndRestoredObject) {
+  f->settings.HB_Period = 0;
+  Event_Record message = Example_Event();
+  const int index = f->objects.Update(message, Extended_Data{});
+  ASSERT_TRUE(f->objects.Change_Timeout(index, 1));
+  f->Start_Workers();
+  Open_Server_Link(Automation_Peer::Always(ACK));
+  ASSERT_TRUE(Wait_Until([&] { return f->sync.Link_State.load() == LINK_UP; }));
+
+  for (int tick = 1; tick < 60; ++tick) ASSERT_FALSE(f->objects.Ping_Tick());
+  EXPECT_EQ(f->objects.Record(index).Object_Flags, 0);
+  ASSERT_TRUE(f->objects.Ping_Tick());
+  const std::string lost = "5011 181234E35001000\x14";
+  ASSERT_TRUE(Wait_Until([&] { return peer->Count() >= 1; }));
+  ASSERT_TRUE(
+      Wait_Until([&] { return (f->objects.Record(index).Object_Flags & OBJ_REPORT_DUE) == 0; }));
+  EXPECT_EQ(f->objects.Record(index).Object_Flags, OBJ_LOST);
+
+  Event_Record next = Example_Event();
+  next.Time_Received += 61;
+  ASSERT_EQ(f->objects.Update(next, Extended_Data{}), index);
+  ASSERT_TRUE(Wait_Until([&] { return peer->Count() >= 2; }));
+  ASSERT_TRUE(Wait_Until([&] { return f->objects.Record(index).Object_Flags == 0; }));
+  EXPECT_EQ(peer->Texts(), (std::vector<std::string>{lost, "5011 181234R35001000\x14"}));
+}
+
+// TCP server mode without a client: the next line finds no transport and Link_State becomes 0;
+// once a client is taken in again, the heartbeat goes out at once, before the waiting event.
+TEST_F(Report_Sender_Test, LostClientStopsReportsUntilHeartbeatAnsweredAgain) {
+  f->Start_Workers();
+  Open_Server_Link(Automation_Peer::Always(ACK));
+  ASSERT_TRUE(Wait_Until([&] { return f->sync.Link_State.load() == LINK_UP; }));
+  peer.reset();  // the automation software goes away
+  ASSERT_TRUE(Wait_Until([&] { return f->link.Listener_Connections() == 0; }));
+  f->journal.Append(Example_Event());
+  ASSERT_TRUE(Wait_Until([&] { return f->sync.Link_State.load() == 0; }));
+  EXPECT_EQ(f->journal.Slot(0).Status, EVT_PRESENT | EVT_SAVED);
+
+  peer = std::make_unique<Automation_Peer>(Automation_Peer::Connect_Fd(f->settings.Out_Port),
+                                           Automation_Peer::Always(ACK), true);
+  ASSERT_TRUE(f->Tick_Until([&] { return f->sync.Link_State.load() != 0; }));
+  ASSERT_TRUE(Wait_Until([&] { return f->File_Status(0) == 7; }));
+  EXPECT_EQ(peer->Texts(), (std::vector<std::string>{HEARTBEAT_1, EXAMPLE_DG}));
+}
+
+// A journal file that cannot be opened: the error is logged in red with a beep, nothing is sent;
+// once the file is back, the event is saved and reported.
+TEST_F(Report_Sender_Test, JournalFileErrorIsLoggedAndOvercome) {
+  f->settings.HB_Period = 0;
+  const QString path = QString::fromStdString(f->journal.Path());
+  ASSERT_TRUE(QFile::remove(path));
+  ASSERT_TRUE(QDir().mkdir(path));  // a folder in the file's place cannot be opened for writing
+  f->Start_Workers();
+  Open_Server_Link(Automation_Peer::Always(ACK));
+  f->journal.Append(Example_Event());
+  ASSERT_TRUE(Wait_Until([&] {
+    for (const auto& line : f->screen.Lines) {
+      if (line.Text.rfind("File open error.", 0) == 0 && line.Colour == LOG_RED) return true;
+    }
+    return false;
+  }));
+  EXPECT_GE(f->screen.Beeps, 1);
+  EXPECT_EQ(peer->Count(), 0u);
+
+  ASSERT_TRUE(QDir().rmdir(path));
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  ASSERT_TRUE(file.resize(JOURNAL_FILE_SIZE));
+  file.close();
+  ASSERT_TRUE(Wait_Until([&] { return f->File_Status(0) == 7; }));
+  EXPECT_EQ(peer->Texts(), std::vector<std::string>{EXAMPLE_DG});
+}
+
+// Shutdown while the sender waits for an answer: the wait ends at once, nothing is logged for
+// it, and the thread ends well inside the 2000 ms answer time.
+TEST_F(Report_Sender_Test, ShutdownEndsAWaitForAnAnswerAtOnce) {
+  f->Start_Workers();
+  Open_Server_Link(Automation_Peer::Always(SILENT));
+  ASSERT_TRUE(Wait_Until([&] { return peer->Count() >= 1; }));
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_TRUE(f->Shut_Down());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, Report_Sender::ANSWER_TIMEOUT);
+  EXPECT_TRUE(f->sender.Has_Ended());
+  EXPECT_FALSE(
+      f->screen.Logged("Link error (heartbeat): no ACK from automation software.", LOG_RED));
+}
+
+// A thread that waits on a gate that never opens again still ends when asked to.
+TEST_F(Report_Sender_Test, StopEndsTheThreadWhileTheGateStaysClosed) {
+  f->sync.Run_Gate.Reset();
+  f->sender.Start();
+  EXPECT_FALSE(f->sender.Has_Ended());
+  EXPECT_TRUE(f->sender.Stop(5000ms));
+  EXPECT_TRUE(f->sender.Has_Ended());
+}
+
+}  // namespace
