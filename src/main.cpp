@@ -11,6 +11,9 @@
 #include "app/ui/main_form.h"
 #include "app/ui/message_box.h"
 #include "app/ui/operator_windows.h"
+#include "automation/link_manager.h"
+#include "automation/serial_names.h"
+#include "automation/serial_port.h"
 #include "automation/ui/automation_page.h"
 #include "automation/ui/com_settings_form.h"
 #include "receiver/receiver_server.h"
@@ -52,6 +55,10 @@ int main(int argc, char** argv) {
   receiver_page.Set_Port_Prompt([&core] { core.Receiver().Reset_Timer_Interval(); });
   core.Receiver().Set_Port_Field_Text(
       [&receiver_page] { return receiver_page.LabeledEdit_DC9_Port->text().toStdString(); });
+  TAutomation_Page& automation_page = main_form.Automation_Page();
+  automation_page.Set_Prompt_Tick([&core] { core.Link().Prompt_Tick(); });
+  automation_page.Set_Serial_Port([&core] { return core.Serial().Is_Open(); },
+                                  [&core] { return Com_Ports_Scan(core.Data_Folder()); });
   core.Start();
 
   // The other windows, created hidden in this order: About, Events, Object List, Serial Port

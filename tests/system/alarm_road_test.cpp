@@ -21,6 +21,8 @@ struct Road_Case {
   int hb_period;
 };
 
+void PrintTo(const Road_Case& c, std::ostream* out) { *out << c.name; }
+
 class Alarm_Road : public testing::TestWithParam<Road_Case> {};
 
 TEST_P(Alarm_Road, EventIsAnsweredReportedOnceAndMarkedInTheJournalFile) {
