@@ -21,7 +21,9 @@ struct Road_Case {
   int hb_period;
 };
 
-void PrintTo(const Road_Case& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const Road_Case& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class Alarm_Road : public testing::TestWithParam<Road_Case> {};
 
