@@ -1,5 +1,11 @@
 #include "automation/link_manager.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "receiver/listen_socket.h"
+
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -132,14 +138,24 @@ void Link_Manager::Tick_Tcp_Server() {
   sync_.Link_State.store(0);
   const int out_port = settings_.Out_Port;
   const bool valid_port = out_port >= 0 && out_port <= 65535;
-  if (valid_port && ServerSocket_Out->listen(QHostAddress::Any, static_cast<quint16>(out_port))) {
-    screen_.Log_Message("Automation software port " + port + " is open. Waiting for connection...",
-                        LOG_BLACK);
-    return;
+  std::string failure;
+  if (valid_port) {
+    Listen_Failure listen_failure;
+    const int fd = Open_Listen_Socket(static_cast<uint16_t>(out_port), listen_failure);
+    if (fd >= 0 && !ServerSocket_Out->setSocketDescriptor(fd)) {
+      listen_failure = {EBADF, "listen"};
+      ::close(fd);
+    }
+    if (!listen_failure.Api) {
+      screen_.Log_Message(
+          "Automation software port " + port + " is open. Waiting for connection...", LOG_BLACK);
+      return;
+    }
+    failure = Listen_Failure_Text(listen_failure);
+  } else {
+    failure = "Invalid port number " + port;
   }
   reconnect_delay_ = DELAY_AFTER_ERROR;
-  const std::string failure =
-      valid_port ? ServerSocket_Out->errorString().toStdString() : "Invalid port number " + port;
   screen_.Log_Message(failure, LOG_RED);
   screen_.Beep();
 }

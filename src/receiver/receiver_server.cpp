@@ -1,5 +1,7 @@
 #include "receiver/receiver_server.h"
 
+#include "receiver/listen_socket.h"
+
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -58,59 +60,6 @@ std::string Start_Line() {
   }
   if (found) freeaddrinfo(found);
   return "Program started. Hostname of this computer: \"" + host + "\"  IP:" + address;
-}
-
-struct Open_Failure {
-  int Code = 0;
-  const char* Api = nullptr;
-};
-
-// Makes a listening socket on `port` for IPv6 and IPv4 together (IPv4 alone when the host has no
-// IPv6). Done by hand, not by QTcpServer::listen, so that a failure names the system's error code
-// and the call that failed.
-int Listen_Socket(uint16_t port, Open_Failure& failure) {
-  int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  const bool v6 = fd >= 0;
-  if (!v6) fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    failure = {errno, "socket"};
-    return -1;
-  }
-  const int on = 1;
-  const int off = 0;
-  // SO_REUSEADDR lets a restarted receiver bind while old connections sit in TIME_WAIT; on this
-  // system it never lets two programs listen on one port.
-  if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0 ||
-      (v6 && setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof(off)) != 0)) {
-    failure = {errno, "setsockopt"};
-    ::close(fd);
-    return -1;
-  }
-  int bound;
-  if (v6) {
-    sockaddr_in6 any{};
-    any.sin6_family = AF_INET6;
-    any.sin6_addr = in6addr_any;
-    any.sin6_port = htons(port);
-    bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof(any));
-  } else {
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_addr.s_addr = htonl(INADDR_ANY);
-    any.sin_port = htons(port);
-    bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof(any));
-  }
-  if (bound != 0) {
-    failure = {errno, "bind"};
-    ::close(fd);
-    return -1;
-  }
-  if (::listen(fd, SOMAXCONN) != 0) {
-    failure = {errno, "listen"};
-    ::close(fd);
-    return -1;
-  }
-  return fd;
 }
 
 }  // namespace
@@ -335,18 +284,15 @@ void Receiver_Server::Log_Start_Line() {
 void Receiver_Server::Open_Listener() {
   const auto port = static_cast<uint16_t>(settings_.DC9_Port);
   operator_.Log_Message("Opening receiver port " + std::to_string(settings_.DC9_Port), LOG_BLACK);
-  Open_Failure failure;
-  const int fd = Listen_Socket(port, failure);
+  Listen_Failure failure;
+  const int fd = Open_Listen_Socket(port, failure);
   if (fd >= 0 && !listener_->setSocketDescriptor(fd)) {
     failure = {EBADF, "listen"};
     ::close(fd);
   }
   if (failure.Api) {
     timer_.setInterval(RETRY_MS);
-    char text[512];
-    std::snprintf(text, sizeof(text), "Windows socket error: %s (%d), on API '%s'",
-                  System_Error_Text(failure.Code).c_str(), failure.Code, failure.Api);
-    operator_.Log_Message(text, LOG_RED);
+    operator_.Log_Message(Listen_Failure_Text(failure), LOG_RED);
     operator_.Beep();
     return;
   }

@@ -3,7 +3,10 @@
 #include "automation/link_manager.h"
 
 #include <gtest/gtest.h>
+
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 #include <QDir>
 #include <QTcpServer>
@@ -104,7 +107,9 @@ TEST_F(Link_Manager_Test, ListenerThatCannotOpenRetriesAfterTenTicks) {
   EXPECT_EQ(f.screen.Beeps, 1);
   ASSERT_FALSE(f.screen.Lines.empty());
   EXPECT_EQ(f.screen.Lines.back().Colour, LOG_RED);
-  EXPECT_FALSE(f.screen.Lines.back().Text.empty());
+  EXPECT_EQ(f.screen.Lines.back().Text,
+            "Windows socket error: " + std::string(strerror(EADDRINUSE)) + " (" +
+                std::to_string(EADDRINUSE) + "), on API 'bind'");
   for (int tick = 1; tick <= 9; ++tick) f.link.Timer_OutTimer();
   EXPECT_EQ(f.screen.Count(opening, LOG_BLACK), 1);
   holder.close();
