@@ -1,5 +1,7 @@
 #include "app/raw_file.h"
 
+#include <vector>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,4 +80,16 @@ bool File_Exists(const std::string& path) {
 
 std::string Error_Text(int code) {
   return " Error: " + std::to_string(code) + ". " + std::strerror(code);
+}
+
+void Write_Zero_File(const std::string& path, std::size_t size) {
+  Raw_File file;
+  if (!file.Open(path, O_WRONLY | O_CREAT | O_TRUNC)) return;
+  std::vector<char> zeros(size, 0);
+  file.Write_All(zeros.data(), zeros.size());
+}
+
+std::string Size_Repair_Message(const std::string& path, int64_t found, std::size_t expected) {
+  return "File " + path + " size (" + std::to_string(found) + "->" + std::to_string(expected) +
+         ") error, new file created.";
 }

@@ -48,6 +48,13 @@ class Raw_File {
 
 bool File_Exists(const std::string& path);
 
+// Creates (or truncates) the file and fills it with `size` zero bytes; failures are silent.
+void Write_Zero_File(const std::string& path, std::size_t size);
+
+// The kept message of a fixed-size data file that had the wrong size and was recreated:
+// "File <path> size (<found>-><expected>) error, new file created."
+std::string Size_Repair_Message(const std::string& path, int64_t found, std::size_t expected);
+
 // " Error: " + code in decimal + ". " + the system's text for it: the tail of every journal
 // file error line.
 std::string Error_Text(int code);

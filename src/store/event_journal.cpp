@@ -11,19 +11,6 @@
 
 namespace {
 
-std::string Size_Repair_Message(const std::string& path, int64_t found, std::size_t expected) {
-  return "File " + path + " size (" + std::to_string(found) + "->" + std::to_string(expected) +
-         ") error, new file created.";
-}
-
-// Creates (or truncates) the file and fills it with `size` zero bytes; failures are silent.
-void Write_Zero_File(const std::string& path, std::size_t size) {
-  Raw_File file;
-  if (!file.Open(path, O_WRONLY | O_CREAT | O_TRUNC)) return;
-  std::vector<char> zeros(size, 0);
-  file.Write_All(zeros.data(), zeros.size());
-}
-
 bool Same_Record(const Event_Record& a, const Event_Record& b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
 }

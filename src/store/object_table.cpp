@@ -14,18 +14,6 @@
 
 namespace {
 
-std::string Size_Repair_Message(const std::string& path, int64_t found, std::size_t expected) {
-  return "File " + path + " size (" + std::to_string(found) + "->" + std::to_string(expected) +
-         ") error, new file created.";
-}
-
-void Write_Zero_File(const std::string& path, std::size_t size) {
-  Raw_File file;
-  if (!file.Open(path, O_WRONLY | O_CREAT | O_TRUNC)) return;
-  std::vector<char> zeros(size, 0);
-  file.Write_All(zeros.data(), zeros.size());
-}
-
 // Seconds of a timeout in minutes; a timeout loaded from a file that would overflow the 32-bit
 // countdown counts from the largest value instead of wrapping to a short one.
 uint32_t Full_Countdown(uint32_t minutes) {

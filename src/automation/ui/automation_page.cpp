@@ -11,32 +11,7 @@
 #include <cstring>
 
 #include "app/ui/page_host.h"
-
-namespace {
-
-QLabel* Add_Label(QWidget* parent, const char* text, int left, int top) {
-  auto* label = new QLabel(text, parent);
-  label->move(left, top);
-  label->adjustSize();
-  return label;
-}
-
-QLineEdit* Add_Edit(QWidget* parent, int left, int top, int width, int max_length) {
-  auto* edit = new QLineEdit(parent);
-  edit->setGeometry(left, top, width, 21);
-  edit->setMaxLength(max_length);
-  return edit;
-}
-
-template <typename Button>
-Button* Add_Button(QWidget* parent, const char* caption, int left, int top) {
-  auto* button = new Button(caption, parent);
-  button->move(left, top);
-  button->adjustSize();
-  return button;
-}
-
-}  // namespace
+#include "app/ui/page_widgets.h"
 
 TAutomation_Page::TAutomation_Page(Settings_Record& settings, Page_Host& host, QWidget* parent)
     : QWidget(parent), settings_(settings), host_(host) {
