@@ -1,10 +1,6 @@
 #include "app/receiver_core.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <QThread>
 #include <cstdio>
 
@@ -53,11 +49,6 @@ class Receiver_Core::Core_Operator : public Operator_Port {
   Receiver_Core& core_;
 };
 
-struct Receiver_Core::Hand_Over {
-  const std::function<void()>* Work;
-  bool Done = false;  // guarded by hand_over_mutex_
-};
-
 Receiver_Core::Receiver_Core(std::string data_folder, QObject* parent)
     : QObject(parent),
       data_folder_(std::move(data_folder)),
@@ -69,19 +60,15 @@ Receiver_Core::Receiver_Core(std::string data_folder, QObject* parent)
           std::make_unique<Receiver_Server>(settings_, journal_, objects_, sync_, *operator_)) {
   ping_timer_.setInterval(1000);
   connect(&ping_timer_, &QTimer::timeout, this, &Receiver_Core::Ping_Timer_Tick);
-  wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  wake_notifier_ = std::make_unique<QSocketNotifier>(wake_fd_, QSocketNotifier::Read);
-  connect(wake_notifier_.get(), &QSocketNotifier::activated, this,
-          &Receiver_Core::Serve_Hand_Overs);
 }
 
 Receiver_Core::~Receiver_Core() {
   if (running_) Shutdown();
-  // The workers end (serving their hand-overs) while the hand-over queue still works.
+  // The report sender ends while its hand-overs are still served. Then the hand-over is closed,
+  // which releases a serial receive thread that waits on it, so its join cannot hang.
   sender_.reset();
+  hand_over_.Close();
   serial_receiver_.reset();
-  wake_notifier_.reset();
-  if (wake_fd_ >= 0) ::close(wake_fd_);
 }
 
 void Receiver_Core::Start() {
@@ -163,31 +150,7 @@ void Receiver_Core::Shutdown() {
 }
 
 void Receiver_Core::Run_On_Main(const std::function<void()>& work) {
-  if (QThread::currentThread() == thread()) {
-    work();
-    return;
-  }
-  Hand_Over hand_over{&work};
-  std::unique_lock lock(hand_over_mutex_);
-  hand_overs_.push_back(&hand_over);
-  const uint64_t one = 1;
-  [[maybe_unused]] const ssize_t written = ::write(wake_fd_, &one, sizeof(one));
-  hand_over_done_.wait(lock, [&] { return hand_over.Done; });
-}
-
-void Receiver_Core::Serve_Hand_Overs() {
-  uint64_t count = 0;
-  [[maybe_unused]] const ssize_t got = ::read(wake_fd_, &count, sizeof(count));
-  std::unique_lock lock(hand_over_mutex_);
-  while (!hand_overs_.empty()) {
-    Hand_Over* hand_over = hand_overs_.front();
-    hand_overs_.pop_front();
-    lock.unlock();
-    (*hand_over->Work)();
-    lock.lock();
-    hand_over->Done = true;
-    hand_over_done_.notify_all();
-  }
+  hand_over_.Run(work);
 }
 
 void Receiver_Core::Ping_Timer_Tick() {

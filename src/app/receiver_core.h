@@ -7,13 +7,12 @@
 
 #include <QObject>
 #include <QTimer>
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "app/main_hand_over.h"
 #include "app/operator_port.h"
 #include "app/settings.h"
 #include "app/sync_objects.h"
@@ -81,9 +80,7 @@ class Receiver_Core : public QObject {
 
  private:
   class Core_Operator;
-  struct Hand_Over;
   void Ping_Timer_Tick();
-  void Serve_Hand_Overs();
 
   std::string data_folder_;
   Settings_Record settings_{};
@@ -95,14 +92,8 @@ class Receiver_Core : public QObject {
   std::unique_ptr<Operator_Port> operator_;
   std::unique_ptr<Receiver_Server> receiver_;
   QTimer ping_timer_;
-  // Hand-overs to the main thread: a queue under a std::mutex and an eventfd that wakes the main
-  // thread's event loop. Every byte that crosses threads does so under the mutex, never through
-  // the event queue's own locking.
-  int wake_fd_ = -1;
-  std::unique_ptr<QSocketNotifier> wake_notifier_;
-  std::mutex hand_over_mutex_;
-  std::condition_variable hand_over_done_;
-  std::deque<Hand_Over*> hand_overs_;  // guarded by hand_over_mutex_
+  // Hand-overs of work from the worker threads to the main thread.
+  Main_Hand_Over hand_over_;
   bool running_ = false;
   bool shut_down_ = false;
   // The automation link (created in Start()). Declared last, so they go first; the destructor
