@@ -62,31 +62,38 @@ start_receiver() {
   exit 1
 }
 
-# run TOKEN AES CONNECTIONS MESSAGES
+# run TOKEN AES CONNECTIONS MESSAGES [RATE]
 run() {
-  local token=$1 aes=$2 connections=$3 messages=$4
+  local token=$1 aes=$2 connections=$3 messages=$4 rate=${5:-0}
   local key_option=()
   [[ "$aes" == 3 ]] && key_option=(--key "$KEY")
+  [[ "$rate" != 0 ]] && key_option+=(--rate "$rate")
   start_receiver "$aes"
   local json
   json=$("$BUILD_DIR/dc09-dialler" --port "$PORT" --token "$token" --account 1234 \
     --connections "$connections" --messages "$messages" "${key_option[@]}" --json || true)
   stop_receiver
-  python3 - "$token" "$aes" "$json" <<'EOF'
+  python3 - "$token" "$aes" "$json" "$rate" <<'EOF'
 import json, sys
-token, aes, r = sys.argv[1], int(sys.argv[2]), json.loads(sys.argv[3])
+token, aes, r, rate = sys.argv[1], int(sys.argv[2]), json.loads(sys.argv[3]), int(sys.argv[4])
 l = r['latency_ms']
-print(f"{token:8} {'AES-256' if aes else 'plain':8} {r['connections']:5} x {r['messages_per_connection']:<6}"
+offered = f"at {rate}/s" if rate else "flat out"
+print(f"{token:8} {'AES-256' if aes else 'plain':8} {r['connections']:5} x {r['messages_per_connection']:<6} {offered:10}"
       f" answered {r['answered']:7} (ACK {r['ack']}, no answer {r['no_answer']})"
       f"  {r['answered_per_s']:9.0f}/s  p50 {l['p50']:.3f} ms  p99 {l['p99']:.3f} ms  max {l['max']:.3f} ms")
 EOF
 }
 
-echo "token    cipher   conns x msgs"
+# Flat out, each connection sends its next message as soon as the answer came: throughput. With
+# 500 messages always in flight the latency is mostly queueing (about 500 / throughput).
+# At a fixed offered rate over 500 connections: the answer latency of a receiver that keeps up.
+echo "token    cipher   conns x msgs   offered"
 for aes in 0 3; do
   run NULL "$aes" 1 20000
   run NULL "$aes" 50 1000
   run NULL "$aes" 500 100
   run ADM-CID "$aes" 50 80
   run ADM-CID "$aes" 500 8
+  run NULL "$aes" 500 20 2000
+  run NULL "$aes" 500 40 5000
 done
