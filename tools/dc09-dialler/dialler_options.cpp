@@ -20,6 +20,10 @@ const char* const Dialler_Usage =
     "  --connections N     connections at once (1)\n"
     "  --messages M        messages per connection, each sent after the previous answer (1)\n"
     "  --rate R            at most R messages per second in all (as fast as answered)\n"
+    "  --period MS         each connection sends a message every MS milliseconds (the first\n"
+    "                      ones spread evenly over one period); 0: as fast as answered (0)\n"
+    "  --distinct-accounts connection n (0-based) uses the account plus n, in hex, so that\n"
+    "                      every connection is an object of its own\n"
     "  --timeout MS        wait for one answer (5000)\n"
     "  --sequence S        first sequence number (1)\n"
     "  --stats             print totals instead of each answer\n"
@@ -53,6 +57,10 @@ bool Parse_Dialler_Options(const std::vector<std::string>& args, Dialler_Options
     const std::string& name = args[i];
     if (name == "--time-stamp") {
       o.Time_Stamp = true;
+      continue;
+    }
+    if (name == "--distinct-accounts") {
+      o.Distinct_Accounts = true;
       continue;
     }
     if (name == "--stats") {
@@ -115,6 +123,9 @@ bool Parse_Dialler_Options(const std::vector<std::string>& args, Dialler_Options
       char* end = nullptr;
       o.Rate = std::strtod(value.c_str(), &end);
       if (*end != '\0' || o.Rate < 0) return fail("bad rate");
+    } else if (name == "--period") {
+      if (!To_Long(value, 0, 3600000, number)) return fail("bad period");
+      o.Period_Ms = number;
     } else if (name == "--timeout") {
       if (!To_Long(value, 1, 3600000, number)) return fail("bad timeout");
       o.Timeout_Ms = static_cast<int>(number);

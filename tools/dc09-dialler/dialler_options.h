@@ -20,9 +20,11 @@ struct Dialler_Options {
   bool Time_Stamp = false;
   std::string Extended;
   int Connections = 1;
-  long Messages = 1;      // per connection
-  double Rate = 0;        // messages per second over all connections; 0 = as answered
-  int Timeout_Ms = 5000;  // wait for one answer
+  long Messages = 1;   // per connection
+  double Rate = 0;     // messages per second over all connections; 0 = as answered
+  long Period_Ms = 0;  // per connection: a message at most every Period_Ms; 0 = as answered
+  bool Distinct_Accounts = false;  // connection i uses Account + i (hex), its own object
+  int Timeout_Ms = 5000;           // wait for one answer
   uint32_t First_Sequence = 1;
   bool Stats = false;
   bool Json = false;

@@ -10,9 +10,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <queue>
 
 namespace {
 
@@ -26,8 +29,19 @@ struct Connection {
   long Completed = 0;  // messages answered or given up
   uint32_t Sequence = 0;
   Clock::time_point Sent_At;
+  Clock::time_point Due;  // with a period: the earliest time of the next message
+  std::string Account;    // the account it sends for
   std::string Input;
 };
+
+// The account of connection `index` when every connection is an object of its own: the account
+// plus the index, in upper-case hex, at least as wide as the account.
+std::string Account_Plus(const std::string& account, int index) {
+  const unsigned long long value = std::strtoull(account.c_str(), nullptr, 16) + index;
+  char text[24];
+  std::snprintf(text, sizeof text, "%0*llX", static_cast<int>(account.size()), value);
+  return text;
+}
 
 // Thousands of connections need more descriptors than the usual soft limit.
 void Raise_Open_File_Limit() {
@@ -49,6 +63,11 @@ class Dialler {
     aes_ = {options.Aes_Mode, options.Key};
     if (options.Rate > 0)
       interval_ = std::chrono::nanoseconds(static_cast<long>(1e9 / options.Rate));
+    period_ = std::chrono::milliseconds(options.Period_Ms);
+    for (int i = 0; i < options.Connections; ++i) {
+      connections_[i].Account =
+          options.Distinct_Accounts ? Account_Plus(options.Account, i) : options.Account;
+    }
   }
 
   ~Dialler() {
@@ -79,6 +98,7 @@ class Dialler {
     last_answer_ = start_;
     for (int i = 0; i < options_.Connections; ++i) {
       connections_[i].Sequence = options_.First_Sequence;
+      connections_[i].Due = start_ + period_ * i / options_.Connections;
       Connect(i);
     }
 
@@ -89,6 +109,11 @@ class Dialler {
       if (!ready_.empty() && interval_.count() > 0) {
         auto until = std::chrono::ceil<std::chrono::milliseconds>(next_slot_ - Clock::now());
         wait_ms = static_cast<int>(std::max<long>(0, std::min<long>(10, until.count())));
+      }
+      if (!waiting_.empty()) {
+        auto until =
+            std::chrono::ceil<std::chrono::milliseconds>(waiting_.top().first - Clock::now());
+        wait_ms = static_cast<int>(std::max<long>(0, std::min<long>(wait_ms, until.count())));
       }
       const int n = epoll_wait(epoll_, events.data(), static_cast<int>(events.size()), wait_ms);
       for (int e = 0; e < n; ++e) {
@@ -160,7 +185,7 @@ class Dialler {
       event.data.u32 = static_cast<uint32_t>(i);
       epoll_ctl(epoll_, EPOLL_CTL_MOD, c.Fd, &event);
       c.State = Conn_State::Ready;
-      ready_.push_back(i);
+      Make_Ready(i);
       return;
     }
     if (events & EPOLLIN) Read(i);
@@ -169,7 +194,25 @@ class Dialler {
     }
   }
 
+  // A ready connection sends when the rate allows; with a period, not before its due time.
+  void Make_Ready(int i) {
+    if (period_.count() > 0) {
+      waiting_.emplace(connections_[i].Due, i);
+    } else {
+      ready_.push_back(i);
+    }
+  }
+
   void Send_Ready() {
+    const auto moment = Clock::now();
+    while (!waiting_.empty() && waiting_.top().first <= moment) {
+      const int i = waiting_.top().second;
+      waiting_.pop();
+      // An entry left from before a reconnection is not the connection's current one.
+      if (connections_[i].State == Conn_State::Ready && connections_[i].Due <= moment) {
+        ready_.push_back(i);
+      }
+    }
     while (!ready_.empty()) {
       if (interval_.count() > 0) {
         const auto now = Clock::now();
@@ -185,11 +228,12 @@ class Dialler {
   void Send(int i) {
     Connection& c = connections_[i];
     fields_.Sequence = c.Sequence;
+    fields_.Account = c.Account;
     const std::string stamp = options_.Time_Stamp ? DC9_Time_Stamp(std::time(nullptr)) : "";
     fields_.Data = options_.Token == "NULL"
                        ? Link_Test_Data(options_.Extended, stamp)
-                       : Contact_ID_Data(options_.Account, options_.Event, options_.Group,
-                                         options_.Zone, options_.Extended, stamp);
+                       : Contact_ID_Data(c.Account, options_.Event, options_.Group, options_.Zone,
+                                         options_.Extended, stamp);
     const std::string frame = Build_DC9_Frame(fields_, aes_, [this] { return Next_Pad(); });
     c.Sent_At = Clock::now();
     const ssize_t written = send(c.Fd, frame.data(), frame.size(), MSG_NOSIGNAL);
@@ -278,6 +322,7 @@ class Dialler {
     if (report_) report_(i, c.Completed + 1, c.Sequence, frame, answer, latency);
     ++c.Completed;
     c.Sequence = (c.Sequence + 1) % 10000;
+    c.Due = c.Sent_At + period_;
     if (c.Completed >= options_.Messages) {
       Close(i);
       c.State = Conn_State::Done;
@@ -285,7 +330,7 @@ class Dialler {
       return;
     }
     c.State = Conn_State::Ready;
-    if (c.Fd >= 0) ready_.push_back(i);
+    if (c.Fd >= 0) Make_Ready(i);
   }
 
   // An answer that does not come in time is given up; a late one must not be taken for the next
@@ -323,7 +368,10 @@ class Dialler {
   int epoll_ = -1;
   int active_ = 0;  // connections not Done
   std::deque<int> ready_;
+  using Due_Entry = std::pair<Clock::time_point, int>;
+  std::priority_queue<Due_Entry, std::vector<Due_Entry>, std::greater<>> waiting_;
   std::chrono::nanoseconds interval_{0};
+  std::chrono::nanoseconds period_{0};
   Clock::time_point start_, next_slot_, last_answer_, next_timeout_check_;
   uint32_t pad_state_ = 0x9E3779B9u;
   Dialler_Totals totals_;

@@ -1,0 +1,268 @@
+#!/usr/bin/env bash
+# The load figures of the README, measured on this machine against the real program: builds
+# Release (build-release/), starts `quenor` headless (QT_QPA_PLATFORM=offscreen) in its own
+# temporary XDG_DATA_HOME and XDG_RUNTIME_DIR, configured only by a written dorvex.cfg, and drives
+# it with the project's tools:
+#   - dc09-dialler: answered DC-09 messages per second and answer latency at 1, 50 and 500
+#     connections, plain and AES-256. The runs send link tests ("NULL"): they take the whole
+#     receive path (parse, decrypt, answer, object update with its file write, journal append)
+#     and, not being reportable, never fill the 4096-slot journal (the receiver refuses to answer
+#     Contact ID events while the journal holds 4096 unreported ones, by design);
+#   - automation-sim: forwarded lines per second. 4,000 Contact ID events are received while the
+#     automation link (quenor as TCP server) has no client; then automation-sim connects, answers
+#     ACK at once, and its lines per second are timed from the first line to the last (three
+#     rounds, the median; a last automation-sim checks that no line is offered twice);
+#   - report-latency (bench/report_latency/): time from a message's arrival to its report line at
+#     the automation software, at 200 and at 2,000 events per second, the automation software
+#     answering ACK at once;
+#   - dc09-dialler again: 5,000 communicators (each its own account) connected at once, each
+#     sending one link test a second, 30 s measured: CPU of quenor (utime+stime from
+#     /proc/<pid>/stat over the interval, in % of one core) and its VmRSS;
+#   - the VmRSS of quenor 2 s after its receiver port opened.
+# The heartbeat period is 0 throughout (the link counts as alive as soon as it is open).
+# At the end a markdown table (metric, figure, aim) is printed on standard output; progress goes
+# to standard error.
+#
+# Usage: bash bench/run_load.sh        (environment: PORT, OUT_PORT; default 17777, 17999)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+PORT="${PORT:-17777}"
+OUT_PORT="${OUT_PORT:-17999}"
+BUILD_DIR=build-release
+QUENOR="$PWD/$BUILD_DIR/quenor"
+KEY=603DEB1015CA71BE2B73AEF0857D77811F352C073B6108D72D9810A30914DFF4
+HOLD_CONNECTIONS=5000
+HOLD_SECONDS=30
+
+say() { echo "[run_load] $*" >&2; }
+
+say "building Release in $BUILD_DIR/"
+cmake --preset release >/dev/null
+cmake --build "$BUILD_DIR" -j2 --target quenor dc09-dialler automation-sim report-latency >/dev/null
+
+# 5,000 connections on each side of the loopback: the dialler and quenor inherit this limit (both
+# also raise their soft limit to the hard one themselves).
+ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
+if (($(ulimit -n) < HOLD_CONNECTIONS + 100)); then
+  say "open-file limit $(ulimit -n) is below $((HOLD_CONNECTIONS + 100)); raise the hard limit"
+  exit 1
+fi
+
+ROOT="$(mktemp -d /tmp/quenor-load-XXXXXX)"
+RESULTS="$ROOT/results.jsonl"
+QUENOR_PID=""
+DIALLER_PID=""
+
+stop_quenor() {
+  if [[ -n "$QUENOR_PID" ]]; then
+    kill -TERM "$QUENOR_PID" 2>/dev/null || true
+    wait "$QUENOR_PID" 2>/dev/null || true
+    QUENOR_PID=""
+  fi
+}
+clean_up() {
+  if [[ -n "$DIALLER_PID" ]]; then kill "$DIALLER_PID" 2>/dev/null || true; fi
+  stop_quenor
+  rm -rf "$ROOT"
+}
+trap clean_up EXIT
+trap 'exit 130' INT TERM
+
+# Writes the 256-byte settings record, the program's defaults except: receiver port open on $PORT
+# with AES mode $2 (0 plain, 3 AES-256) and connection timeout 30 s; automation link TCP server on
+# $OUT_PORT when $3 is 1, closed when 0; heartbeat period 0; format "SG MLR2-DG".
+write_settings() {
+  python3 - "$1" "$2" "$3" "$PORT" "$OUT_PORT" "$KEY" <<'EOF'
+import struct, sys
+path, aes, link, port, out_port, key = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), \
+    int(sys.argv[4]), int(sys.argv[5]), bytes.fromhex(sys.argv[6])
+r = bytearray(256)
+struct.pack_into('<Biib', r, 0, 1, port, 30, aes)            # DC9 enable, port, timeout, AES
+r[16:48] = key
+struct.pack_into('<BBib', r, 48, link, 1, out_port, 1)       # Out_Mode, server, port, HB receiver
+r[64:64 + 9] = b'127.0.0.1'
+struct.pack_into('<iibBi', r, 86, 9600, 0, 0, 0, 1602)       # baud, HB 0, format, synch, stamp
+open(path, 'wb').write(r)
+EOF
+}
+
+# start_quenor AES LINK: a fresh data folder, the settings, the program; returns when its
+# receiver port is open.
+start_quenor() {
+  local run="$ROOT/run.$RANDOM"
+  mkdir -p "$run/data" "$run/runtime"
+  chmod 700 "$run/runtime"
+  FOLDER="$run/data/ORN RAD-EZ Ududerud"
+  mkdir -m 700 "$FOLDER"
+  write_settings "$FOLDER/dorvex.cfg" "$1" "$2"
+  (cd "$run" && exec env -u DISPLAY -u WAYLAND_DISPLAY XDG_DATA_HOME="$run/data" \
+    XDG_RUNTIME_DIR="$run/runtime" QT_QPA_PLATFORM=offscreen \
+    "$QUENOR" </dev/null >/dev/null 2>"$run/stderr") &
+  QUENOR_PID=$!
+  for _ in $(seq 150); do
+    if grep -qs "Port $PORT is open." "$FOLDER"/dorvex_*.log; then return 0; fi
+    if ! kill -0 "$QUENOR_PID" 2>/dev/null; then break; fi
+    sleep 0.1
+  done
+  say "quenor did not open port $PORT; its standard error:"
+  cat "$run/stderr" >&2 || true
+  exit 1
+}
+
+rss_kib() { awk '/^VmRSS:/ {print $2}' "/proc/$QUENOR_PID/status"; }
+# utime + stime of quenor in clock ticks (fields 14 and 15, counted after the command name).
+cpu_ticks() { sed 's/^.*) //' "/proc/$QUENOR_PID/stat" | awk '{print $12 + $13}'; }
+
+record() { echo "$1" >>"$RESULTS"; }
+
+dialler() {
+  "$BUILD_DIR/dc09-dialler" --port "$PORT" --json "$@" || true
+}
+
+# 5. Memory after start.
+say "memory after start"
+start_quenor 0 1
+sleep 2
+record "{\"name\": \"rss_start\", \"kib\": $(rss_kib)}"
+stop_quenor
+
+# 1. Answered messages per second, link tests, plain and AES-256 (one fresh program per cipher).
+for aes in 0 3; do
+  key=()
+  [[ $aes == 3 ]] && key=(--key "$KEY")
+  start_quenor "$aes" 0
+  dialler --token NULL --connections 10 --messages 200 "${key[@]}" >/dev/null  # warm-up
+  for run in "1 50000" "50 4000" "500 400"; do
+    read -r connections messages <<<"$run"
+    say "answers: $connections connections x $messages link tests, AES mode $aes"
+    json=$(dialler --token NULL --distinct-accounts --connections "$connections" \
+      --messages "$messages" "${key[@]}")
+    record "{\"name\": \"answers\", \"aes\": $aes, \"result\": $json}"
+  done
+  stop_quenor
+done
+
+# 2. Forwarded lines per second: 4,000 events wait in the journal (it holds 4096), then the
+# automation software connects and takes them; three rounds on one program.
+start_quenor 0 1
+for round in 1 2 3; do
+  say "forwarding, round $round: 4000 Contact ID events, then automation-sim connects"
+  prefill=$(dialler --token ADM-CID --distinct-accounts --connections 50 --messages 80)
+  stats=$("$BUILD_DIR/automation-sim" --tcp-client "127.0.0.1:$OUT_PORT" --count 4000 \
+    --seconds 60 --quiet --stats | tail -1)
+  record "{\"name\": \"forward\", \"prefill\": $prefill, \"total\": \"$stats\"}"
+done
+# A line offered again after its ACK would come now.
+extra=$("$BUILD_DIR/automation-sim" --tcp-client "127.0.0.1:$OUT_PORT" --seconds 3 --quiet \
+  --stats | tail -1)
+record "{\"name\": \"forward_after\", \"total\": \"$extra\"}"
+stop_quenor
+
+# 3. Arrival to report line, automation software answering at once: a moderate rate, then a
+# higher one (each message its own account, so at most 10000 of them: the object table's size).
+for run in "200 3000" "2000 8000"; do
+  read -r rate messages <<<"$run"
+  say "arrival to report: $messages events at $rate/s"
+  start_quenor 0 1
+  latency=$("$BUILD_DIR/report-latency" --port "$PORT" --automation-port "$OUT_PORT" \
+    --rate "$rate" --messages "$messages" || true)
+  record "{\"name\": \"latency\", \"result\": $latency}"
+  stop_quenor
+done
+
+# 4. 5,000 communicators connected, one link test a second each.
+say "$HOLD_CONNECTIONS connections, one link test a second each, ${HOLD_SECONDS} s measured"
+start_quenor 0 0
+"$BUILD_DIR/dc09-dialler" --port "$PORT" --token NULL --distinct-accounts \
+  --connections "$HOLD_CONNECTIONS" --messages $((HOLD_SECONDS + 3)) --period 1000 \
+  --timeout 10000 --json >"$ROOT/hold.json" &
+DIALLER_PID=$!
+# The measured interval starts when every connection is up and sending (after the first period).
+sleep 2
+ticks_before=$(cpu_ticks)
+time_before=$(date +%s.%N)
+connections_mid=0
+for ((s = 0; s < HOLD_SECONDS; s++)); do
+  sleep 1
+  if ((s == HOLD_SECONDS / 2)); then
+    connections_mid=$(ss -Htn state established "( sport = :$PORT )" | wc -l)
+  fi
+done
+ticks_after=$(cpu_ticks)
+time_after=$(date +%s.%N)
+rss_hold=$(rss_kib)
+wait "$DIALLER_PID" || true
+DIALLER_PID=""
+seconds=$(awk "BEGIN {print $time_after - $time_before}")
+record "{\"name\": \"hold\", \"ticks\": $((ticks_after - ticks_before)), \"hz\": $(getconf CLK_TCK), \
+\"seconds\": $seconds, \"rss_kib\": $rss_hold, \"established\": $connections_mid, \
+\"result\": $(cat "$ROOT/hold.json")}"
+stop_quenor
+
+# The raw figures stay beside the build for a closer look.
+cp "$RESULTS" "$BUILD_DIR/run_load.jsonl"
+
+# The table.
+python3 - "$RESULTS" "$HOLD_CONNECTIONS" <<'EOF'
+import json, re, statistics, sys
+rows = [json.loads(line) for line in open(sys.argv[1]) if line.strip()]
+hold_connections = int(sys.argv[2])
+table = []
+forward = []
+def mib(kib): return f"{kib / 1024:.1f} MiB"
+def answers(r):
+    note = ""
+    lost = r["sent"] - r["ack"]
+    if lost or r["connect_failures"]:
+        note = f"; {lost} not ACKed, {r['connect_failures']} connect failures"
+    return (f"{r['answered_per_s']:,.0f}/s (p50 {r['latency_ms']['p50']:.2f} ms, "
+            f"p99 {r['latency_ms']['p99']:.2f} ms{note})")
+for row in rows:
+    name = row["name"]
+    if name == "answers":
+        r = row["result"]
+        cipher = "AES-256" if row["aes"] else "plain"
+        c = r["connections"]
+        aim = "≥ 20,000/s" if c == 50 else ""
+        table.append((f"Answered DC-09 messages, {c} connection{'s' if c > 1 else ''}, {cipher}",
+                      answers(r), aim))
+    elif name == "forward":
+        m = re.search(r"total: (\d+) lines, ([\d.]+) lines/s", row["total"])
+        forward.append((int(m.group(1)), float(m.group(2))) if m else (0, 0.0))
+    elif name == "forward_after":
+        m = re.search(r"total: (\d+) lines", row["total"])
+        extra = int(m.group(1)) if m else -1
+        lines = sum(n for n, _ in forward)
+        figure = (f"{statistics.median(r for _, r in forward):,.0f} lines/s (median of "
+                  f"{len(forward)} rounds of 4,000 events; {lines:,} lines, "
+                  f"{extra} offered again)")
+        table.append(("Forwarded lines to automation-sim (answers at once)", figure, "≥ 5,000/s"))
+    elif name == "latency":
+        r = row["result"]
+        l = r["report_ms"]
+        figure = f"p50 {l['p50']:.1f} ms, p99 {l['p99']:.1f} ms (max {l['max']:.1f} ms)"
+        if r["reported"] != r["messages"] or r["duplicates"] or r["unknown_lines"]:
+            figure += (f"; {r['reported']} of {r['messages']} reported, {r['duplicates']} twice,"
+                       f" {r['unknown_lines']} unknown lines")
+        table.append((f"Arrival to report line, {r['rate']:,.0f} events/s for "
+                      f"{r['messages'] / r['rate']:.0f} s", figure, "p99 < 100 ms"))
+    elif name == "hold":
+        r = row["result"]
+        cpu = 100.0 * row["ticks"] / row["hz"] / row["seconds"]
+        lost = r["sent"] - r["ack"]
+        note = f"{row['established']} connections established"
+        if lost or r["connect_failures"]:
+            note += f"; {lost} not ACKed, {r['connect_failures']} connect failures"
+        table.append((f"{hold_connections:,} connections, 1 link test/s each: CPU of quenor",
+                      f"{cpu:.1f}% of one core ({note}; {r['answered_per_s']:,.0f} answers/s)",
+                      "< 50% of one core"))
+        table.append((f"{hold_connections:,} connections: memory of quenor (VmRSS)",
+                      mib(row["rss_kib"]), ""))
+    elif name == "rss_start":
+        table.append(("Memory of quenor after start (VmRSS)", mib(row["kib"]), ""))
+print("| Metric | Figure | Aim |")
+print("|---|---|---|")
+for metric, figure, aim in table:
+    print(f"| {metric} | {figure} | {aim} |")
+EOF
