@@ -133,8 +133,8 @@ for aes in 0 3; do
   [[ $aes == 3 ]] && key=(--key "$KEY")
   start_quenor "$aes" 0
   dialler --token NULL --connections 10 --messages 200 "${key[@]}" >/dev/null  # warm-up
-  for run in "1 50000" "50 4000" "500 400"; do
-    read -r connections messages <<<"$run"
+  for load in "1 50000" "50 4000" "500 400"; do
+    read -r connections messages <<<"$load"
     say "answers: $connections connections x $messages link tests, AES mode $aes"
     json=$(dialler --token NULL --distinct-accounts --connections "$connections" \
       --messages "$messages" "${key[@]}")
@@ -161,8 +161,8 @@ stop_quenor
 
 # 3. Arrival to report line, automation software answering at once: a moderate rate, then a
 # higher one (each message its own account, so at most 10000 of them: the object table's size).
-for run in "200 3000" "2000 8000"; do
-  read -r rate messages <<<"$run"
+for load in "200 3000" "2000 8000"; do
+  read -r rate messages <<<"$load"
   say "arrival to report: $messages events at $rate/s"
   start_quenor 0 1
   latency=$("$BUILD_DIR/report-latency" --port "$PORT" --automation-port "$OUT_PORT" \
