@@ -1,5 +1,7 @@
 #include "receiver/protocol/dc9_response.h"
 
+#include "receiver/protocol/dc9_frame_builder.h"
+
 #include <cstdio>
 #include <ctime>
 
@@ -10,13 +12,7 @@ namespace {
 
 // "]_HH:MM:SS,MM-DD-YYYY": the receiver's UTC time as answers carry it (21 characters).
 std::string Time_Tail(int64_t utc_now) {
-  const std::time_t t = static_cast<std::time_t>(utc_now);
-  std::tm utc{};
-  gmtime_r(&t, &utc);
-  char text[64];
-  std::snprintf(text, sizeof text, "]_%02d:%02d:%02d,%02d-%02d-%04d", utc.tm_hour, utc.tm_min,
-                utc.tm_sec, utc.tm_mon + 1, utc.tm_mday, utc.tm_year + 1900);
-  return text;
+  return "]" + DC9_Time_Stamp(utc_now);
 }
 
 }  // namespace
