@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "receiver/protocol/dc9_frame_builder.h"
-#include "receiver/protocol/dc9_parser.h"
-#include "receiver/protocol/dc9_response.h"
+#include "protocol/dc9_frame_builder.h"
+#include "protocol/dc9_parser.h"
+#include "protocol/dc9_response.h"
 
 namespace {
 

@@ -17,12 +17,12 @@
 
 #include "../tests/automation/automation_peer.h"
 #include "../tests/support/temp_folder.h"
-#include "app/main_hand_over.h"
-#include "app/settings.h"
-#include "app/sync_objects.h"
 #include "automation/link_manager.h"
 #include "automation/report_sender.h"
 #include "automation/serial_port.h"
+#include "base/main_hand_over.h"
+#include "base/settings.h"
+#include "base/sync_objects.h"
 #include "store/event_journal.h"
 #include "store/object_table.h"
 

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "app/sync_objects.h"
+#include "base/sync_objects.h"
 #include "store/event_journal.h"
 #include "store/object_table.h"
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is needed, then builds and runs every test: the format check, the parser fuzz
+# Installs what is needed, then builds and runs every test: the format and layer checks, the parser fuzz
 # target (60 s), the protocol and core tests under AddressSanitizer + UndefinedBehaviorSanitizer,
 # the core tests (all the threads) under ThreadSanitizer, and finally the whole suite (window
 # and whole-program tests included) in build/.
@@ -10,6 +10,9 @@ export CTEST_OUTPUT_ON_FAILURE=1
 
 echo "== format check"
 find src tests tools bench fuzz -name '*.cpp' -o -name '*.h' | xargs -r clang-format --dry-run -Werror
+
+echo "== layer check"
+bash scripts/check_layers.sh
 
 echo "== fuzz: DC-09 parser, 60 s"
 cmake --preset fuzz >/dev/null

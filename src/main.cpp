@@ -6,18 +6,18 @@
 
 #include "app/receiver_core.h"
 #include "app/startup.h"
-#include "app/ui/about_form.h"
-#include "app/ui/log_form.h"
-#include "app/ui/main_form.h"
-#include "app/ui/message_box.h"
-#include "app/ui/operator_windows.h"
 #include "automation/link_manager.h"
 #include "automation/serial_names.h"
 #include "automation/serial_port.h"
-#include "automation/ui/automation_page.h"
-#include "automation/ui/com_settings_form.h"
 #include "receiver/receiver_server.h"
-#include "receiver/ui/receiver_page.h"
+#include "ui/about_form.h"
+#include "ui/automation_page.h"
+#include "ui/com_settings_form.h"
+#include "ui/log_form.h"
+#include "ui/main_form.h"
+#include "ui/operator_windows.h"
+#include "ui/receiver_page.h"
+#include "ui/widgets/message_box.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

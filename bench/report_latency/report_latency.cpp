@@ -26,7 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "receiver/protocol/dc9_frame_builder.h"
+#include "protocol/dc9_frame_builder.h"
 
 namespace {
 

@@ -12,11 +12,11 @@
 #include <mutex>
 #include <string>
 
-#include "app/main_hand_over.h"
-#include "app/operator_port.h"
-#include "app/settings.h"
-#include "app/sync_objects.h"
-#include "app/system_log.h"
+#include "base/main_hand_over.h"
+#include "base/operator_port.h"
+#include "base/settings.h"
+#include "base/sync_objects.h"
+#include "base/system_log.h"
 #include "store/event_journal.h"
 #include "store/object_table.h"
 

@@ -15,8 +15,8 @@
 #include <string>
 #include <thread>
 
-#include "app/sync_objects.h"
 #include "automation/serial_port.h"
+#include "base/sync_objects.h"
 
 class AT_Rec_Thread {
  public:

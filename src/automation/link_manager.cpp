@@ -4,14 +4,14 @@
 
 #include <cerrno>
 
-#include "receiver/listen_socket.h"
+#include "base/listen_socket.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
 
 #include "automation/serial_names.h"
 #include "automation/serial_port.h"
-#include "receiver/protocol/event_record.h"
+#include "protocol/event_record.h"
 
 namespace {
 

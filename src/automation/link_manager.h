@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "app/operator_port.h"
-#include "app/settings.h"
-#include "app/sync_objects.h"
+#include "base/operator_port.h"
+#include "base/settings.h"
+#include "base/sync_objects.h"
 
 class QTcpServer;
 class QTcpSocket;

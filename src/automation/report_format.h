@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "receiver/protocol/event_record.h"
+#include "protocol/event_record.h"
 #include "store/object_table.h"
 
 // Every report and heartbeat line ends with this byte.

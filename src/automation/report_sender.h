@@ -25,10 +25,10 @@
 #include <string>
 #include <thread>
 
-#include "app/operator_port.h"
-#include "app/settings.h"
-#include "app/sync_objects.h"
-#include "receiver/protocol/event_record.h"
+#include "base/operator_port.h"
+#include "base/settings.h"
+#include "base/sync_objects.h"
+#include "protocol/event_record.h"
 #include "store/event_journal.h"
 #include "store/object_table.h"
 

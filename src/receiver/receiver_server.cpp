@@ -1,11 +1,10 @@
 #include "receiver/receiver_server.h"
 
-#include "receiver/listen_socket.h"
+#include "base/listen_socket.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -20,8 +19,9 @@
 #include <cstring>
 #include <ctime>
 
-#include "receiver/protocol/dc9_parser.h"
-#include "receiver/socket_error.h"
+#include "base/process_setup.h"
+#include "base/socket_error.h"
+#include "protocol/dc9_parser.h"
 
 namespace {
 
@@ -63,17 +63,6 @@ std::string Start_Line() {
 }
 
 }  // namespace
-
-uint64_t Raise_Open_File_Limit() {
-  rlimit limit{};
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
-  if (limit.rlim_cur < limit.rlim_max) {
-    rlimit raised = limit;
-    raised.rlim_cur = limit.rlim_max;
-    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
-  }
-  return static_cast<uint64_t>(limit.rlim_cur);
-}
 
 Receiver_Server::Receiver_Server(Settings_Record& settings, Event_Journal& journal,
                                  Object_Table& objects, Shared_Sync& sync,

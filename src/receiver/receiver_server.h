@@ -15,20 +15,16 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/operator_port.h"
-#include "app/settings.h"
-#include "app/sync_objects.h"
+#include "base/operator_port.h"
+#include "base/settings.h"
+#include "base/sync_objects.h"
+#include "protocol/dc9_response.h"
 #include "receiver/connection_table.h"
-#include "receiver/protocol/dc9_response.h"
 #include "store/event_journal.h"
 #include "store/object_table.h"
 
 class QTcpServer;
 class QTcpSocket;
-
-// Raises the process's soft limit of open files to its hard limit, so that thousands of
-// communicators can stay connected. Returns the soft limit in force afterwards.
-uint64_t Raise_Open_File_Limit();
 
 class Receiver_Server : public QObject {
   Q_OBJECT

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "receiver/protocol/event_record.h"
+#include "protocol/event_record.h"
 #include "store/grid_layout.h"
 
 inline constexpr int EVENT_GRID_COLUMN_COUNT = 10;

@@ -10,8 +10,8 @@
 #include <mutex>
 #include <string>
 
-#include "app/sync_objects.h"
-#include "receiver/protocol/event_record.h"
+#include "base/sync_objects.h"
+#include "protocol/event_record.h"
 
 inline constexpr int JOURNAL_SLOTS = 4096;
 inline constexpr std::size_t JOURNAL_FILE_SIZE = 4 + sizeof(Event_Record) * JOURNAL_SLOTS;

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/raw_file.h"
+#include "base/raw_file.h"
 
 namespace {
 

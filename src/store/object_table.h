@@ -12,8 +12,8 @@
 #include <string>
 #include <type_traits>
 
-#include "app/sync_objects.h"
-#include "receiver/protocol/event_record.h"
+#include "base/sync_objects.h"
+#include "protocol/event_record.h"
 
 inline constexpr uint8_t OBJ_LOST = 1;        // the link-test timeout expired, no message since
 inline constexpr uint8_t OBJ_REPORT_DUE = 2;  // a loss or return not yet acknowledged

@@ -12,14 +12,14 @@
 #include <string>
 #include <thread>
 
-#include "app/main_hand_over.h"
-#include "app/settings.h"
-#include "app/sync_objects.h"
 #include "automation/at_rec_thread.h"
 #include "automation/link_manager.h"
 #include "automation/recording_screen.h"
 #include "automation/report_sender.h"
 #include "automation/serial_port.h"
+#include "base/main_hand_over.h"
+#include "base/settings.h"
+#include "base/sync_objects.h"
 #include "store/event_journal.h"
 #include "store/object_table.h"
 #include "support/qt_app.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/operator_port.h"
+#include "base/operator_port.h"
 
 namespace automation_test {
 

@@ -7,9 +7,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "receiver/protocol/dc9_crypto.h"
-#include "receiver/protocol/event_record.h"
-#include "receiver/socket_error.h"
+#include "base/socket_error.h"
+#include "protocol/dc9_crypto.h"
+#include "protocol/event_record.h"
 #include "receiver_fixture.h"
 
 namespace receiver_test {

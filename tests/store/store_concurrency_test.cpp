@@ -9,7 +9,7 @@
 #include <memory>
 #include <thread>
 
-#include "app/sync_objects.h"
+#include "base/sync_objects.h"
 #include "store/event_journal.h"
 #include "store/object_table.h"
 #include "store/test_files.h"

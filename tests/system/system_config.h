@@ -7,8 +7,8 @@
 #include <random>
 #include <string>
 
-#include "app/settings.h"
-#include "receiver/protocol/dc9_frame_builder.h"
+#include "base/settings.h"
+#include "protocol/dc9_frame_builder.h"
 #include "store/event_journal.h"
 #include "system_harness.h"
 

@@ -29,7 +29,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 
 namespace sys {
 

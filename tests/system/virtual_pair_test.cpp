@@ -6,7 +6,7 @@
 #include <signal.h>
 #include <termios.h>
 
-#include "app/virtual_ports.h"
+#include "automation/virtual_ports.h"
 #include "automation_peer.h"
 #include "system_config.h"
 #include "system_harness.h"

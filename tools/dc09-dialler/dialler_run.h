@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "dialler_options.h"
-#include "receiver/protocol/dc9_frame_builder.h"
+#include "protocol/dc9_frame_builder.h"
 
 struct Dialler_Totals {
   long Sent = 0;

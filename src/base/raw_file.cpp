@@ -1,0 +1,95 @@
+#include "base/raw_file.h"
+
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+bool Raw_File::Open(const std::string& path, int flags) {
+  Close();
+  fd_ = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+  if (fd_ < 0) {
+    error_ = errno;
+    return false;
+  }
+  return true;
+}
+
+void Raw_File::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+int64_t Raw_File::Size() {
+  off_t end = ::lseek(fd_, 0, SEEK_END);
+  if (end < 0 || ::lseek(fd_, 0, SEEK_SET) < 0) {
+    error_ = errno;
+    return -1;
+  }
+  return end;
+}
+
+bool Raw_File::Seek(int64_t offset) {
+  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    error_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool Raw_File::Write_All(const void* data, std::size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    ssize_t n = ::write(fd_, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      // A regular file that takes nothing without an error is full.
+      error_ = n < 0 ? errno : ENOSPC;
+      return false;
+    }
+    p += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+int64_t Raw_File::Read_Up_To(void* data, std::size_t size) {
+  char* p = static_cast<char*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::read(fd_, p + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error_ = errno;
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+bool File_Exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string Error_Text(int code) {
+  return " Error: " + std::to_string(code) + ". " + std::strerror(code);
+}
+
+void Write_Zero_File(const std::string& path, std::size_t size) {
+  Raw_File file;
+  if (!file.Open(path, O_WRONLY | O_CREAT | O_TRUNC)) return;
+  std::vector<char> zeros(size, 0);
+  file.Write_All(zeros.data(), zeros.size());
+}
+
+std::string Size_Repair_Message(const std::string& path, int64_t found, std::size_t expected) {
+  return "File " + path + " size (" + std::to_string(found) + "->" + std::to_string(expected) +
+         ") error, new file created.";
+}

@@ -1,0 +1,55 @@
+#include "base/settings.h"
+
+#include <fcntl.h>
+
+#include <cstring>
+
+#include "base/raw_file.h"
+
+Settings_Record Settings_Defaults() {
+  Settings_Record r{};
+  r.DC9_Port = 7777;
+  r.DC9_Conn_Timeout = 30;
+  r.Out_TCP_Server = 1;
+  r.Out_Port = 9999;
+  r.HB_Receiver_Nr = 1;
+  std::strcpy(r.Out_IP, "127.0.0.1");
+  r.COM_Baud = 9600;
+  r.HB_Period = 30;
+  r.Cfg_Stamp = CFG_STAMP;
+  return r;
+}
+
+void Settings_Load(Settings_Record& record, const std::string& path) {
+  record = Settings_Record{};
+  Raw_File file;
+  if (File_Exists(path)) {
+    // Silent: a file that exists but cannot be opened leaves every field zero.
+    if (!file.Open(path, O_RDWR)) return;
+    // Bytes after the 256th belong to nobody and are never read or changed.
+    if (file.Read_Up_To(&record, sizeof record) < 0) return;
+    if (record.Cfg_Stamp == 0) {
+      // A file of an earlier format: stamp it; fields it did not hold stay zero.
+      record.Cfg_Stamp = CFG_STAMP;
+      if (file.Seek(0)) file.Write_All(&record, sizeof record);
+    }
+    return;
+  }
+  record = Settings_Defaults();
+  if (file.Open(path, O_WRONLY | O_CREAT | O_TRUNC)) file.Write_All(&record, sizeof record);
+}
+
+bool Settings_Save(const Settings_Record& record, const std::string& path) {
+  Raw_File file;
+  // The program never recreates the file after start-up.
+  if (!file.Open(path, O_WRONLY)) return false;
+  return file.Write_All(&record, sizeof record);
+}
+
+bool Settings_Differ_From_File(const Settings_Record& record, const std::string& path) {
+  Raw_File file;
+  if (!file.Open(path, O_RDONLY)) return true;
+  unsigned char stored[sizeof(Settings_Record)];
+  if (file.Read_Up_To(stored, sizeof stored) != static_cast<int64_t>(sizeof stored)) return true;
+  return std::memcmp(stored, &record, sizeof stored) != 0;
+}

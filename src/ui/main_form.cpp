@@ -1,0 +1,402 @@
+#include "ui/main_form.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSoundEffect>
+#include <QStatusBar>
+#include <QStyleOptionTab>
+#include <QStylePainter>
+#include <QSystemTrayIcon>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QToolButton>
+#include <QUrl>
+#include <cstring>
+
+#include "app/startup.h"
+#include "ui/automation_page.h"
+#include "ui/com_settings_form.h"
+#include "ui/log_form.h"
+#include "ui/receiver_page.h"
+#include "ui/widgets/message_box.h"
+#include "ui/widgets/pictures.h"
+
+namespace {
+
+constexpr int CLIENT_WIDTH = 515;
+constexpr int CLIENT_HEIGHT = 472;
+constexpr int STATUS_HEIGHT = 19;
+const QColor TAB_CAPTION_COLOUR(0, 0, 128);
+
+// Tab captions drawn by the window: navy, bold on the active tab, 5 px right of and 3 px below the
+// tab's top-left corner.
+class Caption_Tab_Bar : public QTabBar {
+ public:
+  using QTabBar::QTabBar;
+
+ protected:
+  QSize tabSizeHint(int index) const override {
+    QFont bold = font();
+    bold.setBold(true);
+    const QFontMetrics metrics(bold);
+    return {metrics.horizontalAdvance(tabText(index)) + 10, metrics.height() + 6};
+  }
+
+  void paintEvent(QPaintEvent*) override {
+    QStylePainter painter(this);
+    for (int i = 0; i < count(); ++i) {
+      QStyleOptionTab option;
+      initStyleOption(&option, i);
+      option.text.clear();
+      painter.drawControl(QStyle::CE_TabBarTabShape, option);
+      QFont caption = font();
+      caption.setBold(i == currentIndex());
+      painter.setFont(caption);
+      painter.setPen(TAB_CAPTION_COLOUR);
+      const QRect tab = tabRect(i);
+      painter.drawText(QRect(tab.left() + 5, tab.top() + 3, tab.width() - 5, tab.height() - 3),
+                       Qt::AlignLeft | Qt::AlignTop, tabText(i));
+    }
+  }
+};
+
+class Caption_Tab_Widget : public QTabWidget {
+ public:
+  explicit Caption_Tab_Widget(QWidget* parent) : QTabWidget(parent) {
+    setTabBar(new Caption_Tab_Bar(this));
+  }
+};
+
+QColor From_Log_Colour(uint32_t colour) {
+  return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+}
+
+}  // namespace
+
+TMain_Form::TMain_Form(Settings_Record& settings, std::string settings_path, System_Log& log)
+    : QMainWindow(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                               Qt::WindowCloseButtonHint),
+      settings_(settings),
+      settings_path_(std::move(settings_path)),
+      log_(log),
+      tray_available_([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {
+  setWindowTitle(APP_TITLE);
+  setWindowIcon(Program_Icon());
+
+  Build_Menu();
+
+  auto* client = new QWidget(this);
+  client->setFixedSize(CLIENT_WIDTH, CLIENT_HEIGHT - STATUS_HEIGHT);
+  setCentralWidget(client);
+
+  PageControl_Receiver = new Caption_Tab_Widget(client);
+  PageControl_Receiver->setGeometry(8, 17, 497, 233);
+  receiver_page_ = new TReceiver_Page(settings_, *this);
+  automation_page_ = new TAutomation_Page(settings_, *this);
+  PageControl_Receiver->addTab(receiver_page_, "DC-09 Receiver");
+  PageControl_Receiver->addTab(automation_page_, "Automation Software Interface");
+  PageControl_Receiver->setCurrentIndex(0);
+  connect(PageControl_Receiver, &QTabWidget::currentChanged, this,
+          &TMain_Form::PageControl_ReceiverChange);
+
+  // Step 7 of the start-up: the strip of the enabled and the greyed picture.
+  save_strip_ = Compose_Save_Strip();
+  BitBtn_Save = new QToolButton(client);
+  BitBtn_Save->setGeometry(477, 7, 30, 30);
+  BitBtn_Save->setIcon(Save_Icon_From_Strip(save_strip_));
+  BitBtn_Save->setIconSize(QSize(24, 24));
+  BitBtn_Save->setToolTip("Save current settings");
+  BitBtn_Save->setEnabled(false);
+  connect(BitBtn_Save, &QToolButton::clicked, this, &TMain_Form::BitBtn_SaveClick);
+
+  CheckBox_Start_In_Background = new QCheckBox("Start in background mode", client);
+  CheckBox_Start_In_Background->move(309, 19);
+  CheckBox_Start_In_Background->adjustSize();
+  CheckBox_Start_In_Background->raise();
+  connect(CheckBox_Start_In_Background, &QCheckBox::clicked, this,
+          &TMain_Form::CheckBox_Start_In_BackgroundClick);
+  Update_Background_Hint();
+
+  RichEdit_Log = new QTextEdit(client);
+  RichEdit_Log->setGeometry(8, 256, 497, 191);
+  RichEdit_Log->setReadOnly(true);
+  RichEdit_Log->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+  RichEdit_Log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  RichEdit_Log->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  RichEdit_Log->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  RichEdit_Log->installEventFilter(this);
+
+  QStatusBar* bar = statusBar();
+  bar->setFixedHeight(STATUS_HEIGHT);
+  bar->setSizeGripEnabled(false);
+  StatusBar1[STATUS_RECEIVER] = new QLabel("Receiver port closed.");
+  StatusBar1[STATUS_RECEIVER]->setFixedWidth(250);
+  StatusBar1[STATUS_AUTOMATION] = new QLabel;
+  StatusBar1[STATUS_AUTOMATION]->setMinimumWidth(95);
+  bar->addWidget(StatusBar1[STATUS_RECEIVER]);
+  bar->addWidget(StatusBar1[STATUS_AUTOMATION], 1);
+
+  Build_Tray();
+
+  setFixedSize(CLIENT_WIDTH, menuBar()->sizeHint().height() + CLIENT_HEIGHT);
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+}
+
+TMain_Form::~TMain_Form() = default;
+
+void TMain_Form::Build_Menu() {
+  QMenuBar* menu = menuBar();
+  Menu_Events = menu->addAction("Events");
+  Menu_System_Log = menu->addAction("System Log");
+  Menu_Virtual_Ports = menu->addAction("Virtual Serial Ports");
+  Menu_Data_Log = menu->addAction("Data Log");
+  Menu_Data_Log->setVisible(false);
+  Menu_About = menu->addAction("About");
+  menu->addSeparator();
+  Menu_Object_List = menu->addAction("    Object List");
+  QFont bold = Menu_Object_List->font();
+  bold.setBold(true);
+  Menu_Object_List->setFont(bold);
+  Menu_Object_List->setToolTip("Object List");
+  Menu_Object_List->setStatusTip("Object List");
+
+  connect(Menu_Events, &QAction::triggered, this, &TMain_Form::Show_Events_Requested);
+  connect(Menu_System_Log, &QAction::triggered, this, [this] {
+    if (log_form_ != nullptr) Show_Side_Window(static_cast<QWidget*>(log_form_));
+  });
+  connect(Menu_Virtual_Ports, &QAction::triggered, this, &TMain_Form::Virtual_Ports_Requested);
+  connect(Menu_Data_Log, &QAction::triggered, this, &TMain_Form::Show_Data_Log_Requested);
+  connect(Menu_About, &QAction::triggered, this, [this] {
+    if (about_box_ != nullptr) Show_Side_Window(about_box_);
+  });
+  connect(Menu_Object_List, &QAction::triggered, this, &TMain_Form::Show_Objects_Requested);
+}
+
+void TMain_Form::Build_Tray() {
+  TrayIcon1 = new QSystemTrayIcon(Program_Icon(), this);
+  TrayIcon1->setToolTip(APP_TITLE);
+  PopupMenu_Tray = new QMenu(this);
+  Tray_Open = PopupMenu_Tray->addAction("Open RAD-EZ Ududerud");
+  PopupMenu_Tray->addSeparator();
+  Tray_Exit = PopupMenu_Tray->addAction("Exit");
+  TrayIcon1->setContextMenu(PopupMenu_Tray);
+  connect(Tray_Open, &QAction::triggered, this, &TMain_Form::Restore_From_Tray);
+  connect(Tray_Exit, &QAction::triggered, this, &TMain_Form::Exit_Program);
+  connect(TrayIcon1, &QSystemTrayIcon::activated, this,
+          [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+              Restore_From_Tray();
+          });
+}
+
+void TMain_Form::Set_Com_Settings(TForm_Com_Settings* dialog) {
+  automation_page_->Set_Com_Settings(dialog);
+}
+
+bool TMain_Form::Enter_Start_State() {
+  receiver_page_->Refresh_Receiver();
+  const bool background = settings_.Start_In_Background == 1;
+  CheckBox_Start_In_Background->setChecked(background);
+  Update_Background_Hint();
+  if (!background) return true;
+  setWindowState(Qt::WindowMinimized);
+  Go_To_Tray();
+  return false;
+}
+
+void TMain_Form::PageControl_ReceiverChange(int index) {
+  if (index == 0) {
+    receiver_page_->Refresh_Receiver();
+  } else {
+    automation_page_->Refresh_Mon_Out();
+    automation_page_->Refresh_Port_List();
+  }
+}
+
+void TMain_Form::Update_Save_Button() {
+  BitBtn_Save->setEnabled(Settings_Differ_From_File(settings_, settings_path_));
+}
+
+void TMain_Form::BitBtn_SaveClick() {
+  if (Show_Box(this, Box_Kind::Question_Yes_No, windowTitle(), SAVE_QUESTION) != QMessageBox::Yes)
+    return;
+  Settings_Save(settings_, settings_path_);
+  Update_Save_Button();
+}
+
+void TMain_Form::CheckBox_Start_In_BackgroundClick() {
+  settings_.Start_In_Background = CheckBox_Start_In_Background->isChecked() ? 1 : 0;
+  Update_Background_Hint();
+  Update_Save_Button();
+}
+
+void TMain_Form::Update_Background_Hint() {
+  CheckBox_Start_In_Background->setToolTip(CheckBox_Start_In_Background->isChecked()
+                                               ? "The application will start in background mode"
+                                               : "The application will start in windowed mode");
+}
+
+bool TMain_Form::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == RichEdit_Log && event->type() == QEvent::KeyPress) {
+    const QString typed = static_cast<QKeyEvent*>(event)->text();
+    for (QChar key : typed)
+      if (key.isPrint()) Log_Pane_Key(key);
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TMain_Form::Log_Pane_Key(QChar key) {
+  key_ring_[key_index_] = key.toLatin1();
+  if (std::memcmp(key_ring_.data(), DATA_LOG_CODE, std::strlen(DATA_LOG_CODE)) == 0 &&
+      !Menu_Data_Log->isVisible()) {
+    Menu_Data_Log->setVisible(true);
+    Beep();
+  }
+  key_index_ = (key_index_ + 1) % static_cast<int>(key_ring_.size());
+}
+
+void TMain_Form::closeEvent(QCloseEvent* event) {
+  for (QWidget* window : hidden_on_close_) window->hide();
+  if (log_form_ != nullptr) static_cast<QWidget*>(log_form_)->hide();
+  if (about_box_ != nullptr) about_box_->hide();
+
+  if (!skip_save_question_) {
+    if (Settings_Differ_From_File(settings_, settings_path_)) {
+      BitBtn_Save->setEnabled(true);
+      if (Show_Box(this, Box_Kind::Question_Yes_No, windowTitle(), SAVE_QUESTION) ==
+          QMessageBox::Yes)
+        Settings_Save(settings_, settings_path_);
+      Update_Save_Button();
+    } else {
+      BitBtn_Save->setEnabled(false);
+    }
+  }
+
+  if (exit_requested_) {
+    event->accept();
+    TrayIcon1->hide();
+    emit Exit_Accepted();
+    return;
+  }
+  event->ignore();
+  setWindowState(windowState() | Qt::WindowMinimized);
+  Go_To_Tray();
+}
+
+void TMain_Form::Go_To_Tray() {
+  if (!tray_available_ || !tray_available_()) {
+    // Without a notification area a hidden window could never come back: minimise it instead.
+    showMinimized();
+    return;
+  }
+  hide();
+  TrayIcon1->show();
+  TrayIcon1->showMessage(BALLOON_TITLE, BALLOON_TEXT, QSystemTrayIcon::Information, 5000);
+}
+
+bool TMain_Form::In_Tray() const {
+  return TrayIcon1->isVisible() && isHidden();
+}
+
+void TMain_Form::Restore_From_Tray() {
+  TrayIcon1->hide();
+  showNormal();
+  raise();
+  activateWindow();
+}
+
+void TMain_Form::Exit_Program() {
+  exit_requested_ = true;
+  close();
+}
+
+void TMain_Form::Quit_Without_Question() {
+  skip_save_question_ = true;
+  Exit_Program();
+}
+
+void TMain_Form::Show_Side_Window(QWidget* window) {
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
+
+void TMain_Form::Log_Message(const std::string& text, uint32_t colour) {
+  log_.Log_Message(text, colour);
+}
+
+void TMain_Form::Beep() {
+  QApplication::beep();
+}
+
+void TMain_Form::Play_Notify_Sound() {
+  const QFileInfo file("notify.wav");
+  if (!file.exists()) return;
+  if (notify_sound_ == nullptr) notify_sound_ = new QSoundEffect(this);
+  notify_sound_->setSource(QUrl::fromLocalFile(file.absoluteFilePath()));
+  notify_sound_->play();
+}
+
+void TMain_Form::Set_Status_Text(int panel, const std::string& text) {
+  if (panel < 0 || panel >= static_cast<int>(StatusBar1.size())) return;
+  StatusBar1[panel]->setText(QString::fromStdString(text));
+}
+
+bool TMain_Form::Data_Log_Visible() {
+  return hooks_.Data_Log_Visible && hooks_.Data_Log_Visible();
+}
+
+void TMain_Form::Data_Log_Line(const std::string& line) {
+  if (hooks_.Data_Log_Line) hooks_.Data_Log_Line(line);
+}
+
+void TMain_Form::Refresh_Events() {
+  if (hooks_.Refresh_Events) hooks_.Refresh_Events();
+}
+
+void TMain_Form::Refresh_Mon_Out() {
+  automation_page_->Refresh_Mon_Out();
+}
+
+void TMain_Form::Show_Message(const std::string& text) {
+  Show_Box(this, Box_Kind::Plain_Ok, windowTitle(), QString::fromStdString(text),
+           Box_Line::Already_Written);
+}
+
+void TMain_Form::Message_Box(const std::string& text) {
+  Show_Box(this, Box_Kind::Plain_Ok, windowTitle(), QString::fromStdString(text));
+}
+
+void TMain_Form::Show_Log_Line(const std::string& line, uint32_t colour) {
+  QTextDocument* document = RichEdit_Log->document();
+  const bool first = document->isEmpty();
+  QTextCursor cursor(document);
+  cursor.movePosition(QTextCursor::Start);
+  QTextCharFormat format;
+  format.setForeground(From_Log_Colour(colour));
+  if (!first) {
+    // The new line goes above the others: split off an empty first block and write into it.
+    cursor.insertBlock();
+    cursor.movePosition(QTextCursor::Start);
+  }
+  cursor.insertText(QString::fromStdString(line), format);
+  cursor.movePosition(QTextCursor::Start);
+  RichEdit_Log->setTextCursor(cursor);
+  RichEdit_Log->verticalScrollBar()->setValue(0);
+}
+
+void TMain_Form::Log_File_Appended() {
+  if (log_form_ != nullptr) log_form_->Follow_File();
+}

@@ -1,0 +1,93 @@
+#include "ui/widgets/grid_painting.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+
+QColor Cell_Colour(const QPalette& palette, Cell_Text_Colour role) {
+  switch (role) {
+    case Cell_Text_Colour::Selection_Text:
+      return palette.color(QPalette::Active, QPalette::HighlightedText);
+    case Cell_Text_Colour::Yellow:
+      return QColor(255, 255, 0);
+    case Cell_Text_Colour::Window_Text:
+      break;
+  }
+  return palette.color(QPalette::Active, QPalette::Text);
+}
+
+QColor Cell_Colour(const QPalette& palette, Cell_Back_Colour role) {
+  switch (role) {
+    case Cell_Back_Colour::Selection:
+      return palette.color(QPalette::Active, QPalette::Highlight);
+    case Cell_Back_Colour::Red:
+      return QColor(255, 0, 0);
+    case Cell_Back_Colour::Light_Grey:
+      return QColor(250, 250, 250);
+    case Cell_Back_Colour::Window:
+      break;
+  }
+  return palette.color(QPalette::Active, QPalette::Base);
+}
+
+Gradient_Header::Gradient_Header(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
+  setFixedHeight(GRID_HEADER_HEIGHT);
+  setSectionsClickable(false);
+  setHighlightSections(false);
+}
+
+void Gradient_Header::paintSection(QPainter* painter, const QRect& rect, int section) const {
+  painter->save();
+  QLinearGradient gradient(rect.topLeft(), rect.bottomLeft());
+  gradient.setColorAt(0, palette().color(QPalette::Light));
+  gradient.setColorAt(1, palette().color(QPalette::Dark));
+  painter->fillRect(rect, gradient);
+  painter->setPen(palette().color(QPalette::Mid));
+  painter->drawLine(rect.topRight(), rect.bottomRight());
+  painter->setPen(palette().color(QPalette::WindowText));
+  const QString text = model() ? model()->headerData(section, orientation()).toString() : QString();
+  painter->drawText(rect.adjusted(2, 0, -2, 0), Qt::AlignCenter | Qt::TextWordWrap, text);
+  painter->restore();
+}
+
+Grid_Cell_Delegate::Grid_Cell_Delegate(Colour_Choice colours, Decoration decorate, QObject* parent)
+    : QStyledItemDelegate(parent), colours_(std::move(colours)), decorate_(std::move(decorate)) {}
+
+void Grid_Cell_Delegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                               const QModelIndex& index) const {
+  const bool selected = option.state.testFlag(QStyle::State_Selected);
+  const Cell_Colours colours = colours_(index, selected);
+  painter->save();
+  painter->fillRect(option.rect, Cell_Colour(option.palette, colours.Back));
+  painter->setPen(Cell_Colour(option.palette, colours.Text));
+  painter->setFont(option.font);
+  const QString text = index.data(Qt::DisplayRole).toString();
+  if (!text.isEmpty()) {
+    painter->drawText(option.rect.adjusted(2, 0, 0, 0), Qt::AlignCenter | Qt::TextSingleLine, text);
+  }
+  if (decorate_) decorate_(painter, option.rect, index);
+  painter->restore();
+}
+
+void Shape_Grid(QTableView& grid) {
+  grid.setHorizontalHeader(new Gradient_Header(&grid));
+  grid.horizontalHeader()->setStretchLastSection(false);
+  grid.horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  grid.verticalHeader()->hide();
+  grid.verticalHeader()->setMinimumSectionSize(1);
+  grid.verticalHeader()->setDefaultSectionSize(GRID_ROW_HEIGHT);
+  grid.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  grid.setSelectionBehavior(QAbstractItemView::SelectRows);
+  grid.setSelectionMode(QAbstractItemView::SingleSelection);
+  grid.setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid.setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  grid.setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  grid.setWordWrap(false);
+  grid.setTextElideMode(Qt::ElideNone);
+}
+
+void Use_Window_Font(QWidget& window) {
+  QFont font = window.font();
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(11);  // 8 points at 96 dots per inch
+  window.setFont(font);
+}

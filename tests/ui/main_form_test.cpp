@@ -1,0 +1,197 @@
+// The main window: the log pane, the Data Log code, the background check box, the close request
+// that hides to the notification area, "Exit", and the System Log window.
+#include <QAction>
+#include <QCheckBox>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QToolButton>
+
+#include "ui/about_form.h"
+#include "ui/log_form.h"
+#include "ui/ui_fixture.h"
+
+namespace {
+
+QColor Colour_Of_Line(QTextEdit* pane, int line) {
+  const QTextBlock block = pane->document()->findBlockByNumber(line);
+  return block.begin().fragment().charFormat().foreground().color();
+}
+
+TEST_F(Main_Form_Test, WindowFrameAndStartState) {
+  EXPECT_EQ(form->windowTitle(), "ORN RAD-EZ Ududerud");
+  EXPECT_EQ(form->centralWidget()->width(), 515);
+  EXPECT_EQ(form->centralWidget()->height() + form->statusBar()->height(), 472);
+  EXPECT_EQ(form->PageControl_Receiver->geometry(), QRect(8, 17, 497, 233));
+  EXPECT_EQ(form->BitBtn_Save->geometry(), QRect(477, 7, 30, 30));
+  EXPECT_EQ(form->RichEdit_Log->geometry(), QRect(8, 256, 497, 191));
+  EXPECT_EQ(form->CheckBox_Start_In_Background->pos(), QPoint(309, 19));
+  EXPECT_EQ(form->PageControl_Receiver->tabText(0), "DC-09 Receiver");
+  EXPECT_EQ(form->PageControl_Receiver->tabText(1), "Automation Software Interface");
+  EXPECT_EQ(form->PageControl_Receiver->currentIndex(), 0);
+  EXPECT_EQ(form->StatusBar1[0]->text(), "Receiver port closed.");
+  EXPECT_EQ(form->StatusBar1[0]->width(), 250);
+  EXPECT_EQ(form->StatusBar1[1]->text(), "");
+  EXPECT_FALSE(form->BitBtn_Save->isEnabled());
+
+  QStringList captions;
+  for (QAction* action : form->menuBar()->actions())
+    captions << (action->isSeparator() ? "-" : action->text());
+  EXPECT_EQ(captions, QStringList({"Events", "System Log", "Virtual Serial Ports", "Data Log",
+                                   "About", "-", "    Object List"}));
+  EXPECT_FALSE(form->Menu_Data_Log->isVisible());
+  EXPECT_TRUE(form->Menu_Object_List->font().bold());
+  EXPECT_EQ(TForm_About::About_Text(), "ORN RAD-EZ Ududerud 1.07.1 (64-bit)");
+}
+
+TEST_F(Main_Form_Test, NewestLogLineOnTopInItsColour) {
+  log.Log_Message("first", LOG_BLACK);
+  log.Log_Message("second", LOG_RED);
+  QTextEdit* pane = form->RichEdit_Log;
+  ASSERT_EQ(pane->document()->blockCount(), 2);
+  EXPECT_TRUE(pane->document()->findBlockByNumber(0).text().endsWith("  second"));
+  EXPECT_TRUE(pane->document()->findBlockByNumber(1).text().endsWith("  first"));
+  EXPECT_EQ(Colour_Of_Line(pane, 0), QColor(255, 0, 0));
+  EXPECT_EQ(Colour_Of_Line(pane, 1), QColor(0, 0, 0));
+  EXPECT_EQ(pane->textCursor().position(), 0);
+}
+
+TEST_F(Main_Form_Test, TheCodeTypedFirstRevealsDataLog) {
+  Type_Keys(form->RichEdit_Log, "mur ki");
+  EXPECT_TRUE(form->Menu_Data_Log->isVisible());
+  EXPECT_EQ(form->beeps, 1);
+  EXPECT_TRUE(form->RichEdit_Log->toPlainText().isEmpty());  // the pane ignores the typing
+  Type_Keys(form->RichEdit_Log, "0123456789mur ki");         // ring positions 0-5 again
+  EXPECT_EQ(form->beeps, 1);
+}
+
+TEST_F(Main_Form_Test, AKeyBeforeTheCodeKeepsDataLogHidden) {
+  Type_Keys(form->RichEdit_Log, "xmur ki");
+  EXPECT_FALSE(form->Menu_Data_Log->isVisible());
+  // The code works again as the 17th key.
+  Type_Keys(form->RichEdit_Log, "123456789");
+  Type_Keys(form->RichEdit_Log, "mur ki");
+  EXPECT_TRUE(form->Menu_Data_Log->isVisible());
+}
+
+TEST_F(Main_Form_Test, BackgroundBoxStoresItsStateAndHint) {
+  EXPECT_EQ(form->CheckBox_Start_In_Background->toolTip(),
+            "The application will start in windowed mode");
+  form->CheckBox_Start_In_Background->click();
+  EXPECT_EQ(settings.Start_In_Background, 1);
+  EXPECT_TRUE(form->BitBtn_Save->isEnabled());
+  EXPECT_EQ(form->CheckBox_Start_In_Background->toolTip(),
+            "The application will start in background mode");
+}
+
+TEST_F(Main_Form_Test, CloseHidesToTheNotificationAreaAfterTheQuestion) {
+  form->Set_Tray_Available([] { return true; });
+  TForm_Log log_form(log);
+  form->Set_Log_Form(&log_form);
+  QWidget events_window;
+  form->Hide_On_Close(&events_window);
+  form->show();
+  log_form.show();
+  events_window.show();
+  settings.DC9_Port = 7778;
+  int exits = 0;
+  QObject::connect(form.get(), &TMain_Form::Exit_Accepted, [&] { ++exits; });
+
+  boxes.answers = {QMessageBox::No};
+  EXPECT_FALSE(form->close());
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_TRUE(form->TrayIcon1->isVisible());
+  EXPECT_FALSE(log_form.isVisible());
+  EXPECT_FALSE(events_window.isVisible());
+  EXPECT_EQ(exits, 0);
+  ASSERT_EQ(boxes.requests.size(), 1u);
+  EXPECT_EQ(boxes.requests[0].Text, "Save current settings?");
+  EXPECT_TRUE(form->BitBtn_Save->isEnabled());
+
+  // The window still works while hidden: lines still reach the pane.
+  log.Log_Message("still here", LOG_BLACK);
+  EXPECT_TRUE(form->RichEdit_Log->document()->firstBlock().text().endsWith("still here"));
+
+  form->Restore_From_Tray();
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_FALSE(form->isMinimized());
+  EXPECT_FALSE(form->TrayIcon1->isVisible());
+}
+
+TEST_F(Main_Form_Test, WithoutANotificationAreaCloseMinimises) {
+  form->Set_Tray_Available([] { return false; });
+  form->show();
+  EXPECT_FALSE(form->close());
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_TRUE(form->isMinimized());
+}
+
+TEST_F(Main_Form_Test, ExitAsksOnceThenEndsWhateverTheAnswer) {
+  form->show();
+  settings.HB_Period = 5;
+  int exits = 0;
+  QObject::connect(form.get(), &TMain_Form::Exit_Accepted, [&] { ++exits; });
+  boxes.answers = {QMessageBox::Yes};
+  form->Tray_Exit->trigger();
+  EXPECT_EQ(exits, 1);
+  EXPECT_EQ(boxes.requests.size(), 1u);
+  EXPECT_FALSE(form->isVisible());
+  Settings_Record stored{};
+  Settings_Load(stored, settings_path);
+  EXPECT_EQ(stored.HB_Period, 5);
+}
+
+TEST_F(Main_Form_Test, QuitWithoutQuestionLeavesTheFile) {
+  settings.HB_Period = 5;
+  const QByteArray before = Read_File(settings_path);
+  int exits = 0;
+  QObject::connect(form.get(), &TMain_Form::Exit_Accepted, [&] { ++exits; });
+  form->Quit_Without_Question();  // window never shown: a start in background mode
+  EXPECT_EQ(exits, 1);
+  EXPECT_TRUE(boxes.requests.empty());
+  EXPECT_EQ(Read_File(settings_path), before);
+}
+
+TEST_F(Main_Form_Test, BackgroundStartShowsNoWindow) {
+  settings.Start_In_Background = 1;
+  form->Set_Tray_Available([] { return true; });
+  EXPECT_FALSE(form->Enter_Start_State());
+  EXPECT_TRUE(form->CheckBox_Start_In_Background->isChecked());
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_TRUE(form->TrayIcon1->isVisible());
+}
+
+TEST_F(Main_Form_Test, SystemLogWindowFollowsAndClears) {
+  TForm_Log log_form(log);
+  form->Set_Log_Form(&log_form);
+  log.Log_Message("one", LOG_BLACK);
+  form->Menu_System_Log->trigger();
+  ASSERT_TRUE(log_form.isVisible());
+  EXPECT_EQ(log_form.windowTitle(), "System Log");
+  log.Log_Message("two", LOG_RED);
+  QStringList lines = log_form.Memo_Log->toPlainText().split('\n');
+  ASSERT_EQ(lines.size(), 2);
+  EXPECT_TRUE(lines[0].endsWith("  one"));
+  EXPECT_TRUE(lines[1].endsWith("  two"));
+
+  boxes.answers = {QMessageBox::Cancel};
+  log_form.Log_Menu_Clear->trigger();
+  ASSERT_EQ(boxes.requests.size(), 1u);
+  EXPECT_EQ(boxes.requests[0].Text, "     Are you sure you want to delete log records?");
+  EXPECT_EQ(boxes.requests[0].Title, "Clear Log Records");
+  EXPECT_EQ(boxes.requests[0].Kind, Box_Kind::Question_Ok_Cancel);
+  EXPECT_EQ(log_form.Memo_Log->toPlainText().split('\n').size(), 2);
+
+  boxes.answers = {QMessageBox::Ok};
+  log_form.Log_Menu_Clear->trigger();
+  EXPECT_TRUE(log_form.Memo_Log->toPlainText().isEmpty());
+  EXPECT_EQ(Read_File(log.Current_File()).size(), 0);
+  EXPECT_EQ(form->RichEdit_Log->document()->blockCount(), 2);  // the pane keeps its lines
+  log.Log_Message("three", LOG_BLACK);
+  EXPECT_EQ(log_form.Memo_Log->toPlainText().split('\n').size(), 1);
+}
+
+}  // namespace
