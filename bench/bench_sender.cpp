@@ -15,8 +15,11 @@
 #include <thread>
 #include <vector>
 
-#include "../tests/automation/automation_peer.h"
+#include "../tests/support/automation_peer.h"
+#include "../tests/support/example_event.h"
+#include "../tests/support/recording_screen.h"
 #include "../tests/support/temp_folder.h"
+#include "../tests/support/wait.h"
 #include "automation/link_manager.h"
 #include "automation/report_sender.h"
 #include "automation/serial_port.h"
@@ -27,8 +30,6 @@
 #include "store/object_table.h"
 
 namespace {
-
-using namespace automation_test;
 
 using Clock = std::chrono::steady_clock;
 
@@ -41,40 +42,15 @@ QCoreApplication& App() {
   return app;
 }
 
-class Quiet_Screen : public Operator_Port {
- public:
-  void Log_Message(const std::string&, uint32_t) override {}
-  void Beep() override {}
-  void Play_Notify_Sound() override {}
-  void Set_Status_Text(int, const std::string&) override {}
-  bool Data_Log_Visible() override { return false; }
-  void Data_Log_Line(const std::string&) override {}
-  void Refresh_Events() override {}
-  void Refresh_Mon_Out() override {}
-  void Show_Message(const std::string&) override {}
-};
-
+// Serves the main thread's events without pausing: the figures include the hand-overs' wait.
 bool Serve_Until(const std::function<bool()>& condition, std::chrono::seconds deadline) {
-  const auto until = Clock::now() + deadline;
-  while (!condition()) {
-    if (Clock::now() >= until) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-  }
-  return true;
+  return Wait_Until(condition, deadline, std::chrono::microseconds(0));
 }
 
 Event_Record Event(int n) {
-  Event_Record record{};
-  record.Status = EVT_PRESENT;
-  std::snprintf(record.Receiver_Nr, sizeof record.Receiver_Nr, "1");
-  std::snprintf(record.Line_Nr, sizeof record.Line_Nr, "1");
-  std::snprintf(record.Account_Nr, sizeof record.Account_Nr, "%04d", n % 10000);
-  std::snprintf(record.Event_Code, sizeof record.Event_Code, "1401");
-  std::snprintf(record.Group_Nr, sizeof record.Group_Nr, "01");
-  std::snprintf(record.Zone_Nr, sizeof record.Zone_Nr, "001");
-  record.Time_Received = 1700000000 + n;
-  record.Signal_Quality = 255;
-  return record;
+  char account[8];
+  std::snprintf(account, sizeof account, "%04d", n % 10000);
+  return Example_Event({.Account = account, .Time = 1700000000 + n});
 }
 
 // The automation side of the receiver with an open, alive TCP server link and an ACKing peer.
@@ -92,7 +68,8 @@ struct Bench_Link {
     journal.Load();
     objects.Load();
     peer = std::make_unique<Automation_Peer>(Automation_Peer::Connect_Fd(settings.Out_Port),
-                                             Automation_Peer::Always(0x06), true);
+                                             Automation_Peer::Always(PEER_ACK),
+                                             Automation_Peer::Fd::Owned);
     Serve_Until([&] { return link.Listener_Connections() == 1; }, std::chrono::seconds(5));
     link.Timer_OutTimer();
     sender.Start();
@@ -112,7 +89,7 @@ struct Bench_Link {
   Event_Journal journal{folder.File(JOURNAL_FILE_NAME)};
   Object_Table objects{folder.File(OBJECT_FILE_NAME), sync.Object_Table_Lock};
   Serial_Port serial;
-  Quiet_Screen screen;
+  Recording_Screen screen;
   Main_Hand_Over hand_over;
   Link_Manager link{settings, sync, serial, screen, folder.Path()};
   std::unique_ptr<Automation_Peer> peer;

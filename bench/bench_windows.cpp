@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <vector>
 
+#include "../tests/support/example_event.h"
 #include "store/event_grid_text.h"
 #include "store/event_journal.h"
 #include "store/object_grid_text.h"
@@ -16,18 +18,16 @@
 namespace {
 
 Event_Record Bench_Event(int n) {
-  Event_Record e{};
-  e.Status = 3;
-  std::snprintf(e.Receiver_Nr, sizeof e.Receiver_Nr, "12");
-  std::snprintf(e.Line_Nr, sizeof e.Line_Nr, "3");
-  std::snprintf(e.Account_Nr, sizeof e.Account_Nr, "%d", 100000 + n);
-  std::snprintf(e.Event_Code, sizeof e.Event_Code, "%s", n % 4 ? "1401" : "NULL");
-  std::snprintf(e.Group_Nr, sizeof e.Group_Nr, "01");
-  std::snprintf(e.Zone_Nr, sizeof e.Zone_Nr, "015");
-  std::snprintf(e.IP_Address, sizeof e.IP_Address, "10.0.%d.%d", n / 256 % 256, n % 256);
-  e.Time_Received = 1700000000 + n;
-  e.Signal_Quality = n % 256;
-  return e;
+  return Example_Event(
+      {.Status = 3,
+       .Receiver = "12",
+       .Line = "3",
+       .Account = std::to_string(100000 + n),
+       .Code = n % 4 ? "1401" : "NULL",
+       .Zone = "015",
+       .Time = 1700000000 + n,
+       .Address = "10.0." + std::to_string(n / 256 % 256) + "." + std::to_string(n % 256),
+       .Quality = n % 256});
 }
 
 void BM_Journal_Snapshot_Full(benchmark::State& state) {

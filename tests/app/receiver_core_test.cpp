@@ -28,9 +28,10 @@ TEST_F(Core, StartLoadsTheFilesAndTheTimersOpenThePort) {
 
   int ticks = 0;
   QObject::connect(core_.get(), &Receiver_Core::Ping_Ticked, [&](bool) { ++ticks; });
-  EXPECT_TRUE(Pump_Until([&] { return core_->Receiver().Is_Active(); }, 3000));
+  EXPECT_TRUE(
+      Wait_Until([&] { return core_->Receiver().Is_Active(); }, std::chrono::milliseconds(3000)));
   EXPECT_EQ(pane_.With("Program started.").size(), 1u);
-  EXPECT_TRUE(Pump_Until([&] { return ticks > 0; }, 3000));
+  EXPECT_TRUE(Wait_Until([&] { return ticks > 0; }, std::chrono::milliseconds(3000)));
 }
 
 TEST_F(Core, ShutdownStopsEverythingAndLogsProgramClosedLast) {
@@ -63,7 +64,7 @@ TEST_F(Core, RunOnMainRunsWorkOnTheMainThreadAndWaits) {
     });
     returned = true;  // written after the work, read after join
   });
-  EXPECT_TRUE(Pump_Until([&] { return !pane_.With("from the worker").empty(); }));
+  EXPECT_TRUE(Wait_Until([&] { return !pane_.With("from the worker").empty(); }));
   worker.join();
   EXPECT_TRUE(returned);
   EXPECT_EQ(ran_on, main);

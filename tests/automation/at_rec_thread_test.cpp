@@ -9,20 +9,11 @@
 #include <vector>
 
 #include "support/pty_pair.h"
+#include "support/wait.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-template <typename Condition>
-bool Wait_For(Condition condition, std::chrono::milliseconds timeout = 5000ms) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
 
 class AT_Rec_Thread_Test : public ::testing::Test {
  protected:
@@ -35,7 +26,7 @@ class AT_Rec_Thread_Test : public ::testing::Test {
   // Lets the thread run `n` more whole cycles.
   void Wait_Cycles(uint64_t n) {
     const uint64_t target = thread_.Cycle_Count() + n;
-    ASSERT_TRUE(Wait_For([&] { return thread_.Cycle_Count() >= target; }));
+    ASSERT_TRUE(Wait_Until([&] { return thread_.Cycle_Count() >= target; }));
   }
 
   std::vector<std::string> Errors() {
@@ -69,7 +60,7 @@ TEST_F(AT_Rec_Thread_Test, OfTwoAnswersArrivingTogetherTheSecondIsKept) {
     sync_.Answer_Byte = 0;
     pty_.Write_Master(pair);
     const uint8_t second = static_cast<uint8_t>(pair[1]);
-    ASSERT_TRUE(Wait_For([&] { return sync_.Answer_Byte.load() == second; }));
+    ASSERT_TRUE(Wait_Until([&] { return sync_.Answer_Byte.load() == second; }));
     EXPECT_TRUE(sync_.Answer_Event.Is_Set());
     EXPECT_EQ(port_.Bytes_Waiting(), 0);  // both bytes were taken
   }
@@ -79,7 +70,8 @@ TEST_F(AT_Rec_Thread_Test, OtherBytesAreReadAndDropped) {
   thread_.Start();
   // An echo of the line and noise around one ACK: the ACK stays the answer.
   pty_.Write_Master(std::string("5011 181234E13001015\x14\x06\x00\xff\x07zz", 27));
-  ASSERT_TRUE(Wait_For([&] { return sync_.Answer_Event.Is_Set() && port_.Bytes_Waiting() == 0; }));
+  ASSERT_TRUE(
+      Wait_Until([&] { return sync_.Answer_Event.Is_Set() && port_.Bytes_Waiting() == 0; }));
   thread_.Stop();  // after the thread has ended, every byte has been handled
   ASSERT_TRUE(thread_.Wait_Ended(5000ms));
   EXPECT_EQ(sync_.Answer_Byte.load(), ANSWER_ACK);
@@ -90,7 +82,7 @@ TEST_F(AT_Rec_Thread_Test, NothingIsReadWhileTheLinkStateIsZero) {
   sync_.Link_State = 0;
   thread_.Start();
   pty_.Write_Master("\x06");
-  ASSERT_TRUE(Wait_For([&] { return port_.Bytes_Waiting() == 1; }));
+  ASSERT_TRUE(Wait_Until([&] { return port_.Bytes_Waiting() == 1; }));
   Wait_Cycles(5);
   EXPECT_EQ(port_.Bytes_Waiting(), 1);
   EXPECT_FALSE(sync_.Answer_Event.Is_Set());
@@ -111,7 +103,7 @@ TEST_F(AT_Rec_Thread_Test, AClosedPortWithTheLinkOpenOverTcpIsLeftAlone) {
 TEST_F(AT_Rec_Thread_Test, AReadFailureIsReportedAndAStopEndsThePause) {
   thread_.Start();
   pty_.Close_Master();  // hangs the line up: asking for waiting bytes fails with EIO (5)
-  ASSERT_TRUE(Wait_For([&] { return !Errors().empty(); }));
+  ASSERT_TRUE(Wait_Until([&] { return !Errors().empty(); }));
   EXPECT_EQ(Errors().front(), "Serial Port Error: 5");
   // The thread now pauses 1000 ms; a stop request ends the pause at once.
   thread_.Stop();

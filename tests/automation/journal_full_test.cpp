@@ -6,14 +6,12 @@
 
 #include <map>
 
-#include "automation/automation_peer.h"
 #include "automation/link_manager.h"
 #include "receiver/receiver_fixture.h"
+#include "support/automation_peer.h"
 
 namespace receiver_test {
 namespace {
-
-using automation_test::Automation_Peer;
 
 constexpr int EVENTS = 4100;
 
@@ -46,14 +44,14 @@ TEST_F(Journal_Full, EveryStoredEventReachesTheAutomationSoftwareOnceAndRefusedO
   EXPECT_TRUE(core_->Journal().Is_Full());
   EXPECT_EQ(pane_.With("Event journal full").size(), 1u);
   // The sender saves them whatever the link's state.
-  EXPECT_TRUE(Pump_Until(
+  EXPECT_TRUE(Wait_Until(
       [&] {
         for (int k = 0; k < JOURNAL_SLOTS; ++k) {
           if (core_->Journal().Slot(k).Status != (EVT_PRESENT | EVT_SAVED)) return false;
         }
         return true;
       },
-      20000));
+      std::chrono::milliseconds(20000)));
 
   // The automation link opens (TCP server mode) and the automation software acknowledges all.
   core_->Settings().Out_Mode = 1;
@@ -66,16 +64,18 @@ TEST_F(Journal_Full, EveryStoredEventReachesTheAutomationSoftwareOnceAndRefusedO
   }
   ASSERT_TRUE(core_->Link().Listener_Active());
   Automation_Peer peer(Automation_Peer::Connect_Fd(core_->Settings().Out_Port),
-                       Automation_Peer::Always(0x06), true);
-  ASSERT_TRUE(Pump_Until([&] { return core_->Link().Listener_Connections() == 1; }));
+                       Automation_Peer::Always(PEER_ACK), Automation_Peer::Fd::Owned);
+  ASSERT_TRUE(Wait_Until([&] { return core_->Link().Listener_Connections() == 1; }));
   core_->Link().Timer_OutTimer();
-  ASSERT_TRUE(Pump_Until([&] { return peer.Count() >= JOURNAL_SLOTS; }, 60000));
+  ASSERT_TRUE(
+      Wait_Until([&] { return peer.Count() >= JOURNAL_SLOTS; }, std::chrono::milliseconds(60000)));
 
   // The refused events, sent again, are taken now and reported too.
   auto again = Connect();
   for (int n = JOURNAL_SLOTS; n < EVENTS; ++n) Send_And_Wait(*again, Numbered_Frame(n));
-  ASSERT_TRUE(Pump_Until([&] { return peer.Count() >= EVENTS; }, 20000));
-  Pump_Until([] { return false; }, 200);  // a duplicate would show up within a cycle or two
+  ASSERT_TRUE(Wait_Until([&] { return peer.Count() >= EVENTS; }, std::chrono::milliseconds(20000)));
+  Wait_Until([] { return false; },
+             std::chrono::milliseconds(200));  // a duplicate would show up within a cycle or two
 
   std::map<std::string, int> received;
   for (const std::string& line : peer.Texts()) ++received[line];

@@ -14,7 +14,6 @@
 
 #include "automation/at_rec_thread.h"
 #include "automation/link_manager.h"
-#include "automation/recording_screen.h"
 #include "automation/report_sender.h"
 #include "automation/serial_port.h"
 #include "base/main_hand_over.h"
@@ -22,43 +21,19 @@
 #include "base/sync_objects.h"
 #include "store/event_journal.h"
 #include "store/object_table.h"
+#include "support/example_event.h"
 #include "support/qt_app.h"
+#include "support/recording_screen.h"
 #include "support/temp_folder.h"
+#include "support/wait.h"
 
 namespace automation_test {
-
-// Serves the main thread's events until `condition` holds or `deadline` passed.
-inline bool Wait_Until(const std::function<bool()>& condition,
-                       std::chrono::milliseconds deadline = std::chrono::milliseconds(8000)) {
-  const auto until = std::chrono::steady_clock::now() + deadline;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= until) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 // A TCP port on 127.0.0.1 that was free a moment ago.
 inline int Free_Tcp_Port() {
   QTcpServer probe;
   probe.listen(QHostAddress::LocalHost, 0);
   return probe.serverPort();
-}
-
-// The Contact ID example event: account 1234, receiver 1, line 1, event 1401, group 01, zone 001.
-inline Event_Record Example_Event(const char* account = "1234", const char* code = "1401") {
-  Event_Record record{};
-  record.Status = EVT_PRESENT;
-  std::snprintf(record.Receiver_Nr, sizeof record.Receiver_Nr, "1");
-  std::snprintf(record.Line_Nr, sizeof record.Line_Nr, "1");
-  std::snprintf(record.Account_Nr, sizeof record.Account_Nr, "%s", account);
-  std::snprintf(record.Event_Code, sizeof record.Event_Code, "%s", code);
-  std::snprintf(record.Group_Nr, sizeof record.Group_Nr, "01");
-  std::snprintf(record.Zone_Nr, sizeof record.Zone_Nr, "001");
-  record.Time_Received = 1700000000;
-  record.Signal_Quality = 255;
-  return record;
 }
 
 inline const std::string HEARTBEAT_1 =

@@ -13,8 +13,8 @@
 #include <QTcpSocket>
 #include <memory>
 
-#include "automation/automation_peer.h"
 #include "automation/link_fixture.h"
+#include "support/automation_peer.h"
 #include "support/pty_pair.h"
 
 namespace {
@@ -122,7 +122,7 @@ TEST_F(Link_Manager_Test, ListenerThatCannotOpenRetriesAfterTenTicks) {
 // follows in red with a beep (the connection is asynchronous), the connection then completes
 // with the sound, and the first tick after the 30-tick delay takes it into Link_State.
 TEST_F(Link_Manager_Test, ClientModeConnectsAfterTheDelay) {
-  Automation_Peer peer(Automation_Peer::Always(0x06));
+  Automation_Peer peer(Automation_Peer::Always(PEER_ACK));
   f.settings.Out_Mode = 1;
   f.settings.Out_TCP_Server = 0;
   f.settings.Out_Port = peer.Port();

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "support/example_event.h"
+
 namespace {
 
 const std::string DC4(1, '\x14');
@@ -18,15 +20,7 @@ void Set(char (&field)[N], const char* text) {
 
 // The record of the example: receiver 1, line 1, account 1234, event 1130, group 01, zone 015.
 Event_Record Example() {
-  Event_Record r{};
-  r.Status = 7;
-  Set(r.Receiver_Nr, "1");
-  Set(r.Line_Nr, "1");
-  Set(r.Account_Nr, "1234");
-  Set(r.Event_Code, "1130");
-  Set(r.Group_Nr, "01");
-  Set(r.Zone_Nr, "015");
-  return r;
+  return Example_Event({.Status = 7, .Code = "1130", .Zone = "015", .Time = 0, .Quality = 0});
 }
 
 TEST(Report_Format, ExampleLinesOfBothFormats) {

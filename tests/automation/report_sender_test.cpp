@@ -11,8 +11,8 @@
 #include <memory>
 #include <regex>
 
-#include "automation/automation_peer.h"
 #include "automation/link_fixture.h"
+#include "support/automation_peer.h"
 #include "support/pty_pair.h"
 
 namespace {
@@ -21,9 +21,6 @@ using namespace automation_test;
 
 using namespace std::chrono_literals;
 
-constexpr int ACK = 0x06;
-constexpr int NAK = 0x15;
-constexpr int SILENT = -1;
 constexpr uint32_t LINK_UP = LINK_OPEN | LINK_ALIVE;
 
 const std::string EXAMPLE_DG = "5011 181234E40101001\x14";
@@ -45,7 +42,7 @@ class Report_Sender_Test : public ::testing::Test {
     f->link.Timer_OutTimer();
     ASSERT_TRUE(f->link.Listener_Active());
     peer = std::make_unique<Automation_Peer>(Automation_Peer::Connect_Fd(f->settings.Out_Port),
-                                             std::move(policy), true);
+                                             std::move(policy), Automation_Peer::Fd::Owned);
     ASSERT_TRUE(f->Tick_Until([&] { return (f->sync.Link_State.load() & LINK_OPEN) != 0; }));
   }
 
@@ -63,7 +60,7 @@ class Report_Sender_Test : public ::testing::Test {
     }));
     EXPECT_EQ(f->screen.Sounds, sounds + 1);
 
-    f->journal.Append(Example_Event("1234", "NULL"));
+    f->journal.Append(Example_Event({.Code = "NULL"}));
     f->journal.Append(Example_Event());
     ASSERT_TRUE(Wait_Until([&] { return f->File_Status(1) == 7; }));
     EXPECT_EQ(peer->Texts(), (std::vector<std::string>{HEARTBEAT_1, expected}));
@@ -90,7 +87,7 @@ TEST_F(Report_Sender_Test, ServerModeSendsHeartbeatThenEventInBothFormats) {
     f->settings.Report_Format = row.Format;
     f->screen.Data_Log_Shown = true;
     f->Start_Workers();
-    Open_Server_Link(Automation_Peer::Always(ACK));
+    Open_Server_Link(Automation_Peer::Always(PEER_ACK));
     Expect_Heartbeat_Then_Event(row.Expected);
     // Each answer while the data log is shown gives "hh:mm:ss:ms  RX: 6".
     ASSERT_TRUE(Wait_Until([&] { return f->screen.Data_Log.size() >= 2; }));
@@ -102,7 +99,7 @@ TEST_F(Report_Sender_Test, ServerModeSendsHeartbeatThenEventInBothFormats) {
 }
 
 TEST_F(Report_Sender_Test, ClientModeSendsHeartbeatThenEvent) {
-  peer = std::make_unique<Automation_Peer>(Automation_Peer::Always(ACK));
+  peer = std::make_unique<Automation_Peer>(Automation_Peer::Always(PEER_ACK));
   f->settings.Out_Mode = 1;
   f->settings.Out_TCP_Server = 0;
   f->settings.Out_Port = peer->Port();
@@ -121,7 +118,7 @@ TEST_F(Report_Sender_Test, SerialLineSendsHeartbeatThenEvent) {
   pty = std::make_unique<Pty_Pair>();
   ASSERT_TRUE(QDir().mkpath(QString::fromStdString(f->folder.File("ports"))));
   ASSERT_EQ(::symlink(pty->Slave_Path().c_str(), f->folder.File("ports/COM7").c_str()), 0);
-  peer = std::make_unique<Automation_Peer>(pty->Master(), Automation_Peer::Always(ACK), false);
+  peer = std::make_unique<Automation_Peer>(pty->Master(), Automation_Peer::Always(PEER_ACK));
   f->settings.Out_Mode = 2;
   std::snprintf(f->settings.COM_Name, sizeof f->settings.COM_Name, "COM7");
   f->Start_Workers();
@@ -136,10 +133,10 @@ TEST_F(Report_Sender_Test, SerialLineSendsHeartbeatThenEvent) {
 TEST_F(Report_Sender_Test, RefusedEventIsOfferedAgainAndHoldsBackLaterSlots) {
   f->settings.HB_Period = 0;
   f->Start_Workers();
-  Open_Server_Link([](int index, const std::string&) { return index == 0 ? NAK : ACK; });
+  Open_Server_Link([](int index, const std::string&) { return index == 0 ? PEER_NAK : PEER_ACK; });
   ASSERT_TRUE(Wait_Until([&] { return f->sync.Link_State.load() == LINK_UP; }));
-  f->journal.Append(Example_Event("1111"));
-  f->journal.Append(Example_Event("2222"));
+  f->journal.Append(Example_Event({.Account = "1111"}));
+  f->journal.Append(Example_Event({.Account = "2222"}));
   ASSERT_TRUE(Wait_Until([&] { return f->File_Status(1) == 7; }));
   const std::string first = "5011 181111E40101001\x14";
   const std::string second = "5011 182222E40101001\x14";
@@ -158,7 +155,7 @@ TEST_F(Report_Sender_Test, SilentAutomationSoftwareGetsOnlyHeartbeats) {
   f->settings.HB_Period = 1;
   f->Start_Workers();
   f->journal.Append(Example_Event());
-  Open_Server_Link(Automation_Peer::Always(SILENT));
+  Open_Server_Link(Automation_Peer::Always(PEER_SILENT));
   ASSERT_TRUE(Wait_Until([&] {
     return f->screen.Logged("Link error (heartbeat): no ACK from automation software.", LOG_RED);
   }));
@@ -177,7 +174,7 @@ TEST_F(Report_Sender_Test, SupervisionReportsLostAndRestoredObject) {
   const int index = f->objects.Update(message, Extended_Data{});
   ASSERT_TRUE(f->objects.Change_Timeout(index, 1));
   f->Start_Workers();
-  Open_Server_Link(Automation_Peer::Always(ACK));
+  Open_Server_Link(Automation_Peer::Always(PEER_ACK));
   ASSERT_TRUE(Wait_Until([&] { return f->sync.Link_State.load() == LINK_UP; }));
 
   for (int tick = 1; tick < 60; ++tick) ASSERT_FALSE(f->objects.Ping_Tick());
@@ -201,7 +198,7 @@ TEST_F(Report_Sender_Test, SupervisionReportsLostAndRestoredObject) {
 // once a client is taken in again, the heartbeat goes out at once, before the waiting event.
 TEST_F(Report_Sender_Test, LostClientStopsReportsUntilHeartbeatAnsweredAgain) {
   f->Start_Workers();
-  Open_Server_Link(Automation_Peer::Always(ACK));
+  Open_Server_Link(Automation_Peer::Always(PEER_ACK));
   ASSERT_TRUE(Wait_Until([&] { return f->sync.Link_State.load() == LINK_UP; }));
   peer.reset();  // the automation software goes away
   ASSERT_TRUE(Wait_Until([&] { return f->link.Listener_Connections() == 0; }));
@@ -210,7 +207,8 @@ TEST_F(Report_Sender_Test, LostClientStopsReportsUntilHeartbeatAnsweredAgain) {
   EXPECT_EQ(f->journal.Slot(0).Status, EVT_PRESENT | EVT_SAVED);
 
   peer = std::make_unique<Automation_Peer>(Automation_Peer::Connect_Fd(f->settings.Out_Port),
-                                           Automation_Peer::Always(ACK), true);
+                                           Automation_Peer::Always(PEER_ACK),
+                                           Automation_Peer::Fd::Owned);
   ASSERT_TRUE(f->Tick_Until([&] { return f->sync.Link_State.load() != 0; }));
   ASSERT_TRUE(Wait_Until([&] { return f->File_Status(0) == 7; }));
   EXPECT_EQ(peer->Texts(), (std::vector<std::string>{HEARTBEAT_1, EXAMPLE_DG}));
@@ -224,7 +222,7 @@ TEST_F(Report_Sender_Test, JournalFileErrorIsLoggedAndOvercome) {
   ASSERT_TRUE(QFile::remove(path));
   ASSERT_TRUE(QDir().mkdir(path));  // a folder in the file's place cannot be opened for writing
   f->Start_Workers();
-  Open_Server_Link(Automation_Peer::Always(ACK));
+  Open_Server_Link(Automation_Peer::Always(PEER_ACK));
   f->journal.Append(Example_Event());
   ASSERT_TRUE(Wait_Until([&] {
     for (const auto& line : f->screen.Lines) {
@@ -248,7 +246,7 @@ TEST_F(Report_Sender_Test, JournalFileErrorIsLoggedAndOvercome) {
 // it, and the thread ends well inside the 2000 ms answer time.
 TEST_F(Report_Sender_Test, ShutdownEndsAWaitForAnAnswerAtOnce) {
   f->Start_Workers();
-  Open_Server_Link(Automation_Peer::Always(SILENT));
+  Open_Server_Link(Automation_Peer::Always(PEER_SILENT));
   ASSERT_TRUE(Wait_Until([&] { return peer->Count() >= 1; }));
   const auto started = std::chrono::steady_clock::now();
   EXPECT_TRUE(f->Shut_Down());

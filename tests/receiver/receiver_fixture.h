@@ -24,20 +24,11 @@
 #include "app/receiver_core.h"
 #include "receiver/receiver_server.h"
 #include "support/qt_app.h"
+#include "support/recording_screen.h"
 #include "support/temp_folder.h"
+#include "support/wait.h"
 
 namespace receiver_test {
-
-// Runs the event loop until `done` holds or `ms` have passed; returns `done()`.
-inline bool Pump_Until(const std::function<bool()>& done, int ms = 5000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > ms) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-  }
-  return true;
-}
 
 // CRC-16/ARC of `data`.
 inline uint16_t Crc16_Arc(const std::string& data) {
@@ -90,27 +81,6 @@ class Recording_Pane : public Log_Pane {
   std::vector<Log_Line> Lines;
 };
 
-class Recording_Screen : public Operator_Port {
- public:
-  void Log_Message(const std::string&, uint32_t) override {}
-  void Beep() override { ++Beeps; }
-  void Play_Notify_Sound() override {}
-  void Set_Status_Text(int panel, const std::string& text) override {
-    if (panel == STATUS_RECEIVER) Status = text;
-  }
-  bool Data_Log_Visible() override { return Data_Log_Shown; }
-  void Data_Log_Line(const std::string& line) override { Data_Log.push_back(line); }
-  void Refresh_Events() override {}
-  void Refresh_Mon_Out() override {}
-  void Show_Message(const std::string& text) override { Messages.push_back(text); }
-
-  int Beeps = 0;
-  std::string Status;
-  bool Data_Log_Shown = false;
-  std::vector<std::string> Data_Log;
-  std::vector<std::string> Messages;
-};
-
 // A TCP client on 127.0.0.1 whose waits run the core's event loop.
 class Client {
  public:
@@ -143,12 +113,12 @@ class Client {
   }
   // Everything received until a CR arrived or `ms` passed.
   std::string Answer(int ms = 5000) {
-    Pump_Until(
+    Wait_Until(
         [&] {
           Drain();
           return received_.find('\r') != std::string::npos || closed_;
         },
-        ms);
+        std::chrono::milliseconds(ms));
     const std::size_t end = received_.find('\r');
     std::string answer = received_.substr(0, end == std::string::npos ? end : end + 1);
     received_.erase(0, answer.size());
@@ -161,12 +131,12 @@ class Client {
   }
   // True when the receiver closed the connection within `ms`.
   bool Closed_By_Peer(int ms = 5000) {
-    return Pump_Until(
+    return Wait_Until(
         [&] {
           Drain();
           return closed_;
         },
-        ms);
+        std::chrono::milliseconds(ms));
   }
   // Closes with a reset instead of the ordinary close.
   void Reset() {
@@ -240,7 +210,7 @@ class Receiver_Fixture : public ::testing::Test {
     const int before = Server().Active_Connections();
     auto client = std::make_unique<Client>(Port());
     EXPECT_TRUE(client->Connected());
-    EXPECT_TRUE(Pump_Until([&] { return Server().Active_Connections() > before; }));
+    EXPECT_TRUE(Wait_Until([&] { return Server().Active_Connections() > before; }));
     return client;
   }
 
@@ -250,7 +220,7 @@ class Receiver_Fixture : public ::testing::Test {
     auto connection =
         QObject::connect(&Server(), &Receiver_Server::Read_Handled, [&](int) { ++handled; });
     client.Send(bytes);
-    EXPECT_TRUE(Pump_Until([&] { return handled >= reads; }));
+    EXPECT_TRUE(Wait_Until([&] { return handled >= reads; }));
     QObject::disconnect(connection);
   }
 

@@ -42,7 +42,7 @@ TEST_F(Receiver_Port, ContactIdIsAcknowledgedStoredAndItsObjectKept) {
   ASSERT_EQ(Cid_Frame(), "\nB5050029\"ADM-CID\"0001R1L1#1234[#1234|1401 01 001]\r");
   client->Send(Cid_Frame());
   EXPECT_EQ(client->Answer(), EXAMPLE_ACK);
-  ASSERT_TRUE(Pump_Until([&] { return core_->Journal().Head() == 1; }));
+  ASSERT_TRUE(Wait_Until([&] { return core_->Journal().Head() == 1; }));
 
   const Event_Record event = core_->Journal().Slot(0);
   EXPECT_EQ(event.Status, 1);
@@ -73,7 +73,7 @@ TEST_F(Receiver_Port, ExtendedDataAndTimeStampReachTheEventAndTheAnswer) {
                      std::string("_09:00:00,01-02-2024")));
   // The answer carries the receiver's own clock, not the message's time stamp.
   EXPECT_EQ(client->Answer(), Frame("\"ACK\"0007R1L1#1234[]" + FIXED_NOW_STAMP));
-  ASSERT_TRUE(Pump_Until([&] { return core_->Journal().Head() == 1; }));
+  ASSERT_TRUE(Wait_Until([&] { return core_->Journal().Head() == 1; }));
   const Event_Record event = core_->Journal().Slot(0);
   EXPECT_EQ(event.Time_Received, FIXED_NOW);
   EXPECT_EQ(Field_Text(event.IP_Address), "10.0.0.7");
@@ -97,7 +97,7 @@ TEST_F(Receiver_Port, EncryptedMessageGetsAnEncryptedAckAndIsStored) {
   ASSERT_NE(plain, nullptr);
   EXPECT_EQ(std::string(plain), "]" + FIXED_NOW_STAMP);
 
-  ASSERT_TRUE(Pump_Until([&] { return core_->Journal().Head() == 1; }));
+  ASSERT_TRUE(Wait_Until([&] { return core_->Journal().Head() == 1; }));
   EXPECT_EQ(Field_Text(core_->Journal().Slot(0).Event_Code), "1401");
   EXPECT_EQ(Countdown_Of(*client), int{settings_.DC9_Conn_Timeout});
 }
@@ -194,7 +194,7 @@ TEST_F(Receiver_Port, IdlePeerIsClosedAtTheFifthTick) {
   }
   Server().Timer_DC9Timer();
   EXPECT_TRUE(client->Closed_By_Peer());
-  EXPECT_TRUE(Pump_Until([&] { return Server().Active_Connections() == 0; }));
+  EXPECT_TRUE(Wait_Until([&] { return Server().Active_Connections() == 0; }));
 }
 
 TEST_F(Receiver_Port, AcknowledgedPeerGetsTheConnectionTimeoutAndEachMessageRestartsIt) {
@@ -234,7 +234,7 @@ TEST_F(Receiver_Port, PeerCloseAndResetLogNothing) {
   Send_And_Wait(*resetting, Cid_Frame());
   closing->Close();
   resetting->Reset();
-  EXPECT_TRUE(Pump_Until([&] { return Server().Active_Connections() == 0; }));
+  EXPECT_TRUE(Wait_Until([&] { return Server().Active_Connections() == 0; }));
   EXPECT_TRUE(pane_.With("Receiver port error").empty());
 }
 
@@ -305,13 +305,13 @@ TEST_F(Receiver_Port, SwitchingOffClosesListenerAndConnectionsAtTheNextTick) {
   Start();
   auto client = Connect();
   Server().Timer_DC9Timer();
-  EXPECT_EQ(screen_.Status, "Receiver port is open.  Connections: 1");
+  EXPECT_EQ(screen_.Receiver_Status(), "Receiver port is open.  Connections: 1");
   core_->Settings().DC9_Port_Enable = 0;
   Server().Set_Port_Field_Text([] { return std::string("7777"); });
   Server().Timer_DC9Timer();
   EXPECT_FALSE(Server().Is_Active());
   EXPECT_EQ(pane_.With("Port 7777 closed.").size(), 1u);
-  EXPECT_EQ(screen_.Status, "Receiver port closed.");
+  EXPECT_EQ(screen_.Receiver_Status(), "Receiver port closed.");
   EXPECT_TRUE(client->Closed_By_Peer());
 }
 

@@ -8,17 +8,20 @@
 #include <memory>
 
 #include "store/test_files.h"
+#include "support/example_event.h"
 #include "support/temp_folder.h"
 
 namespace {
 
 Event_Record Event(int n, const char* code = "1130") {
-  Event_Record r{};
-  r.Status = EVT_PRESENT;
-  std::snprintf(r.Account_Nr, sizeof r.Account_Nr, "%d", n);
-  std::strcpy(r.Event_Code, code);
-  r.Time_Received = 1700000000 + n;
-  return r;
+  return Example_Event({.Receiver = "",
+                        .Line = "",
+                        .Account = std::to_string(n),
+                        .Code = code,
+                        .Group = "",
+                        .Zone = "",
+                        .Time = 1700000000 + n,
+                        .Quality = 0});
 }
 
 std::string Record_Bytes(const Event_Record& r) {

@@ -9,6 +9,7 @@
 
 #include "store/event_grid_text.h"
 #include "store/object_grid_text.h"
+#include "support/example_event.h"
 
 namespace {
 
@@ -27,18 +28,14 @@ void Put(char (&field)[N], const char* text) {
 }
 
 Event_Record Event(const char* code, uint8_t status = 1, int32_t quality = 255) {
-  Event_Record e{};
-  e.Status = status;
-  Put(e.Receiver_Nr, "12");
-  Put(e.Line_Nr, "3");
-  Put(e.Account_Nr, "1234");
-  Put(e.Event_Code, code);
-  Put(e.Group_Nr, "01");
-  Put(e.Zone_Nr, "015");
-  e.Time_Received = 1700000000;  // 2023-11-14 22:13:20 UTC, 00:13:20 in Vilnius (UTC+2)
-  Put(e.IP_Address, "10.0.0.7");
-  e.Signal_Quality = quality;
-  return e;
+  // Received 2023-11-14 22:13:20 UTC, 00:13:20 in Vilnius (UTC+2).
+  return Example_Event({.Status = status,
+                        .Receiver = "12",
+                        .Line = "3",
+                        .Code = code,
+                        .Zone = "015",
+                        .Address = "10.0.0.7",
+                        .Quality = quality});
 }
 
 TEST_F(Grid_Text, Journal_Rows_Put_The_Newest_Slot_First) {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "store/test_files.h"
+#include "support/example_event.h"
 #include "support/temp_folder.h"
 
 namespace {
@@ -17,17 +18,15 @@ namespace {
 constexpr int64_t kNow = 1700000000;
 
 Event_Record Event(const char* account, int64_t time = kNow, const char* peer = "192.168.1.9") {
-  Event_Record r{};
-  r.Status = EVT_PRESENT;
-  std::strcpy(r.Receiver_Nr, "12");
-  std::strcpy(r.Line_Nr, "3");
-  std::strcpy(r.Account_Nr, account);
-  std::strcpy(r.Event_Code, "1130");
-  std::strcpy(r.Group_Nr, "02");
-  std::strcpy(r.Zone_Nr, "015");
-  std::strcpy(r.IP_Address, peer);
-  r.Time_Received = time;
-  return r;
+  return Example_Event({.Receiver = "12",
+                        .Line = "3",
+                        .Account = account,
+                        .Code = "1130",
+                        .Group = "02",
+                        .Zone = "015",
+                        .Time = time,
+                        .Address = peer,
+                        .Quality = 0});
 }
 
 Extended_Data Extended(const char* text) {

@@ -6,7 +6,7 @@
 #include <memory>
 #include <optional>
 
-#include "automation_peer.h"
+#include "support/automation_peer.h"
 #include "system_config.h"
 #include "system_harness.h"
 
@@ -53,7 +53,7 @@ TEST_P(Alarm_Road, EventIsAnsweredReportedOnceAndMarkedInTheJournalFile) {
     ASSERT_TRUE(automation.has_value()) << q.Stderr();
     fd = automation->Fd();
   }
-  Automation_Peer peer(fd, Always_Ack);
+  Automation_Peer peer(fd, Automation_Peer::Always(PEER_ACK));
 
   Dc9_Answer answer =
       Send_Frame(dc9_port, Contact_Id_Frame("1234", 1, "1401", c.aes_mode), c.aes_mode, 10s);
@@ -69,18 +69,22 @@ TEST_P(Alarm_Road, EventIsAnsweredReportedOnceAndMarkedInTheJournalFile) {
   EXPECT_TRUE(Wait_Until([&] { return Journal_File_Status(journal, 0) == 7; }, 5s));
   // The link test sits in slot 1: saved, never reported.
   EXPECT_EQ(Journal_File_Status(journal, 1), 1);
-  std::this_thread::sleep_for(1500ms);  // room for a wrong second report to show up
+  // A wrong second report would come in a later cycle of the report sender; after one whole
+  // cycle the program ends, and once its side of the link is gone the automation software has
+  // read every line the program sent.
+  EXPECT_TRUE(Wait_Sender_Cycle(dc9_port, journal, 2, c.aes_mode));
+  EXPECT_EQ(q.Terminate(6s), 0);
+  EXPECT_TRUE(q.Log_Has("Program closed"));
+  EXPECT_TRUE(Wait_Until([&] { return peer.Closed(); }, 5s));
   EXPECT_EQ(peer.Event_Lines(), std::vector<std::string>{Example_Line("1234", c.format)});
 
-  const auto lines = peer.Lines();
+  const auto lines = peer.Texts();
   const bool heartbeat_seen =
       std::any_of(lines.begin(), lines.end(), [](auto& l) { return Is_Heartbeat(l); });
   EXPECT_EQ(heartbeat_seen, c.hb_period != 0);
   if (c.hb_period != 0) {
     EXPECT_EQ(lines.front(), std::string("101000           @    \x14"));
   }
-  EXPECT_EQ(q.Terminate(6s), 0);
-  EXPECT_TRUE(q.Log_Has("Program closed"));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -8,7 +8,7 @@
 #include <atomic>
 #include <thread>
 
-#include "automation_peer.h"
+#include "support/automation_peer.h"
 #include "system_config.h"
 #include "system_harness.h"
 
@@ -89,7 +89,7 @@ TEST(Shutdown, SigtermWhileTheSenderWaitsForAnAnswerEndsPromptly) {
   q.Start();
   auto link = Tcp_Link::Connect(out_port, 10s);
   ASSERT_TRUE(link);
-  Automation_Peer silent(link->Fd(), [](int, const std::string&) -> uint8_t { return 0; });
+  Automation_Peer silent(link->Fd(), Automation_Peer::Always(PEER_SILENT));
   ASSERT_EQ(Send_Frame(dc9_port, Contact_Id_Frame("6000", 1)).Token, "ACK");
   ASSERT_TRUE(Wait_Until([&] { return !silent.Event_Lines().empty(); }, 10s));
   auto asked = Clock::now();

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <random>
 #include <string>
 
@@ -91,12 +92,30 @@ inline Dc9_Answer Send_Frame(int port, const std::string& frame, int aes_mode = 
   return Decode_DC9_Answer(got, Dc9_Aes_Config{aes_mode, Test_Key()});
 }
 
-// The Status byte of journal slot k as the file holds it (-1 when unreadable).
+// The Status byte of journal slot k as the file holds it (-1 when unreadable or not yet of its
+// full size).
 inline int Journal_File_Status(const std::string& journal_path, int k) {
-  std::string bytes = Read_File(journal_path);
-  size_t at = Journal_Slot_Offset(k);
-  if (bytes.size() != JOURNAL_FILE_SIZE) return -1;
-  return static_cast<uint8_t>(bytes[at]);
+  if (File_Size(journal_path) != static_cast<long>(JOURNAL_FILE_SIZE)) return -1;
+  std::ifstream in(journal_path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(Journal_Slot_Offset(k)));
+  const int status = in.get();
+  return in ? status : -1;
+}
+
+// Waits until the report sender has gone through one whole cycle after this call: two link
+// tests, sent one after the other, are saved in journal slots `slot` and `slot` + 1. The second
+// arrives after the first was saved, so a later cycle saves it, and the cycle that saved the
+// first (with its data pass) has ended. Link tests are stored, never reported: the automation
+// software gets no line from them.
+inline bool Wait_Sender_Cycle(int dc9_port, const std::string& journal_path, int slot,
+                              int aes_mode = 0) {
+  for (int k = slot; k < slot + 2; ++k) {
+    const Dc9_Answer ping = Send_Frame(dc9_port, Link_Test_Frame("1234", aes_mode), aes_mode);
+    if (!ping.Valid || !Wait_Until([&] { return Journal_File_Status(journal_path, k) == 1; }, 5s)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // The expected report line of the example event (receiver 1, line 1, 1401 01 001).

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -30,6 +31,7 @@
 #include <vector>
 
 #include "base/settings.h"
+#include "support/wait.h"
 
 namespace sys {
 
@@ -66,17 +68,6 @@ inline int Free_Port() {
   int port = ntohs(a.sin_port);
   ::close(fd);
   return port;
-}
-
-// Polls `check` until it is true or the deadline passes.
-template <typename F>
-bool Wait_Until(F check, std::chrono::milliseconds timeout) {
-  auto end = Clock::now() + timeout;
-  while (Clock::now() < end) {
-    if (check()) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return check();
 }
 
 // One run of the program in its own temporary folders.
@@ -289,6 +280,23 @@ class Tcp_Link {
     }
     return false;
   }
+  // Reads until the peer closes the connection or `timeout` passes; `closed` tells which.
+  std::string Read_Until_Closed(std::chrono::milliseconds timeout, bool& closed) {
+    std::string got;
+    closed = false;
+    auto end = Clock::now() + timeout;
+    while (!closed && Clock::now() < end) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 20) <= 0) continue;
+      char buf[4096];
+      ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) closed = true;
+      if (n > 0) got.append(buf, static_cast<size_t>(n));
+    }
+    return got;
+  }
+  // Ends the sending direction: the peer reads the end of the stream after the bytes sent.
+  void Shutdown_Sending() { ::shutdown(fd_, SHUT_WR); }
   void Close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
@@ -298,6 +306,21 @@ class Tcp_Link {
  private:
   int fd_ = -1;
 };
+
+// How many of `links` the peer has closed, looked at without waiting (pending bytes are left).
+inline int Count_Closed_By_Peer(const std::vector<Tcp_Link>& links) {
+  std::vector<pollfd> polls;
+  for (const Tcp_Link& link : links) polls.push_back({link.Fd(), POLLIN, 0});
+  if (::poll(polls.data(), polls.size(), 0) <= 0) return 0;
+  int closed = 0;
+  for (const pollfd& p : polls) {
+    if ((p.revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+    char c;
+    const ssize_t n = ::recv(p.fd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) ++closed;
+  }
+  return closed;
+}
 
 // A listening TCP socket on 127.0.0.1 (the automation software in client mode of the receiver).
 class Tcp_Listener {

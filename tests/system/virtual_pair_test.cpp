@@ -7,7 +7,7 @@
 #include <termios.h>
 
 #include "automation/virtual_ports.h"
-#include "automation_peer.h"
+#include "support/automation_peer.h"
 #include "system_config.h"
 #include "system_harness.h"
 
@@ -41,10 +41,10 @@ TEST(Virtual_Pair, HeartbeatAndEventReachTheOtherEndOfThePair) {
   ::cfmakeraw(&t);
   ::tcsetattr(fd, TCSANOW, &t);
   q.Start();
-  Automation_Peer peer(fd, Always_Ack);
+  Automation_Peer peer(fd, Automation_Peer::Always(PEER_ACK));
 
-  ASSERT_TRUE(Wait_Until([&] { return !peer.Lines().empty(); }, 10s)) << q.Log_Text();
-  EXPECT_EQ(peer.Lines().front(), std::string("101000           @    \x14"));
+  ASSERT_TRUE(Wait_Until([&] { return !peer.Texts().empty(); }, 10s)) << q.Log_Text();
+  EXPECT_EQ(peer.Texts().front(), std::string("101000           @    \x14"));
   ASSERT_TRUE(q.Wait_Log("Connection with automation software established.", 5s));
   EXPECT_EQ(Send_Frame(dc9_port, Contact_Id_Frame("1234")).Token, "ACK");
   ASSERT_TRUE(Wait_Until([&] { return !peer.Event_Lines().empty(); }, 5s));

@@ -13,6 +13,7 @@
 #include <iterator>
 
 #include "store/event_grid_text.h"
+#include "support/example_event.h"
 #include "support/qt_widgets_app.h"
 #include "support/temp_folder.h"
 #include "ui/operator_box_recorder.h"
@@ -20,14 +21,13 @@
 namespace {
 
 Event_Record Event(int n, const char* code = "1401", int32_t quality = 255) {
-  Event_Record e{};
-  e.Status = EVT_PRESENT;
-  std::snprintf(e.Receiver_Nr, sizeof e.Receiver_Nr, "1");
-  std::snprintf(e.Account_Nr, sizeof e.Account_Nr, "%d", n);
-  std::snprintf(e.Event_Code, sizeof e.Event_Code, "%s", code);
-  e.Time_Received = 1700000000 + n;
-  e.Signal_Quality = quality;
-  return e;
+  return Example_Event({.Line = "",
+                        .Account = std::to_string(n),
+                        .Code = code,
+                        .Group = "",
+                        .Zone = "",
+                        .Time = 1700000000 + n,
+                        .Quality = quality});
 }
 
 class Events_Form_Test : public ::testing::Test {

@@ -17,6 +17,7 @@
 #include <iterator>
 
 #include "store/object_grid_text.h"
+#include "support/example_event.h"
 #include "support/qt_widgets_app.h"
 #include "support/temp_folder.h"
 #include "ui/operator_box_recorder.h"
@@ -24,14 +25,12 @@
 namespace {
 
 Event_Record Event(const char* account) {
-  Event_Record e{};
-  e.Status = EVT_PRESENT;
-  std::snprintf(e.Receiver_Nr, sizeof e.Receiver_Nr, "1");
-  std::snprintf(e.Account_Nr, sizeof e.Account_Nr, "%s", account);
-  std::snprintf(e.Event_Code, sizeof e.Event_Code, "1401");
-  e.Time_Received = 1700000000;
-  std::snprintf(e.IP_Address, sizeof e.IP_Address, "10.1.2.3");
-  return e;
+  return Example_Event({.Line = "",
+                        .Account = account,
+                        .Group = "",
+                        .Zone = "",
+                        .Address = "10.1.2.3",
+                        .Quality = 0});
 }
 
 Extended_Data Extended(const char* text) {

@@ -11,30 +11,19 @@
 #include <thread>
 
 #include "app/receiver_core.h"
+#include "support/example_event.h"
 #include "support/qt_widgets_app.h"
+#include "support/recording_screen.h"
 #include "support/temp_folder.h"
+#include "support/wait.h"
 #include "ui/operator_box_recorder.h"
 
 namespace {
 
-bool Pump_Until(const std::function<bool()>& condition, int milliseconds = 5000) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= until) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
-
-// The screen of the test: only the window hooks, as the main window forwards them.
-class Window_Screen : public Operator_Port {
+// The screen of the test: it forwards the window hooks as the main window does.
+class Window_Screen : public Recording_Screen {
  public:
   explicit Window_Screen(Operator_Windows*& windows) : windows_(windows) {}
-  void Log_Message(const std::string&, uint32_t) override {}
-  void Beep() override {}
-  void Play_Notify_Sound() override {}
-  void Set_Status_Text(int, const std::string&) override {}
   bool Data_Log_Visible() override { return windows_ && windows_->Data_Log().Data_Log_Visible(); }
   void Data_Log_Line(const std::string& line) override {
     if (windows_) windows_->Data_Log().Data_Log_Line(line);
@@ -42,22 +31,10 @@ class Window_Screen : public Operator_Port {
   void Refresh_Events() override {
     if (windows_) windows_->Events().Refresh_Log_Grid();
   }
-  void Refresh_Mon_Out() override {}
-  void Show_Message(const std::string&) override {}
 
  private:
   Operator_Windows*& windows_;
 };
-
-Event_Record Event(const char* account) {
-  Event_Record e{};
-  e.Status = EVT_PRESENT;
-  std::snprintf(e.Account_Nr, sizeof e.Account_Nr, "%s", account);
-  std::snprintf(e.Event_Code, sizeof e.Event_Code, "1401");
-  e.Time_Received = 1700000000;
-  e.Signal_Quality = 255;
-  return e;
-}
 
 class Operator_Windows_Test : public ::testing::Test {
  protected:
@@ -74,7 +51,8 @@ class Operator_Windows_Test : public ::testing::Test {
   }
   // A message as the receiver stores it.
   void Receive(const char* account) {
-    Event_Record event = Event(account);
+    Event_Record event =
+        Example_Event({.Receiver = "", .Line = "", .Account = account, .Group = "", .Zone = ""});
     core_.Objects().Update(event, Extended_Data{});
     core_.Journal().Append(event);
     core_.Sync().New_Event_Signal.Set();
@@ -92,11 +70,12 @@ class Operator_Windows_Test : public ::testing::Test {
 TEST_F(Operator_Windows_Test, The_Object_List_Follows_The_Supervision_Ticks) {
   TForm_Latest_Events& list = owned_.Objects();
   Operator_Windows::Show_Window(list);
-  ASSERT_TRUE(Pump_Until([&] { return list.isVisible(); }));
+  ASSERT_TRUE(Wait_Until([&] { return list.isVisible(); }));
   EXPECT_EQ(list.Status_Text(), "Number of objects: 0");
 
   Receive("1234");
-  EXPECT_TRUE(Pump_Until([&] { return list.Cell(1, 1) == "1234"; }, 3000));
+  EXPECT_TRUE(
+      Wait_Until([&] { return list.Cell(1, 1) == "1234"; }, std::chrono::milliseconds(3000)));
   EXPECT_EQ(list.Cell(1, 9), "70 min");
   EXPECT_EQ(list.Status_Text(), "Number of objects: 1");
 
@@ -110,7 +89,7 @@ TEST_F(Operator_Windows_Test, The_Object_List_Follows_The_Supervision_Ticks) {
 TEST_F(Operator_Windows_Test, The_Event_List_Refreshes_Through_The_Operator_Port) {
   TForm_Events& events = owned_.Events();
   Operator_Windows::Show_Window(events);
-  ASSERT_TRUE(Pump_Until([&] { return events.isVisible(); }));
+  ASSERT_TRUE(Wait_Until([&] { return events.isVisible(); }));
   Receive("5678");
   EXPECT_EQ(events.Cell(1, 3), "");  // shown from the next refresh on
   // The save pass as the report sender runs it: the event is saved, and the window is refreshed

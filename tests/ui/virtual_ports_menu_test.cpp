@@ -12,26 +12,11 @@
 #include <vector>
 
 #include "support/qt_widgets_app.h"
+#include "support/recording_screen.h"
 #include "support/temp_folder.h"
 #include "ui/operator_box_recorder.h"
 
 namespace {
-
-class Recording_Screen : public Operator_Port {
- public:
-  std::vector<std::pair<std::string, uint32_t>> Lines;
-  void Log_Message(const std::string& text, uint32_t colour) override {
-    Lines.emplace_back(text, colour);
-  }
-  void Beep() override {}
-  void Play_Notify_Sound() override {}
-  void Set_Status_Text(int, const std::string&) override {}
-  bool Data_Log_Visible() override { return false; }
-  void Data_Log_Line(const std::string&) override {}
-  void Refresh_Events() override {}
-  void Refresh_Mon_Out() override {}
-  void Show_Message(const std::string&) override {}
-};
 
 class Virtual_Ports_Menu_Test : public ::testing::Test {
  protected:
@@ -56,10 +41,10 @@ TEST_F(Virtual_Ports_Menu_Test, A_New_Pair_Is_Logged_And_The_Port_List_Refreshed
   EXPECT_TRUE(boxes_.Boxes.empty());
   EXPECT_EQ(port_lists_, 1);
   ASSERT_EQ(screen_.Lines.size(), 1u);
-  EXPECT_EQ(screen_.Lines[0].first, "Virtual serial ports created: COM1 = " + data_.Path() +
-                                        "ports/COM1 linked to COM2 = " + data_.Path() +
-                                        "ports/COM2");
-  EXPECT_EQ(screen_.Lines[0].second, LOG_BLACK);
+  EXPECT_EQ(screen_.Lines[0].Text, "Virtual serial ports created: COM1 = " + data_.Path() +
+                                       "ports/COM1 linked to COM2 = " + data_.Path() +
+                                       "ports/COM2");
+  EXPECT_EQ(screen_.Lines[0].Colour, LOG_BLACK);
   // Both ends are there for the port list to open.
   for (const char* end : {"ports/COM1", "ports/COM2"}) {
     const int fd = open((data_.Path() + end).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -72,8 +57,8 @@ TEST_F(Virtual_Ports_Menu_Test, A_New_Pair_Is_Logged_And_The_Port_List_Refreshed
   EXPECT_EQ(found.Result, Virtual_Ports_Outcome::Found);
   EXPECT_EQ(port_lists_, 2);
   ASSERT_EQ(screen_.Lines.size(), 2u);
-  EXPECT_EQ(screen_.Lines[1].first.rfind("Virtual serial ports found: COM1 = ", 0), 0u)
-      << screen_.Lines[1].first;
+  EXPECT_EQ(screen_.Lines[1].Text.rfind("Virtual serial ports found: COM1 = ", 0), 0u)
+      << screen_.Lines[1].Text;
 }
 
 TEST_F(Virtual_Ports_Menu_Test, A_Socat_That_Cannot_Start_Gives_A_Warning) {

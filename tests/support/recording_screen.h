@@ -1,5 +1,6 @@
-// An Operator_Port for tests: records every log line, beep, sound, status text, message box and
-// refresh. Main thread only, like the real one (worker threads hand their calls over).
+// The operator port of the tests and benchmarks: records every log line, beep, sound, status
+// text, data log line, refresh and message box. Main thread only, like the real one (worker
+// threads hand their calls over). A test that needs a call to reach a window derives from it.
 #pragma once
 
 #include <map>
@@ -7,8 +8,6 @@
 #include <vector>
 
 #include "base/operator_port.h"
-
-namespace automation_test {
 
 class Recording_Screen : public Operator_Port {
  public:
@@ -36,10 +35,13 @@ class Recording_Screen : public Operator_Port {
     return n;
   }
   bool Logged(const std::string& text, uint32_t colour) const { return Count(text, colour) > 0; }
-  std::string Automation_Status() const {
-    auto it = Status.find(STATUS_AUTOMATION);
+  // The last text of a status panel ("" when none came).
+  std::string Status_Text(int panel) const {
+    auto it = Status.find(panel);
     return it == Status.end() ? std::string() : it->second;
   }
+  std::string Automation_Status() const { return Status_Text(STATUS_AUTOMATION); }
+  std::string Receiver_Status() const { return Status_Text(STATUS_RECEIVER); }
 
   std::vector<Line> Lines;
   int Beeps = 0;
@@ -51,5 +53,3 @@ class Recording_Screen : public Operator_Port {
   int Mon_Out_Refreshes = 0;
   std::vector<std::string> Messages;
 };
-
-}  // namespace automation_test
