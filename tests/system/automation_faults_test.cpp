@@ -54,11 +54,15 @@ class Automation_Faults : public testing::Test {
       ASSERT_EQ(a.Token, "ACK") << "event " << i;
     }
   }
+  // The file's Status follows the ACK: the program writes it once the ACK has reached it.
   void Expect_All_Acked_Once(const Ack_Ledger& ledger, int count) {
     auto acked = ledger.Acked();
     for (int i = 0; i < count; ++i) {
       EXPECT_EQ(acked[Example_Line(Account(i), 0)], 1) << "event " << i;
-      EXPECT_EQ(Journal_File_Status(q.File(JOURNAL_FILE_NAME), i), 7) << "slot " << i;
+      int status = -1;
+      EXPECT_TRUE(Wait_Until(
+          [&] { return (status = Journal_File_Status(q.File(JOURNAL_FILE_NAME), i)) == 7; }, 5s))
+          << "slot " << i << " Status " << status;
     }
     EXPECT_EQ(acked.size(), static_cast<size_t>(count));
   }
