@@ -13,20 +13,11 @@
 
 #include "support/pty_pair.h"
 #include "support/temp_folder.h"
+#include "support/wait.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// Waits until the port has `count` bytes waiting, at most 5 s.
-bool Wait_Waiting(Serial_Port& port, int count) {
-  const auto deadline = std::chrono::steady_clock::now() + 5s;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (port.Bytes_Waiting() >= count) return true;
-    std::this_thread::sleep_for(1ms);
-  }
-  return false;
-}
 
 // Runs `operation` and returns the Error_Id it threw (0 when it threw nothing).
 template <typename F>
@@ -73,7 +64,8 @@ TEST_F(Serial_Port_Test, LineBytesPassUnchangedBothWays) {
 
   const std::string answers("\x06\r\n\x11\x13\x03\x15", 7);
   pty_.Write_Master(answers);
-  ASSERT_TRUE(Wait_Waiting(port_, static_cast<int>(answers.size())));
+  ASSERT_TRUE(
+      Wait_Until([&] { return port_.Bytes_Waiting() >= static_cast<int>(answers.size()); }, 5s));
   std::string got;
   for (std::size_t i = 0; i < answers.size(); ++i) got.push_back(char(port_.Read_Byte()));
   EXPECT_EQ(got, answers);
