@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "store/object_table.h"
+
 namespace {
 
 const std::string DC4(1, '\x14');
