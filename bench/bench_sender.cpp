@@ -20,9 +20,7 @@
 #include "../tests/support/recording_screen.h"
 #include "../tests/support/temp_folder.h"
 #include "../tests/support/wait.h"
-#include "automation/link_manager.h"
-#include "automation/report_sender.h"
-#include "automation/serial_port.h"
+#include "automation/automation_link.h"
 #include "base/main_hand_over.h"
 #include "base/settings.h"
 #include "base/sync_objects.h"
@@ -72,15 +70,11 @@ struct Bench_Link {
                                              Automation_Peer::Fd::Owned);
     Serve_Until([&] { return link.Listener_Connections() == 1; }, std::chrono::seconds(5));
     link.Timer_OutTimer();
-    sender.Start();
+    automation.Start_Workers();
     Serve_Until([&] { return sync.Link_State.load() == (LINK_OPEN | LINK_ALIVE); },
                 std::chrono::seconds(5));
   }
-  ~Bench_Link() {
-    sync.Run_Gate.Reset();
-    sync.Answer_Event.Set();
-    sender.Stop();
-  }
+  ~Bench_Link() { automation.Stop(); }
 
   QCoreApplication& app = App();  // first, so the event dispatcher exists for every member
   Temp_Folder folder;
@@ -88,14 +82,11 @@ struct Bench_Link {
   Shared_Sync sync;
   Event_Journal journal{folder.File(JOURNAL_FILE_NAME)};
   Object_Table objects{folder.File(OBJECT_FILE_NAME), sync.Object_Table_Lock};
-  Serial_Port serial;
   Recording_Screen screen;
   Main_Hand_Over hand_over;
-  Link_Manager link{settings, sync, serial, screen, folder.Path()};
+  Automation_Link automation{settings, sync, journal, objects, screen, folder.Path(), hand_over};
+  Link_Manager& link = automation.Link();
   std::unique_ptr<Automation_Peer> peer;
-  Report_Sender sender{
-      settings, sync, journal, objects,
-      serial,   link, screen,  [this](const std::function<void()>& work) { hand_over.Run(work); }};
 };
 
 void BM_Forwarded_Lines(benchmark::State& state) {

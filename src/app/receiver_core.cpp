@@ -1,13 +1,8 @@
 #include "app/receiver_core.h"
 
-#include <QCoreApplication>
-#include <QThread>
 #include <cstdio>
 
-#include "automation/at_rec_thread.h"
-#include "automation/link_manager.h"
-#include "automation/report_sender.h"
-#include "automation/serial_port.h"
+#include "automation/automation_link.h"
 #include "receiver/receiver_server.h"
 
 // The Operator_Port of the core: log lines go to the system log (file and pane), everything else
@@ -64,11 +59,10 @@ Receiver_Core::Receiver_Core(std::string data_folder, QObject* parent)
 
 Receiver_Core::~Receiver_Core() {
   if (running_) Shutdown();
-  // The report sender ends while its hand-overs are still served. Then the hand-over is closed,
-  // which releases a serial receive thread that waits on it, so its join cannot hang.
-  sender_.reset();
+  // The report sender ends while its hand-overs are still served; then the hand-over is closed
+  // and the serial receive thread joined (Automation_Link's destructor).
+  automation_.reset();
   hand_over_.Close();
-  serial_receiver_.reset();
 }
 
 void Receiver_Core::Start() {
@@ -82,28 +76,16 @@ void Receiver_Core::Start() {
   receiver_->Set_Repair_Messages(objects_repair, journal_repair);
 
   // The shared synchronisation objects are members and exist already.
-  // The serial port object (closed, "COM1") and the automation link manager.
-  serial_ = std::make_unique<Serial_Port>();
-  link_ = std::make_unique<Link_Manager>(settings_, sync_, *serial_, *operator_, data_folder_);
+  // The automation link: the serial port object (closed, "COM1"), the link manager, the serial
+  // receive thread and the report sender.
+  automation_ = std::make_unique<Automation_Link>(settings_, sync_, journal_, objects_, *operator_,
+                                                  data_folder_, hand_over_);
 
   // The timers. None opens a port itself; their ticks do.
   receiver_->Start();  // Timer_DC9, first tick after 1000 ms
-  link_->Start();      // Timer_Out, first tick after 2000 ms
   ping_timer_.start();
-
-  // The serial receive thread, then the report sender (Monitoring_Thread).
-  serial_receiver_ =
-      std::make_unique<AT_Rec_Thread>(*serial_, sync_, [this](const std::string& line) {
-        Run_On_Main([&] {
-          operator_->Log_Message(line, LOG_RED);
-          operator_->Beep();
-        });
-      });
-  serial_receiver_->Start();
-  sender_ = std::make_unique<Report_Sender>(
-      settings_, sync_, journal_, objects_, *serial_, *link_, *operator_,
-      [this](const std::function<void()>& work) { Run_On_Main(work); });
-  sender_->Start();
+  // Timer_Out (first tick after 2000 ms), then the serial receive thread, then the report sender.
+  automation_->Start();
   running_ = true;
 }
 
@@ -112,36 +94,20 @@ void Receiver_Core::Shutdown() {
   shut_down_ = true;
 
   // 1. Keep the report sender away from the journal and the objects for good, and wake it if it
-  //    waits for an answer.
+  //    waits for an answer. Done before the receiver stops; Automation_Link::Stop repeats it.
   sync_.Run_Gate.Reset();
   sync_.Answer_Event.Set();
 
   // 2. The timers: supervision, Timer_DC9.
   ping_timer_.stop();
   receiver_->Stop();  // stops Timer_DC9, then (step 3) closes the listener and its connections
-  link_->Stop();      // Timer_Out
 
-  // 3. The automation client socket (ServerSocket_Out goes down with the process).
-  link_->Close_Client();
-
-  // 4. The report sender: asked to end, waited for at most 5000 ms while its hand-overs are
-  //    served. One that has not ended is waited for again by its destructor, before anything it
-  //    uses is freed.
-  sender_->Stop(std::chrono::milliseconds(5000));
-  // 5. The same for AT_Rec_Thread.
-  serial_receiver_->Stop();
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(5000);
-  while (serial_receiver_->Is_Running() && std::chrono::steady_clock::now() < until) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    QThread::msleep(1);
-  }
+  // The automation link's part of steps 2 to 7: Timer_Out; the automation client socket
+  // (ServerSocket_Out goes down with the process); the report sender, then AT_Rec_Thread, each
+  // waited for at most 5000 ms while their hand-overs are served (one that has not ended is
+  // waited for again before anything it uses is freed); the serial port, if it is open.
+  automation_->Stop(std::chrono::milliseconds(5000));
   // 6. The synchronisation objects live as members until the core is destroyed.
-  // 7. The serial port, if it is open.
-  try {
-    serial_->Close_Port();
-  } catch (const ECommError&) {
-    // The descriptor is released all the same; nothing is left to do at shutdown.
-  }
   // 8. The journal ring lives as a member until the core is destroyed.
 
   // 9.
@@ -149,8 +115,16 @@ void Receiver_Core::Shutdown() {
   running_ = false;
 }
 
-void Receiver_Core::Run_On_Main(const std::function<void()>& work) {
-  hand_over_.Run(work);
+bool Receiver_Core::Run_On_Main(const std::function<void()>& work) {
+  return hand_over_.Run(work);
+}
+
+Serial_Port& Receiver_Core::Serial() {
+  return automation_->Serial();
+}
+
+Link_Manager& Receiver_Core::Link() {
+  return automation_->Link();
 }
 
 void Receiver_Core::Ping_Timer_Tick() {

@@ -1,7 +1,7 @@
 // Receiver_Core: the headless heart of the program. It owns, for the whole run, the settings
 // record, the event journal, the object table, the shared synchronisation objects, the system
-// log, the receiver port server, the automation link manager, the serial port with its receive
-// thread and the report sender, and runs the start-up and shutdown sequences. It lives on the
+// log, the receiver port server and the automation link (serial port, link manager, serial
+// receive thread, report sender), and runs the start-up and shutdown sequences. It lives on the
 // main thread under a QCoreApplication or QApplication; the main window attaches its screen to it.
 #pragma once
 
@@ -22,10 +22,9 @@
 
 class QSocketNotifier;
 class Receiver_Server;
+class Automation_Link;
 class Serial_Port;
 class Link_Manager;
-class AT_Rec_Thread;
-class Report_Sender;
 
 class Receiver_Core : public QObject {
   Q_OBJECT
@@ -55,7 +54,8 @@ class Receiver_Core : public QObject {
   // Runs `work` on the main thread and waits until it is done (for worker threads; on the main
   // thread it runs at once). The main thread serves hand-overs whenever it runs its event loop
   // (also inside processEvents), so a worker waits while the main thread is busy elsewhere.
-  void Run_On_Main(const std::function<void()>& work);
+  // False when the work did not run: the hand-over closes when the core is destroyed.
+  bool Run_On_Main(const std::function<void()>& work);
 
   const std::string& Data_Folder() const { return data_folder_; }
   std::string Settings_Path() const { return data_folder_ + SETTINGS_FILE_NAME; }
@@ -66,9 +66,9 @@ class Receiver_Core : public QObject {
   Object_Table& Objects() { return objects_; }
   Receiver_Server& Receiver() { return *receiver_; }
   // The automation link: created by Start() and kept until the core is destroyed.
-  Serial_Port& Serial() { return *serial_; }
-  Link_Manager& Link() { return *link_; }
-  Report_Sender& Sender() { return *sender_; }
+  Automation_Link& Automation() { return *automation_; }
+  Serial_Port& Serial();
+  Link_Manager& Link();
 
   // The one-second supervision timer (Timer_Ping_Update); it runs Ping_Tick from Start() to
   // Shutdown(). "Delete all objects" stops it around Object_Clear.
@@ -96,10 +96,7 @@ class Receiver_Core : public QObject {
   Main_Hand_Over hand_over_;
   bool running_ = false;
   bool shut_down_ = false;
-  // The automation link (created in Start()). Declared last, so they go first; the destructor
-  // ends the worker threads before the hand-over queue above is torn down.
-  std::unique_ptr<Serial_Port> serial_;
-  std::unique_ptr<Link_Manager> link_;
-  std::unique_ptr<AT_Rec_Thread> serial_receiver_;
-  std::unique_ptr<Report_Sender> sender_;
+  // The automation link (created in Start()). Declared after the hand-over it uses; the
+  // destructor ends its worker threads before the hand-over queue above is torn down.
+  std::unique_ptr<Automation_Link> automation_;
 };

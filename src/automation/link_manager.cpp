@@ -20,6 +20,8 @@ constexpr int TICK_MS = 1000;
 constexpr int PROMPT_TICK_MS = 500;
 constexpr int DELAY_AFTER_ERROR = 10;           // ticks after a failed listen or a client error
 constexpr int DELAY_AFTER_CLIENT_ATTEMPT = 30;  // ticks after a client open attempt
+// The serial link always runs 8 data bits, no parity, one stop bit.
+constexpr uint8_t LINK_BYTE_SIZE = 8;
 
 }  // namespace
 
@@ -78,10 +80,10 @@ void Link_Manager::Timer_OutTimer() {
   timer_out_.stop();
   timer_out_.setInterval(TICK_MS);
   switch (settings_.Out_Mode) {
-    case 1:
+    case OUT_MODE_TCP:
       Tick_Tcp();
       break;
-    case 2:
+    case OUT_MODE_SERIAL:
       Tick_Serial();
       break;
     default:
@@ -105,7 +107,7 @@ void Link_Manager::Tick_Tcp() {
   // While the delay runs (counted down at the end of the tick) the tick changes nothing else, so
   // neither the panel nor Link_State moves.
   if (reconnect_delay_ != 0) return;
-  if (settings_.Out_TCP_Server == 1) {
+  if (settings_.Out_TCP_Server == OUT_TCP_SERVER) {
     Tick_Tcp_Server();
   } else {
     Tick_Tcp_Client();
@@ -200,17 +202,17 @@ void Link_Manager::Tick_Serial() {
   }
   try {
     serial_.Set_Baud_Rate(settings_.COM_Baud);
-    serial_.Set_Byte_Size(8);
-    serial_.Set_Parity(0);
-    serial_.Set_Stop_Bits(0);
+    serial_.Set_Byte_Size(LINK_BYTE_SIZE);
+    serial_.Set_Parity(PARITY_NONE);
+    serial_.Set_Stop_Bits(STOP_BITS_ONE);
     serial_.Set_Port_Name(COM_Device_Path(data_folder_, com_name));
     serial_.Open_Port();
     screen_.Log_Message("Automation software port " + com_name + " is open.", LOG_BLACK);
     sync_.Link_State.fetch_or(LINK_OPEN);
   } catch (const ECommError& error) {
     screen_.Beep();
-    settings_.Out_Mode = 0;  // in memory only; the settings file is not written
-    screen_.Show_Message(error.Error_Id == 8
+    settings_.Out_Mode = OUT_MODE_CLOSED;  // in memory only; the settings file is not written
+    screen_.Show_Message(error.Error_Id == COMM_OPEN
                              ? "Error opening " + com_name + ". Port already in use?"
                              : std::string("COM port error"));
     screen_.Refresh_Mon_Out();
@@ -249,7 +251,7 @@ void Link_Manager::Close_Listener() {
 
 bool Link_Manager::Send_Tcp_Line(const std::string& line) {
   QTcpSocket* target = nullptr;
-  if (settings_.Out_TCP_Server == 1) {
+  if (settings_.Out_TCP_Server == OUT_TCP_SERVER) {
     if (connections_.empty()) return false;
     target = connections_.back();
   } else {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -14,12 +13,6 @@ struct Qualifier_Letter {
 constexpr Qualifier_Letter QUALIFIER_LETTERS[] = {{'1', 'E'}, {'3', 'R'}, {'6', 'P'}};
 
 constexpr std::size_t LINE_BUFFER = 256;
-
-template <std::size_t N>
-void Copy_Field(char (&field)[N], std::string_view text) {
-  std::memset(field, 0, N);
-  std::memcpy(field, text.data(), std::min(text.size(), N - 1));
-}
 
 }  // namespace
 
@@ -66,15 +59,4 @@ std::string Format_Heartbeat_Line(int8_t hb_receiver_nr) {
   std::string text(buffer, static_cast<std::size_t>(std::max(n, 0)));
   text.push_back(REPORT_LINE_END);
   return text;
-}
-
-Event_Record Supervision_Record(const Object_Record& object) {
-  Event_Record record{};
-  Copy_Field(record.Receiver_Nr, Field_Text(object.Receiver_Nr));
-  Copy_Field(record.Line_Nr, Field_Text(object.Line_Nr));
-  Copy_Field(record.Account_Nr, Field_Text(object.Account_Nr));
-  Copy_Field(record.Event_Code, (object.Object_Flags & OBJ_LOST) ? "1350" : "3350");
-  Copy_Field(record.Group_Nr, "01");
-  Copy_Field(record.Zone_Nr, "000");
-  return record;
 }

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "protocol/event_record.h"
-#include "store/object_table.h"
 
 // Every report and heartbeat line ends with this byte.
 inline constexpr char REPORT_LINE_END = 0x14;  // DC4
@@ -30,11 +29,6 @@ std::string Format_Report_Line(const Event_Record& record, int8_t report_format)
 // The heartbeat line (DC4 included): "1" + receiver number with at least two digits + "000",
 // eleven spaces, "@", four spaces. A negative number keeps its sign ("1-56000...").
 std::string Format_Heartbeat_Line(int8_t hb_receiver_nr);
-
-// The record a supervision line is made from: zeroed, then receiver, line and account of the
-// object, Event_Code "1350" when the object is lost (OBJ_LOST) and "3350" when it is restored,
-// Group_Nr "01", Zone_Nr "000".
-Event_Record Supervision_Record(const Object_Record& object);
 
 // The value of the run of decimal digits at the start of `text` (unsigned 32-bit, wrapping),
 // stopping at the first other character; 0 when there is none.

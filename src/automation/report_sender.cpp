@@ -232,10 +232,10 @@ Report_Sender::Answer Report_Sender::Send_Line(const Event_Record* record) {
                              : Format_Heartbeat_Line(settings_.HB_Receiver_Nr);
     data_log = screen_.Data_Log_Visible();
     switch (settings_.Out_Mode) {
-      case 1:
+      case OUT_MODE_TCP:
         route = link_.Send_Tcp_Line(line) ? Route::Tcp_Written : Route::None;
         break;
-      case 2:
+      case OUT_MODE_SERIAL:
         route = Route::Serial;
         break;
       default:
@@ -243,7 +243,8 @@ Report_Sender::Answer Report_Sender::Send_Line(const Event_Record* record) {
         break;
     }
   });
-  // Stopping: behave as an answer that is neither ACK nor NAK, which ends any pass quietly.
+  // Stopping (or the work was refused): behave as an answer that is neither ACK nor NAK, which
+  // ends any pass quietly.
   if (!handed) return {Outcome::Answered, 0};
 
   if (route == Route::Serial) {
@@ -253,7 +254,7 @@ Report_Sender::Answer Report_Sender::Send_Line(const Event_Record* record) {
       try {
         serial_.Write_Text(line);
       } catch (const ECommError& error) {
-        if (error.Error_Id == 7) {
+        if (error.Error_Id == COMM_NOT_OPEN) {
           route = Route::None;  // closed by the main thread after the open test
         } else {
           Log("COM port error: " + std::to_string(error.System_Error), LOG_RED, false);
@@ -293,8 +294,7 @@ bool Report_Sender::Wait_For_Answer() {
 
 bool Report_Sender::Hand_Over(const std::function<void()>& work) {
   if (Stop_Requested()) return false;
-  run_on_main_(work);
-  return true;
+  return run_on_main_(work);
 }
 
 void Report_Sender::Log(const std::string& text, uint32_t colour, bool beep) {

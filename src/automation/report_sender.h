@@ -37,8 +37,9 @@ class Serial_Port;
 
 class Report_Sender {
  public:
-  // Runs the given work on the main thread and returns when it is done.
-  using Main_Runner = std::function<void(const std::function<void()>&)>;
+  // Runs the given work on the main thread and returns when it is done: true; false when the
+  // work did not run (the main thread no longer serves hand-overs).
+  using Main_Runner = std::function<bool(const std::function<void()>&)>;
   // The local time of day with milliseconds, for the data log line.
   using Local_Clock = std::function<QTime()>;
 
@@ -84,6 +85,7 @@ class Report_Sender {
   bool Wait_For_Answer();
   void Set_Alive();
 
+  // False, the work not run, after a stop request or when the main thread refused it.
   bool Hand_Over(const std::function<void()>& work);
   void Log(const std::string& text, uint32_t colour, bool beep);
   void Refresh_Events();

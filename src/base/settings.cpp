@@ -5,12 +5,13 @@
 #include <cstring>
 
 #include "base/raw_file.h"
+#include "protocol/dc9_crypto.h"
 
 Settings_Record Settings_Defaults() {
   Settings_Record r{};
   r.DC9_Port = 7777;
   r.DC9_Conn_Timeout = 30;
-  r.Out_TCP_Server = 1;
+  r.Out_TCP_Server = OUT_TCP_SERVER;
   r.Out_Port = 9999;
   r.HB_Receiver_Nr = 1;
   std::strcpy(r.Out_IP, "127.0.0.1");
@@ -18,6 +19,11 @@ Settings_Record Settings_Defaults() {
   r.HB_Period = 30;
   r.Cfg_Stamp = CFG_STAMP;
   return r;
+}
+
+int DC9_Key_Length(int8_t dc9_aes_mode) {
+  const std::size_t bytes = DC9_Aes_Key_Bytes(dc9_aes_mode);
+  return bytes != 0 ? static_cast<int>(bytes) : 16;
 }
 
 void Settings_Load(Settings_Record& record, const std::string& path) {

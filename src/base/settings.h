@@ -2,6 +2,11 @@
 // the file "dorvex.cfg". Packed: the 32-bit fields start at odd offsets (1, 5, 50, 86). Every
 // control writes its field into the one in-memory record at once; the file is written only by
 // Save, the close question, the creation of a missing file and the stamp upgrade.
+//
+// Threads: the one record belongs to the main thread, which loads it, edits it (the settings
+// pages, the link manager's Out_Mode fallback) and reads it (receiver, link manager). It has no
+// lock: the report sender reads HB_Period, HB_Receiver_Nr, Report_Format and Out_Mode only
+// inside work handed to the main thread, and no other thread touches it.
 #pragma once
 
 #include <cstddef>
@@ -59,6 +64,14 @@ static_assert(offsetof(Settings_Record, Reserved_100) == 100);
 static_assert(offsetof(Settings_Record, Start_In_Background) == 112);
 static_assert(offsetof(Settings_Record, Reserved_113) == 113);
 
+// Out_Mode: which link to the automation software the link manager keeps open.
+inline constexpr uint8_t OUT_MODE_CLOSED = 0;
+inline constexpr uint8_t OUT_MODE_TCP = 1;
+inline constexpr uint8_t OUT_MODE_SERIAL = 2;
+// Out_TCP_Server: the side the receiver takes on the TCP link.
+inline constexpr uint8_t OUT_TCP_CLIENT = 0;
+inline constexpr uint8_t OUT_TCP_SERVER = 1;
+
 inline constexpr int32_t CFG_STAMP = 1602;
 inline constexpr const char* SETTINGS_FILE_NAME = "dorvex.cfg";
 
@@ -66,6 +79,10 @@ inline constexpr const char* SETTINGS_FILE_NAME = "dorvex.cfg";
 // mode, automation port 9999, heartbeat receiver 1, "127.0.0.1", 9600 baud, heartbeat 30 s,
 // stamp 1602).
 Settings_Record Settings_Defaults();
+
+// The key size in bytes that DC9_AES_Mode asks for: 32 for 3, 24 for 2, and 16 for 1, for 0
+// (off) and for any other value, so the key entry always has a length to work with.
+int DC9_Key_Length(int8_t dc9_aes_mode);
 
 // Fills `record` from the file at `path` (up to 256 bytes; a shorter file leaves the rest zero;
 // a stamp of 0 is upgraded to 1602 and the record written back). A missing file is created with

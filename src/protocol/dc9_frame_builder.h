@@ -1,5 +1,6 @@
 // The communicator's side of DC-09, for the simulator tool and for tests: building message frames,
-// plain or encrypted, and checking and decoding the receiver's answer frames. Pure code.
+// plain or encrypted, and checking and decoding the receiver's answer frames. The frame writer and
+// the time stamp also make the receiver's own answers (dc9_response). Pure code.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +20,9 @@ struct Dc9_Frame_Fields {
   std::string Data;               // what follows '[' in the clear, e.g. "#1234|1401 01 001]"
 };
 
-// LF, CRC, length, the body, CR.
+// The one writer of a DC-09 frame, for messages and for the receiver's answers alike: LF, the
+// CRC-16/ARC of the body and its length (low 16 bits), each as 4 upper-case hexadecimal digits,
+// the body, CR.
 std::string Frame_DC9_Body(std::string_view body);
 
 // The frame of a message. With aes.Mode 0 it is plain; otherwise the token gets '*' and the data

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <ctime>
 
-#include "protocol/crc16.h"
 #include "protocol/dc9_crypto.h"
 
 namespace {
@@ -20,7 +19,14 @@ std::string Time_Tail(int64_t utc_now) {
 Response_Kind Choose_Response_Kind(Parse_Result result, bool time_synch, int aes_mode) {
   if (time_synch && result == PARSE_ENCRYPTED) return RESPONSE_NAK;
   if (result == PARSE_PLAIN && aes_mode != 0) return RESPONSE_DUH;
-  return static_cast<Response_Kind>(result);
+  switch (result) {
+    case PARSE_PLAIN:
+      return RESPONSE_ACK;
+    case PARSE_ENCRYPTED:
+      return RESPONSE_AES_ACK;
+    default:
+      return RESPONSE_DUH;  // PARSE_REFUSED
+  }
 }
 
 std::string Build_DC9_Response(Response_Kind kind, uint32_t sequence, const Event_Record& record,
@@ -55,11 +61,6 @@ std::string Build_DC9_Response(Response_Kind kind, uint32_t sequence, const Even
     }
   }
 
-  char header[16];
-  std::snprintf(header, sizeof header, "\n%04X00%02X", Crc16_Arc(body.data(), body.size()),
-                static_cast<unsigned>(body.size() & 0xFF));
-  std::string frame = header;
-  frame += body;
-  frame += '\r';
-  return frame;
+  // An answer body stays under 256 bytes, so its length field reads "00" and two digits.
+  return Frame_DC9_Body(body);
 }

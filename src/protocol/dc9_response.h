@@ -18,8 +18,10 @@ enum Response_Kind : int {
   RESPONSE_DUH = 4,      // refusal: not stored
 };
 
-// Choice of the answer for a Parse_Result of 1, 2 or 4: with Time_Synch on, an encrypted message
-// gets the NAK; with encryption configured, a plain message gets DUH; otherwise the result itself.
+// Choice of the answer for an accepted or refused Parse_Result (an unrecognised frame gets no
+// answer and is not asked about): with Time_Synch on, an encrypted message gets the NAK; with
+// encryption configured, a plain message gets DUH; otherwise plain gets "ACK", encrypted "*ACK"
+// and refused "DUH".
 Response_Kind Choose_Response_Kind(Parse_Result result, bool time_synch, int aes_mode);
 
 // The whole response frame, LF to CR. `record` is the record as it left the parser (its

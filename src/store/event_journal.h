@@ -3,6 +3,15 @@
 // report sender. The receiver appends on the main thread; the report sender saves new slots and
 // marks reported ones on its own thread. A short internal lock keeps every slot copy and the head
 // whole, so neither side ever sees a half-copied record; the file is written as a raw image.
+//
+// The journal file is written by two threads, each opening it per operation: the report sender
+// (Save_New: new slots and the head; Status_Writer: Status bytes) and the main thread (Load, before
+// the sender starts; Clear, on the operator's command). No lock guards the file. Clear keeps the
+// sender out through Run_Gate: it closes the gate and waits 50 ms before it writes, and the sender
+// tests the gate before every slot it saves or sends. A Status byte for an answer that arrives
+// after the gate closed is written only while the slot in memory is still saved and present,
+// which the zeroing of the ring under the internal lock ends. The 50 ms is a grace period, not
+// a lock: a sender write already in progress that outlasts it could land after the zeroing.
 #pragma once
 
 #include <cstddef>

@@ -49,6 +49,20 @@ bool Field_Empty(const char (&field)[N]) {
 
 }  // namespace
 
+Event_Record Supervision_Record(const Object_Record& object) {
+  Event_Record event{};
+  static_assert(sizeof event.Receiver_Nr == sizeof object.Receiver_Nr);
+  static_assert(sizeof event.Line_Nr == sizeof object.Line_Nr);
+  static_assert(sizeof event.Account_Nr == sizeof object.Account_Nr);
+  std::memcpy(event.Receiver_Nr, object.Receiver_Nr, sizeof event.Receiver_Nr);
+  std::memcpy(event.Line_Nr, object.Line_Nr, sizeof event.Line_Nr);
+  std::memcpy(event.Account_Nr, object.Account_Nr, sizeof event.Account_Nr);
+  std::memcpy(event.Event_Code, (object.Object_Flags & OBJ_LOST) ? "1350" : "3350", 5);
+  std::memcpy(event.Group_Nr, "01", 3);
+  std::memcpy(event.Zone_Nr, "000", 4);
+  return event;
+}
+
 Object_Table::Object_Table(std::string path, std::mutex& file_lock)
     : path_(std::move(path)), file_lock_(file_lock) {}
 
@@ -274,13 +288,7 @@ bool Object_Table::Supervision_Event(int i, Event_Record& event) const {
   std::lock_guard lock(table_mutex_);
   const Object_Record& r = records_[i];
   if (!(r.Object_Flags & OBJ_REPORT_DUE)) return false;
-  event = Event_Record{};
-  std::memcpy(event.Receiver_Nr, r.Receiver_Nr, sizeof event.Receiver_Nr);
-  std::memcpy(event.Line_Nr, r.Line_Nr, sizeof event.Line_Nr);
-  std::memcpy(event.Account_Nr, r.Account_Nr, sizeof event.Account_Nr);
-  std::memcpy(event.Event_Code, (r.Object_Flags & OBJ_LOST) ? "1350" : "3350", 5);
-  std::memcpy(event.Group_Nr, "01", 3);
-  std::memcpy(event.Zone_Nr, "000", 4);
+  event = Supervision_Record(r);
   handed_out_.Valid = true;
   std::memcpy(handed_out_.Account_Nr, r.Account_Nr, sizeof r.Account_Nr);
   handed_out_.Lost = r.Object_Flags & OBJ_LOST;

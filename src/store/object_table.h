@@ -4,6 +4,11 @@
 // run on the main thread; the report sender reads records and clears OBJ_REPORT_DUE on its own
 // thread. An internal lock keeps record copies whole; every write of the file is made while
 // holding the shared Object_Table_Lock, which guards the file.
+//
+// Lock order: Object_Table_Lock (the file) before the internal table lock (the records). A file
+// write takes the table lock inside the file lock for its copy of the records; the table lock is
+// never held while the file lock is taken, and neither is held while the caller waits for
+// anything else (the report sender holds neither across a line and its answer).
 #pragma once
 
 #include <cstddef>
@@ -61,6 +66,11 @@ inline constexpr const char* OBJECT_FILE_NAME = "latevn.dat";
 // The largest timeout in minutes whose seconds fit the 32-bit countdown.
 inline constexpr uint32_t MAX_PING_TIMEOUT = 71582788;
 
+// The record a supervision line is made from: zeroed, then receiver, line and account copied
+// from the object, Event_Code "1350" when the object is lost (OBJ_LOST) and "3350" when it is
+// restored, Group_Nr "01", Zone_Nr "000".
+Event_Record Supervision_Record(const Object_Record& object);
+
 class Object_Table {
  public:
   // `path` is the full path of "latevn.dat"; `file_lock` is the shared Object_Table_Lock.
@@ -98,9 +108,8 @@ class Object_Table {
   int Count() const;
   Object_Record Record(int i) const;
 
-  // Report sender thread: when record i has OBJ_REPORT_DUE, fills `event` with its supervision
-  // event (Receiver_Nr, Line_Nr, Account_Nr copied; "1350" when lost, else "3350"; group "01";
-  // zone "000"; everything else zero) and returns true.
+  // Report sender thread: when record i has OBJ_REPORT_DUE, fills `event` with its
+  // Supervision_Record and returns true.
   bool Supervision_Event(int i, Event_Record& event) const;
   // Report sender thread, after the ACK: clears OBJ_REPORT_DUE in memory (file not written).
   // The flag is cleared on the record of the account that the last Supervision_Event handed out
@@ -118,8 +127,9 @@ class Object_Table {
 
  private:
   std::string path_;
-  std::mutex& file_lock_;
-  mutable std::mutex table_mutex_;  // guards records_ (held only for short copies and updates)
+  std::mutex& file_lock_;           // Object_Table_Lock: taken first, around every file write
+  mutable std::mutex table_mutex_;  // guards records_ (held only for short copies and updates);
+                                    // taken second, never while waiting for file_lock_
   Object_Record records_[OBJECT_SLOTS] = {};
   // The last supervision line handed to the report sender (guarded by table_mutex_).
   struct Handed_Out {

@@ -10,6 +10,7 @@
 #include <QSignalBlocker>
 #include <cstring>
 
+#include "automation/report_format.h"
 #include "ui/widgets/page_host.h"
 #include "ui/widgets/page_widgets.h"
 
@@ -55,11 +56,11 @@ TAutomation_Page::TAutomation_Page(Settings_Record& settings, Page_Host& host, Q
   ComboBox1 = new QComboBox(format_group);
   ComboBox1->setGeometry(10, 28, 145, 22);
   // Entries only: a typed text would leave the sender without a format.
-  ComboBox1->addItems({"SG MLR2-DG", "SG MLR2000"});
+  for (const char* name : REPORT_FORMAT_NAMES) ComboBox1->addItem(name);
   ComboBox1->setCurrentIndex(0);
 
   connect(CheckBox_Mon_Port_Open_Serial, &QCheckBox::clicked, this,
-          [this] { Open_Click(CheckBox_Mon_Port_Open_Serial, 2); });
+          [this] { Open_Click(CheckBox_Mon_Port_Open_Serial, OUT_MODE_SERIAL); });
   connect(ComboBox_COM_Nr, &QComboBox::currentTextChanged, this,
           &TAutomation_Page::ComboBox_COM_NrChange);
   connect(Button_Com_Settings, &QPushButton::clicked, this, [this] {
@@ -69,9 +70,11 @@ TAutomation_Page::TAutomation_Page(Settings_Record& settings, Page_Host& host, Q
     }
   });
   connect(CheckBox_Mon_Port_Open_TCP, &QCheckBox::clicked, this,
-          [this] { Open_Click(CheckBox_Mon_Port_Open_TCP, 1); });
-  connect(RadioButton_Mon_Server, &QRadioButton::clicked, this, [this] { TCP_Mode_Click(1); });
-  connect(RadioButton_Mon_Client, &QRadioButton::clicked, this, [this] { TCP_Mode_Click(0); });
+          [this] { Open_Click(CheckBox_Mon_Port_Open_TCP, OUT_MODE_TCP); });
+  connect(RadioButton_Mon_Server, &QRadioButton::clicked, this,
+          [this] { TCP_Mode_Click(OUT_TCP_SERVER); });
+  connect(RadioButton_Mon_Client, &QRadioButton::clicked, this,
+          [this] { TCP_Mode_Click(OUT_TCP_CLIENT); });
   connect(LabeledEdit_Out_IP, &QLineEdit::textChanged, this,
           &TAutomation_Page::LabeledEdit_Out_IPChange);
   connect(LabeledEdit_Mon_Port, &QLineEdit::textChanged, this, [this] {
@@ -96,8 +99,8 @@ void TAutomation_Page::Refresh_Mon_Out() {
       settings_.Out_IP,
       static_cast<qsizetype>(strnlen(settings_.Out_IP, sizeof settings_.Out_IP))));
 
-  const bool serial_on = settings_.Out_Mode == 2;
-  const bool tcp_on = settings_.Out_Mode == 1;
+  const bool serial_on = settings_.Out_Mode == OUT_MODE_SERIAL;
+  const bool tcp_on = settings_.Out_Mode == OUT_MODE_TCP;
   const bool link_on = serial_on || tcp_on;
   CheckBox_Mon_Port_Open_Serial->setChecked(serial_on);
   CheckBox_Mon_Port_Open_Serial->setEnabled(!tcp_on);
@@ -107,9 +110,9 @@ void TAutomation_Page::Refresh_Mon_Out() {
            ComboBox_COM_Nr, LabeledEdit_Mon_Port, RadioButton_Mon_Server, RadioButton_Mon_Client,
            Button_Com_Settings})
     control->setEnabled(!link_on);
-  LabeledEdit_Out_IP->setEnabled(!link_on && settings_.Out_TCP_Server == 0);
+  LabeledEdit_Out_IP->setEnabled(!link_on && settings_.Out_TCP_Server == OUT_TCP_CLIENT);
 
-  (settings_.Out_TCP_Server == 1 ? RadioButton_Mon_Server : RadioButton_Mon_Client)
+  (settings_.Out_TCP_Server == OUT_TCP_SERVER ? RadioButton_Mon_Server : RadioButton_Mon_Client)
       ->setChecked(true);
 
   if (com_settings_ != nullptr) {
@@ -118,9 +121,9 @@ void TAutomation_Page::Refresh_Mon_Out() {
   }
   {
     const QSignalBlocker quiet(ComboBox1);
-    ComboBox1->setCurrentIndex(settings_.Report_Format >= 0 && settings_.Report_Format <= 1
-                                   ? settings_.Report_Format
-                                   : -1);
+    const bool listed = settings_.Report_Format >= 0 &&
+                        settings_.Report_Format < static_cast<int>(REPORT_FORMAT_NAMES.size());
+    ComboBox1->setCurrentIndex(listed ? settings_.Report_Format : -1);
   }
   host_.Update_Save_Button();
 }
@@ -131,7 +134,7 @@ void TAutomation_Page::Refresh_Port_List() {
 }
 
 void TAutomation_Page::Open_Click(QCheckBox* box, uint8_t mode) {
-  settings_.Out_Mode = box->isChecked() ? mode : 0;
+  settings_.Out_Mode = box->isChecked() ? mode : OUT_MODE_CLOSED;
   if (prompt_tick_) prompt_tick_();
   Refresh_Mon_Out();
 }

@@ -7,6 +7,8 @@
 #include <QSignalBlocker>
 #include <cstring>
 
+#include "automation/serial_names.h"
+#include "protocol/event_record.h"
 #include "ui/widgets/page_host.h"
 
 TForm_Com_Settings::TForm_Com_Settings(Settings_Record& settings, Page_Host& host,
@@ -82,25 +84,19 @@ void TForm_Com_Settings::showEvent(QShowEvent* event) {
 void Com_Ports_Available(QComboBox& box, Settings_Record& settings, bool serial_port_open,
                          const Port_Scan& scan) {
   const QSignalBlocker quiet(&box);
-  const QString configured = QString::fromLatin1(
-      settings.COM_Name,
-      static_cast<qsizetype>(strnlen(settings.COM_Name, sizeof settings.COM_Name)));
+  const std::string_view configured = Field_Text(settings.COM_Name);
   if (serial_port_open) {
-    box.setEditText(configured);
+    box.setEditText(QString::fromLatin1(configured.data(), configured.size()));
     return;
   }
+  const std::vector<std::string> ports = scan ? scan() : std::vector<std::string>{};
   box.clear();
-  int selected = -1;
-  if (scan) {
-    for (const std::string& name : scan()) {
-      box.addItem(QString::fromStdString(name));
-      if (settings.COM_Name[0] == '\0' && name.size() < sizeof settings.COM_Name) {
-        std::memset(settings.COM_Name, 0, sizeof settings.COM_Name);
-        std::memcpy(settings.COM_Name, name.data(), name.size());
-      }
-      if (selected < 0 && name == settings.COM_Name) selected = box.count() - 1;
-    }
+  for (const std::string& name : ports) box.addItem(QString::fromStdString(name));
+  const Com_Port_Choice choice = Choose_Com_Port(ports, configured);
+  if (configured.empty() && choice.COM_Name.size() < sizeof settings.COM_Name) {
+    std::memset(settings.COM_Name, 0, sizeof settings.COM_Name);
+    std::memcpy(settings.COM_Name, choice.COM_Name.data(), choice.COM_Name.size());
   }
-  box.setCurrentIndex(selected);
-  if (selected < 0) box.setEditText(QString());
+  box.setCurrentIndex(choice.Selected);
+  if (choice.Selected < 0) box.setEditText(QString());
 }

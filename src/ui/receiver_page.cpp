@@ -83,17 +83,6 @@ TReceiver_Page::TReceiver_Page(Settings_Record& settings, Page_Host& host, QWidg
           &TReceiver_Page::CheckBox_Show_AES_PasswordClick);
 }
 
-int TReceiver_Page::Key_Length() const {
-  switch (settings_.DC9_AES_Mode) {
-    case 3:
-      return 32;
-    case 2:
-      return 24;
-    default:
-      return 16;
-  }
-}
-
 void TReceiver_Page::Refresh_Receiver() {
   LabeledEdit_DC9_Port->setText(QString::number(settings_.DC9_Port));
   LabeledEdit_DC9_Conn_Timeout->setText(QString::number(settings_.DC9_Conn_Timeout));
@@ -116,7 +105,7 @@ void TReceiver_Page::Refresh_Receiver() {
     aes_mode_group_->setExclusive(true);
   }
 
-  const int len = Key_Length();
+  const int len = DC9_Key_Length(settings_.DC9_AES_Mode);
   const bool hex = RadioButton_Aes_Key_Hex->isChecked();
   {
     // Shortening the limit is no key entry: the key follows from the text set below.
@@ -174,7 +163,7 @@ void TReceiver_Page::Key_Edited(const QString& text) {
     return host_.Update_Save_Button();
   }
 
-  const int len = Key_Length();
+  const int len = DC9_Key_Length(settings_.DC9_AES_Mode);
   for (int i = 0; i < text.size(); ++i) {
     const int digit = Hex_Digit(text[i]);
     if (digit < 0 || i / 2 >= len) {

@@ -28,9 +28,6 @@ class TReceiver_Page : public QWidget {
   // Fills the page from the settings (run when the tab is shown and after the clicks).
   void Refresh_Receiver();
 
-  // The key size in bytes for the current AES mode: 32, 24 or 16.
-  int Key_Length() const;
-
   QCheckBox* CheckBox_DC9_Port_Enable;
   QLineEdit* LabeledEdit_DC9_Port;
   QLineEdit* LabeledEdit_DC9_Conn_Timeout;

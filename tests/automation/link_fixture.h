@@ -1,7 +1,8 @@
 // The automation side of the receiver assembled for end-to-end tests: settings, shared objects,
-// journal and object table in a temporary data folder, the serial port with its receive thread,
-// the link manager and the report sender, all reporting to a Recording_Screen. Worker hand-overs
-// reach the test's main thread through Main_Hand_Over, served while the test waits.
+// journal and object table in a temporary data folder, and the program's own Automation_Link
+// (serial port with its receive thread, link manager, report sender), all reporting to a
+// Recording_Screen. Worker hand-overs reach the test's main thread through Main_Hand_Over, served
+// while the test waits.
 #pragma once
 
 #include <QCoreApplication>
@@ -12,10 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "automation/at_rec_thread.h"
-#include "automation/link_manager.h"
-#include "automation/report_sender.h"
-#include "automation/serial_port.h"
+#include "automation/automation_link.h"
 #include "base/main_hand_over.h"
 #include "base/settings.h"
 #include "base/sync_objects.h"
@@ -50,23 +48,9 @@ struct Link_Fixture {
   ~Link_Fixture() { Shut_Down(); }
 
   // Starts the worker threads (the link manager's timer is driven by the tests).
-  void Start_Workers() {
-    at_rec.Start();
-    sender.Start();
-  }
-  // The shutdown order of the program: gate closed for good, the sender woken, then each worker.
-  bool Shut_Down() {
-    sync.Run_Gate.Reset();
-    sync.Answer_Event.Set();
-    link.Stop();
-    link.Close_Client();
-    const bool sender_ended = sender.Stop(std::chrono::milliseconds(5000));
-    at_rec.Stop();
-    // Served while waiting: the receive thread may be handing an error line over.
-    const bool receiver_ended =
-        Wait_Until([this] { return !at_rec.Is_Running(); }, std::chrono::milliseconds(5000));
-    return sender_ended && receiver_ended;
-  }
+  void Start_Workers() { automation.Start_Workers(); }
+  // The shutdown of the program's automation link; true when both workers ended.
+  bool Shut_Down() { return automation.Stop(std::chrono::milliseconds(5000)); }
 
   // Ticks the link manager until `condition` holds (at most `ticks` ticks, events served between).
   bool Tick_Until(const std::function<bool()>& condition, int ticks = 20) {
@@ -94,19 +78,12 @@ struct Link_Fixture {
   Shared_Sync sync;
   Event_Journal journal{folder.File(JOURNAL_FILE_NAME)};
   Object_Table objects{folder.File(OBJECT_FILE_NAME), sync.Object_Table_Lock};
-  Serial_Port serial;
   Recording_Screen screen;
   Main_Hand_Over hand_over;  // created on the main thread, which runs the hand-overs
-  Link_Manager link{settings, sync, serial, screen, folder.Path()};
-  AT_Rec_Thread at_rec{serial, sync, [this](const std::string& line) {
-                         hand_over.Run([&] {
-                           screen.Log_Message(line, LOG_RED);
-                           screen.Beep();
-                         });
-                       }};
-  Report_Sender sender{
-      settings, sync, journal, objects,
-      serial,   link, screen,  [this](const std::function<void()>& work) { hand_over.Run(work); }};
+  Automation_Link automation{settings, sync, journal, objects, screen, folder.Path(), hand_over};
+  Serial_Port& serial = automation.Serial();
+  Link_Manager& link = automation.Link();
+  Report_Sender& sender = automation.Sender();
 };
 
 }  // namespace automation_test

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "store/object_table.h"
 #include "support/example_event.h"
 
 namespace {

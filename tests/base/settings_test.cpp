@@ -115,4 +115,12 @@ TEST_F(Settings_Test, UnopenableFileLeavesEveryFieldZeroAndWritesNothing) {
   EXPECT_TRUE(S_ISDIR(st.st_mode));
 }
 
+TEST(Settings_Key_Length, FollowsTheAesModeWithSixteenForOffAndUnknownModes) {
+  const struct {
+    int8_t Mode;
+    int Length;
+  } cases[] = {{0, 16}, {1, 16}, {2, 24}, {3, 32}, {4, 16}, {-1, 16}};
+  for (const auto& c : cases) EXPECT_EQ(DC9_Key_Length(c.Mode), c.Length) << int(c.Mode);
+}
+
 }  // namespace
