@@ -9,6 +9,7 @@
 #include <QSignalBlocker>
 #include <cstring>
 
+#include "base/settings_rules.h"
 #include "ui/widgets/page_host.h"
 #include "ui/widgets/page_widgets.h"
 
@@ -84,14 +85,7 @@ TReceiver_Page::TReceiver_Page(Settings_Record& settings, Page_Host& host, QWidg
 }
 
 int TReceiver_Page::Key_Length() const {
-  switch (settings_.DC9_AES_Mode) {
-    case 3:
-      return 32;
-    case 2:
-      return 24;
-    default:
-      return 16;
-  }
+  return AES_Key_Length(settings_.DC9_AES_Mode);
 }
 
 void TReceiver_Page::Refresh_Receiver() {
