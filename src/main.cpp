@@ -52,7 +52,8 @@ int Run_Without_Windows(int argc, char** argv, const Command_Line& line) {
       std::cout << Version_Text();
       return 0;
     default:
-      std::cerr << line.Error << "\n" << "Try 'quenor --help'.\n";
+      std::cerr << line.Error << "\n"
+                << "Try 'quenor --help'.\n";
       return EXIT_USAGE;
   }
 }

@@ -31,9 +31,10 @@ struct Parser {
       parser.addOption(headless);
       parser.addOption(json);
       parser.addPositionalArgument(
-          "command", "settings [Name=value ...]: show the settings, or check and save them.\n"
-                     "status: the receiver's state from its files (exit 0 healthy, 1 lost "
-                     "object or event waiting over a minute, 2 folder unreadable).");
+          "command",
+          "settings [Name=value ...]: show the settings, or check and save them.\n"
+          "status: the receiver's state from its files (exit 0 healthy, 1 lost "
+          "object or event waiting over a minute, 2 folder unreadable).");
     }
   }
 };

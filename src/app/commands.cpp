@@ -29,8 +29,9 @@ bool Store_Settings(const Settings_Record& record, const std::string& data_folde
 
 }  // namespace
 
-int Run_Settings_Command(const std::string& data_folder, const std::vector<std::string>& assignments,
-                         std::ostream& out, std::ostream& err) {
+int Run_Settings_Command(const std::string& data_folder,
+                         const std::vector<std::string>& assignments, std::ostream& out,
+                         std::ostream& err) {
   const std::string path = data_folder + SETTINGS_FILE_NAME;
   Settings_Record record{};
   if (!Settings_Read(record, path)) {

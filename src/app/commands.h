@@ -14,8 +14,9 @@
 // the folder, which is locked meanwhile so none can start. Exit 0 on success, 1 when a value is
 // refused or a receiver runs (the file is then unchanged), 2 when the folder or file cannot be
 // read or written. `data_folder` ends with '/'.
-int Run_Settings_Command(const std::string& data_folder, const std::vector<std::string>& assignments,
-                         std::ostream& out, std::ostream& err);
+int Run_Settings_Command(const std::string& data_folder,
+                         const std::vector<std::string>& assignments, std::ostream& out,
+                         std::ostream& err);
 
 // `quenor status`: the folder's report as text or JSON at `now` (seconds since 1970 UTC). Exit 0
 // when healthy, 1 when an object is lost or an event has waited over a minute, 2 when the folder

@@ -1,6 +1,5 @@
 #include "app/settings_text.h"
 
-#include <QHostAddress>
 #include <cstring>
 #include <optional>
 
@@ -102,9 +101,28 @@ std::string Show_IP(const Settings_Record& r) {
   return Field_String(r.Out_IP);
 }
 
+// Four dotted decimal numbers of 0 to 255; the shorthand forms ("10.1.2", "0x7f.1", "010.1.1.1")
+// that address parsers also take would not be the address the operator meant.
+bool Dotted_IPv4(const std::string& text) {
+  int parts = 0;
+  std::size_t at = 0;
+  while (parts < 4) {
+    std::size_t end = at;
+    while (end < text.size() && end - at < 4 && text[end] >= '0' && text[end] <= '9') ++end;
+    // A leading zero would read as octal elsewhere.
+    if (end == at || end - at > 3 || (end - at > 1 && text[at] == '0') ||
+        std::stoi(text.substr(at, end - at)) > 255)
+      return false;
+    ++parts;
+    if (end == text.size()) return parts == 4;
+    if (text[end] != '.') return false;
+    at = end + 1;
+  }
+  return false;
+}
+
 std::string Set_IP(Settings_Record& r, const std::string& text) {
-  const QHostAddress address(QString::fromStdString(text));
-  if (text.size() >= sizeof r.Out_IP || address.protocol() != QAbstractSocket::IPv4Protocol)
+  if (text.size() >= sizeof r.Out_IP || !Dotted_IPv4(text))
     return "an IPv4 address such as 127.0.0.1";
   Store_Text(r.Out_IP, text);
   return {};
@@ -142,8 +160,8 @@ std::string Set_Format(Settings_Record& r, const std::string& text) {
   }
   std::string rule = "the position in the format list:";
   for (std::size_t i = 0; i < REPORT_FORMAT_NAMES.size(); ++i)
-    rule += std::string(i ? "," : "") + " " + std::to_string(i) + " (" + REPORT_FORMAT_NAMES[i] +
-            ")";
+    rule +=
+        std::string(i ? "," : "") + " " + std::to_string(i) + " (" + REPORT_FORMAT_NAMES[i] + ")";
   return rule;
 }
 
@@ -179,7 +197,8 @@ const Field FIELDS[] = {
 
 std::vector<std::string> Settings_Lines(const Settings_Record& record) {
   std::vector<std::string> lines;
-  for (const Field& field : FIELDS) lines.push_back(std::string(field.Name) + "=" + field.Show(record));
+  for (const Field& field : FIELDS)
+    lines.push_back(std::string(field.Name) + "=" + field.Show(record));
   return lines;
 }
 
@@ -212,9 +231,8 @@ std::vector<std::string> Apply_Settings(Settings_Record& record,
     const std::string rule = field->Set(changed, value);
     if (!rule.empty()) {
       // The key is never echoed: error lines end up in logs.
-      const std::string shown = field->Set == Set_Key
-                                    ? std::to_string(value.size()) + " characters"
-                                    : "'" + value + "'";
+      const std::string shown =
+          field->Set == Set_Key ? std::to_string(value.size()) + " characters" : "'" + value + "'";
       errors.push_back("Bad value for " + name + ": " + shown + " (expected " + rule + ")");
       continue;
     }
@@ -226,8 +244,8 @@ std::vector<std::string> Apply_Settings(Settings_Record& record,
   if (key_text && mode >= 1 && mode <= 3 &&
       key_text->size() != 2 * static_cast<std::size_t>(AES_Key_Length(mode))) {
     errors.push_back("Bad value for DC9_AES_Key: " + std::to_string(key_text->size() / 2) +
-                     " bytes, but AES mode " + std::to_string(mode) +
-                     " needs a key of " + std::to_string(AES_Key_Length(mode)) + " bytes (" +
+                     " bytes, but AES mode " + std::to_string(mode) + " needs a key of " +
+                     std::to_string(AES_Key_Length(mode)) + " bytes (" +
                      std::to_string(2 * AES_Key_Length(mode)) + " hex digits)");
   }
   if (errors.empty()) record = changed;
