@@ -7,7 +7,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
   qt6-base-dev qt6-multimedia-dev libgtest-dev libgmock-dev libbenchmark-dev socat
-  desktop-file-utils systemd man-db dpkg-dev fakeroot)
+  desktop-file-utils systemd man-db dpkg-dev)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
