@@ -3,6 +3,7 @@
 // and the headless log on standard output.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 
 #include "store/event_journal.h"
@@ -276,6 +277,36 @@ TEST_F(Service, TwoReceiversOnTwoFoldersAnswerOnTheirTwoPortsAtOnce) {
               sizeof first_b);
   EXPECT_EQ(std::string(first_b.Account_Nr), "2222");
   EXPECT_EQ(Journal_File_Status(folders[1] + "dorvex.dat", 1), 0);
+}
+
+TEST_F(Service, TheHeadlessLogGoesToStandardOutputWithTheLevelJournaldReads) {
+  const int port = Free_Port();
+  Tcp_Listener taken(port);  // the receiver port is in use: a red line
+  ASSERT_EQ(Quenor({"settings", "DC9_Port_Enable=1", "DC9_Port=" + std::to_string(port)}).Code, 0);
+  Headless_Receiver receiver(scratch_, folder_, "main");
+  ASSERT_TRUE(receiver.Wait_Out("<3>")) << receiver.Out() << receiver.Err();
+  EXPECT_EQ(receiver.Stop(), 0);
+
+  // Every line of the log file is on standard output, in order, each with its level.
+  // (All monthly files, in case the run straddled a month's end.)
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder_))
+    if (entry.path().filename().string().rfind("dorvex_", 0) == 0)
+      names.push_back(entry.path().string());
+  std::sort(names.begin(), names.end());
+  std::string log;
+  for (const std::string& name : names) log += Read_File(name);
+  std::istringstream file(log), out(receiver.Out());
+  std::string file_line, out_line;
+  int lines = 0;
+  while (std::getline(file, file_line)) {
+    ASSERT_TRUE(std::getline(out, out_line)) << receiver.Out();
+    if (!file_line.empty() && file_line.back() == '\r') file_line.pop_back();
+    const bool red = file_line.find("socket error") != std::string::npos;
+    EXPECT_EQ(out_line, (red ? "<3>" : "<6>") + file_line);
+    ++lines;
+  }
+  EXPECT_GE(lines, 4);  // start line, opening, the failure, "Program closed"
 }
 
 // A prepared folder: journal and object table written as the receiver writes them.
