@@ -52,7 +52,7 @@ start_receiver() {
   local folder="$DATA_HOME/ORN RAD-EZ Ududerud"
   mkdir -m 700 "$folder"
   write_settings "$folder/dorvex.cfg" "$1"
-  XDG_DATA_HOME="$DATA_HOME" "$BUILD_DIR/quenor-headless" 2>/dev/null &
+  XDG_DATA_HOME="$DATA_HOME" "$BUILD_DIR/quenor-headless" >/dev/null 2>&1 &
   RECEIVER_PID=$!
   for _ in $(seq 100); do
     if grep -qs "Port $PORT is open." "$folder"/dorvex_*.log; then return 0; fi

@@ -1,9 +1,16 @@
-// quenor: the alarm receiver program. Start-up in its order: the single-instance lock, the data
-// folder, the core (files, synchronisation objects, timers, worker threads), the windows, the
-// background decision; then the message loop until "Exit" or SIGTERM/SIGINT runs the shutdown.
+// quenor: the alarm receiver program. The command line chooses between the windows (no
+// arguments), the headless receiver and the settings and status commands; see
+// app/command_line.h. The windowed start-up in its order: the data folder and its
+// single-instance lock, the core (files, synchronisation objects, timers, worker threads), the
+// windows, the background decision; then the message loop until "Exit" or SIGTERM/SIGINT runs
+// the shutdown.
 #include <QApplication>
+#include <QDateTime>
 #include <QLineEdit>
+#include <iostream>
 
+#include "app/command_line.h"
+#include "app/commands.h"
 #include "app/receiver_core.h"
 #include "app/startup.h"
 #include "automation/link_manager.h"
@@ -19,17 +26,69 @@
 #include "ui/receiver_page.h"
 #include "ui/widgets/message_box.h"
 
+namespace {
+
+int Run_Windows(int argc, char** argv, const std::string& data_dir);
+
+// Everything but the windows runs under a QCoreApplication, so it needs no display.
+int Run_Without_Windows(int argc, char** argv, const Command_Line& line) {
+  QCoreApplication app(argc, argv);
+  const auto folder = [&] {
+    return Resolve_Data_Folder(line.Data_Dir,
+                               QCoreApplication::applicationDirPath().toStdString() + "/");
+  };
+  switch (line.Kind) {
+    case Command_Kind::Headless:
+      return Run_Headless(line.Data_Dir);
+    case Command_Kind::Settings:
+      return Run_Settings_Command(folder(), line.Assignments, std::cout, std::cerr);
+    case Command_Kind::Status:
+      return Run_Status_Command(folder(), line.Json, QDateTime::currentSecsSinceEpoch(), std::cout,
+                                std::cerr);
+    case Command_Kind::Help:
+      std::cout << Help_Text();
+      return 0;
+    case Command_Kind::Version:
+      std::cout << Version_Text();
+      return 0;
+    default:
+      std::cerr << line.Error << "\n"
+                << "Try 'quenor --help'.\n";
+      return EXIT_USAGE;
+  }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  const Command_Line line = Parse_Command_Line(arguments);
+  if (line.Kind != Command_Kind::Gui) return Run_Without_Windows(argc, argv, line);
+  return Run_Windows(argc, argv, line.Data_Dir);
+}
+
+namespace {
+
+int Run_Windows(int argc, char** argv, const std::string& data_dir) {
   QApplication app(argc, argv);
 
-  // 1. One instance. The lock is taken before the application gets its title, because the lock
-  //    file names the executable by which a later start recognises a live holder.
-  Instance_Lock instance(Instance_Lock_Path());
-  if (!instance.Acquire()) {
-    QApplication::beep();
-    Show_Box(nullptr, Box_Kind::Plain_Ok, APP_TITLE, MSG_ALREADY_RUNNING);
-    return 0;
+  // 1-2. The data folder and its single instance. The lock is taken before the application gets
+  //    its title, because the lock file names the executable by which a later start recognises a
+  //    live holder.
+  Data_Folder_Claim claim;
+  switch (claim.Claim(data_dir, QCoreApplication::applicationDirPath().toStdString() + "/")) {
+    case Start_Refusal::Already_Running:
+      QApplication::beep();
+      Show_Box(nullptr, Box_Kind::Plain_Ok, APP_TITLE, MSG_ALREADY_RUNNING);
+      return 0;
+    case Start_Refusal::No_Data_Folder:
+      Show_Box(nullptr, Box_Kind::Plain_Ok, APP_TITLE, MSG_NO_DATA_FOLDER);
+      return 0;
+    case Start_Refusal::None:
+      break;
   }
+  const std::string& folder = claim.Folder();
   QApplication::setApplicationName(APP_TITLE);
   // The windows are laid out in pixels for an 11-pixel font.
   QFont font = QApplication::font();
@@ -37,14 +96,6 @@ int main(int argc, char** argv) {
   QApplication::setFont(font);
   // Windows hidden in the notification area must not end the program; only "Exit" does.
   QApplication::setQuitOnLastWindowClosed(false);
-
-  // 2. The data folder.
-  const std::string folder =
-      Data_Folder_Path(QCoreApplication::applicationDirPath().toStdString() + "/");
-  if (!Make_Data_Folder(folder)) {
-    Show_Box(nullptr, Box_Kind::Plain_Ok, APP_TITLE, MSG_NO_DATA_FOLDER);
-    return 0;
-  }
 
   // 3-11. The core and the main window whose screen it reports to.
   Receiver_Core core(folder);
@@ -104,3 +155,5 @@ int main(int argc, char** argv) {
   core.Attach_Screen(nullptr);
   return code;
 }
+
+}  // namespace

@@ -5,11 +5,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+
+#include "app/receiver_core.h"
+#include "base/operator_port.h"
+#include "base/process_setup.h"
 
 std::string Data_Folder_Path(const std::string& executable_folder) {
   const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
@@ -26,13 +33,12 @@ bool Make_Data_Folder(const std::string& folder) {
   return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-std::string Instance_Lock_Path() {
-  QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
-  if (folder.isEmpty() || !QDir(folder).exists()) folder = QDir::tempPath();
-  return QDir(folder).filePath(INSTANCE_LOCK_NAME).toStdString();
+std::string Instance_Lock_Path(const std::string& data_folder) {
+  return data_folder + INSTANCE_LOCK_NAME;
 }
 
-Instance_Lock::Instance_Lock(const std::string& path) : lock_(QString::fromStdString(path)) {
+Instance_Lock::Instance_Lock(const std::string& data_folder)
+    : lock_(QString::fromStdString(Instance_Lock_Path(data_folder))) {
   // A live holder keeps its lock however old the file is; only a lock whose process has gone
   // counts as stale.
   lock_.setStaleLockTime(0);
@@ -40,6 +46,82 @@ Instance_Lock::Instance_Lock(const std::string& path) : lock_(QString::fromStdSt
 
 bool Instance_Lock::Acquire() {
   return lock_.tryLock(0);
+}
+
+bool Instance_Lock_Held(const std::string& data_folder) {
+  QLockFile lock(QString::fromStdString(Instance_Lock_Path(data_folder)));
+  qint64 pid = 0;
+  QString host;
+  QString application;
+  if (!lock.getLockInfo(&pid, &host, &application)) return false;
+  if (!host.isEmpty() && host != QSysInfo::machineHostName()) return false;
+  return Process_Exists(pid);
+}
+
+std::string Resolve_Data_Folder(const std::string& data_dir, const std::string& executable_folder) {
+  if (data_dir.empty()) return Data_Folder_Path(executable_folder);
+  return QDir(QString::fromStdString(data_dir)).absolutePath().toStdString() + "/";
+}
+
+Start_Refusal Data_Folder_Claim::Claim(const std::string& data_dir,
+                                       const std::string& executable_folder) {
+  folder_ = Resolve_Data_Folder(data_dir, executable_folder);
+  // A folder named on the command line may sit in folders that do not exist yet (a first
+  // `settings` before the service ever ran); only the data folder itself is private.
+  if (!data_dir.empty()) {
+    const QString leaf = QString::fromStdString(folder_).chopped(1);
+    QDir().mkpath(QFileInfo(leaf).absolutePath());
+  }
+  if (!Make_Data_Folder(folder_)) return Start_Refusal::No_Data_Folder;
+  lock_ = std::make_unique<Instance_Lock>(folder_);
+  if (!lock_->Acquire()) {
+    lock_.reset();
+    return Start_Refusal::Already_Running;
+  }
+  return Start_Refusal::None;
+}
+
+namespace {
+
+// Headless, the log also goes to standard output, one line per log line, with the level prefix
+// of sd-daemon(3): journald files red lines as errors.
+class Stdout_Log_Pane : public Log_Pane {
+ public:
+  void Show_Log_Line(const std::string& line, uint32_t colour) override {
+    const std::string out = (colour == LOG_RED ? "<3>" : "<6>") + line + "\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    // Standard output is a pipe under systemd: unflushed lines would arrive late or be lost.
+    std::fflush(stdout);
+  }
+};
+
+}  // namespace
+
+int Run_Headless(const std::string& data_dir) {
+  Data_Folder_Claim claim;
+  switch (claim.Claim(data_dir, QCoreApplication::applicationDirPath().toStdString() + "/")) {
+    case Start_Refusal::No_Data_Folder:
+      Write_Message_Line(MSG_NO_DATA_FOLDER);
+      return 0;
+    case Start_Refusal::Already_Running:
+      Write_Message_Line(MSG_ALREADY_RUNNING);
+      return 0;
+    case Start_Refusal::None:
+      break;
+  }
+  Quit_Signal_Watcher quit_signals;
+  Stdout_Log_Pane pane;
+  Receiver_Core core(claim.Folder());
+  core.Log().Set_Pane(&pane);
+  QObject::connect(&quit_signals, &Quit_Signal_Watcher::Quit_Requested, &core, [&core] {
+    core.Shutdown();
+    QCoreApplication::exit(0);
+  });
+  core.Start();
+  const int code = QCoreApplication::exec();
+  core.Shutdown();
+  core.Log().Set_Pane(nullptr);
+  return code;
 }
 
 void Write_Message_Line(const std::string& text) {

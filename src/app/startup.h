@@ -1,6 +1,7 @@
-// Start-up pieces of the program that need no window: the data folder, the single-instance lock,
-// the standard-error line that accompanies every message box, and the watch for the ending
-// signals SIGTERM and SIGINT. Main thread only.
+// The start-up that both programs share (quenor and quenor-headless): the data folder with its
+// single-instance lock, the headless run of the receiver core, the standard-error line that
+// accompanies every message box, and the watch for the ending signals SIGTERM and SIGINT. Main
+// thread only.
 #pragma once
 
 #include <QLockFile>
@@ -25,21 +26,59 @@ std::string Data_Folder_Path(const std::string& executable_folder);
 // exists afterwards; an existing folder is left as it is.
 bool Make_Data_Folder(const std::string& folder);
 
-// The path of the single-instance lock: $XDG_RUNTIME_DIR, else the temporary folder, followed by
-// "/Quenor.exe.lock".
-std::string Instance_Lock_Path();
+// The path of a data folder's single-instance lock: `data_folder` + "Quenor.exe.lock". The lock
+// belongs to the folder, so receivers with different folders run side by side.
+std::string Instance_Lock_Path(const std::string& data_folder);
 
-// The single-instance lock "Quenor.exe", held until the process ends. A lock left behind by a
-// crashed instance is taken over.
+// The single-instance lock "Quenor.exe" of one data folder, held until the process ends or the
+// object is destroyed. A lock left behind by a crashed instance is taken over.
 class Instance_Lock {
  public:
-  explicit Instance_Lock(const std::string& path);
-  // True when this process now holds the lock; false when another live instance holds it.
+  explicit Instance_Lock(const std::string& data_folder);
+  // True when this process now holds the lock; false when another live instance holds it (or
+  // the lock file cannot be made).
   bool Acquire();
 
  private:
   QLockFile lock_;
 };
+
+// True when a live process on this machine holds the instance lock of `data_folder`. Reads the
+// lock file only; nothing is written, so it also works in a folder the caller may not write.
+bool Instance_Lock_Held(const std::string& data_folder);
+
+// Why start-up ended before the core was built.
+enum class Start_Refusal {
+  None,
+  No_Data_Folder,   // MSG_NO_DATA_FOLDER
+  Already_Running,  // MSG_ALREADY_RUNNING
+};
+
+// Steps 1 and 2 of start-up: the data folder (`data_dir` from --data-dir, or the default folder
+// when empty), made with mode 0700 when missing, and its single-instance lock, kept for the
+// object's life.
+class Data_Folder_Claim {
+ public:
+  // `executable_folder` (ending with '/') stands in when the system names no data folder.
+  Start_Refusal Claim(const std::string& data_dir, const std::string& executable_folder);
+  // The claimed folder, ending with '/'.
+  const std::string& Folder() const { return folder_; }
+
+ private:
+  std::string folder_;
+  std::unique_ptr<Instance_Lock> lock_;
+};
+
+// The data folder named by --data-dir (`data_dir`, made absolute, ending with '/'), or the
+// default folder when `data_dir` is empty.
+std::string Resolve_Data_Folder(const std::string& data_dir, const std::string& executable_folder);
+
+// The receiver without windows until SIGTERM or SIGINT (quenor-headless and quenor --headless):
+// claims the folder, starts the core, writes every log line also to standard output with the
+// level prefix systemd reads ("<3>" for red lines, "<6>" for the others), and after the signal
+// runs the shutdown. A refused start writes its message to standard error and returns 0. Needs
+// a QCoreApplication; returns the exit code.
+int Run_Headless(const std::string& data_dir);
 
 // Writes the text of a message box as one line to standard error (before the box opens, so a
 // headless run tells what it showed).

@@ -23,3 +23,13 @@ struct Serial_Line_Settings {
 
   bool operator==(const Serial_Line_Settings&) const = default;
 };
+
+// The baud rates offered for the automation link, in list order.
+inline constexpr int BAUD_RATES[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+
+// True when `rate` is one of BAUD_RATES.
+constexpr bool Known_Baud_Rate(int32_t rate) {
+  for (int known : BAUD_RATES)
+    if (known == rate) return true;
+  return false;
+}

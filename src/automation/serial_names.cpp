@@ -82,3 +82,9 @@ Com_Port_Choice Choose_Com_Port(const std::vector<std::string>& ports, std::stri
   }
   return choice;
 }
+
+bool Valid_COM_Name(std::string_view name) {
+  if (name.empty()) return true;
+  const int n = COM_Number(name);
+  return n >= 1 && n <= COM_PORT_COUNT;
+}

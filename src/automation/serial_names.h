@@ -17,6 +17,10 @@ std::string COM_Name(int n);
 // n for a name "COM" + n (n >= 1, no leading zero, no sign); 0 for any other text.
 int COM_Number(std::string_view name);
 
+// The names the serial port list can offer and COM_Name can hold: "COM1" .. "COM64", or the empty
+// name (the first port found is taken).
+bool Valid_COM_Name(std::string_view name);
+
 // The device path behind `com_name`: the "ports/" entry of the data folder when that entry
 // exists (a dangling link counts, so a vanished virtual pair fails to open rather than falling
 // through to a different real port), otherwise the fixed device of COM1..COM64 in `dev_folder`.

@@ -1,6 +1,10 @@
 #include "base/process_setup.h"
 
 #include <sys/resource.h>
+#include <sys/types.h>
+
+#include <cerrno>
+#include <csignal>
 
 uint64_t Raise_Open_File_Limit() {
   rlimit limit{};
@@ -11,4 +15,9 @@ uint64_t Raise_Open_File_Limit() {
     if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
   }
   return static_cast<uint64_t>(limit.rlim_cur);
+}
+
+bool Process_Exists(int64_t pid) {
+  if (pid <= 0) return false;
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }

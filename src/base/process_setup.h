@@ -8,3 +8,6 @@
 // communicators can stay connected. Returns the soft limit in force afterwards (0 when the limit
 // cannot be read).
 uint64_t Raise_Open_File_Limit();
+
+// True when a process with this id exists on this machine (one owned by another user counts).
+bool Process_Exists(int64_t pid);

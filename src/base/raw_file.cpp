@@ -9,10 +9,33 @@
 #include <cerrno>
 #include <cstring>
 
-bool Raw_File::Open(const std::string& path, int flags) {
+bool Raw_File::Open(const std::string& path, int flags, unsigned mode) {
   Close();
-  fd_ = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+  fd_ = ::open(path.c_str(), flags | O_CLOEXEC, static_cast<mode_t>(mode));
   if (fd_ < 0) {
+    error_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool Raw_File::Set_Mode(unsigned mode) {
+  if (::fchmod(fd_, static_cast<mode_t>(mode)) != 0) {
+    error_ = errno;
+    return false;
+  }
+  return true;
+}
+
+bool Raw_File::Give_To_Owner_Of(const std::string& folder) {
+  struct stat dir {};
+  struct stat self {};
+  if (::stat(folder.c_str(), &dir) != 0 || ::fstat(fd_, &self) != 0) {
+    error_ = errno;
+    return false;
+  }
+  if (self.st_uid == dir.st_uid && self.st_gid == dir.st_gid) return true;
+  if (::fchown(fd_, dir.st_uid, dir.st_gid) != 0) {
     error_ = errno;
     return false;
   }
@@ -76,6 +99,11 @@ int64_t Raw_File::Read_Up_To(void* data, std::size_t size) {
 bool File_Exists(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0;
+}
+
+bool File_Missing(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
 std::string Error_Text(int code) {

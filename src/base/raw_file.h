@@ -15,8 +15,14 @@ class Raw_File {
   Raw_File& operator=(const Raw_File&) = delete;
   Raw_File(Raw_File&& other) noexcept : fd_(other.fd_), error_(other.error_) { other.fd_ = -1; }
 
-  // `flags` are open(2) flags; a created file gets mode 0644. False (and Error() set) on failure.
-  bool Open(const std::string& path, int flags);
+  // `flags` are open(2) flags; a created file gets `mode` (less the umask). False (and Error()
+  // set) on failure.
+  bool Open(const std::string& path, int flags, unsigned mode = 0644);
+  // Sets the open file's permission bits to `mode` (fchmod); false (and Error() set) on failure.
+  bool Set_Mode(unsigned mode);
+  // Gives the open file to the owner and group of `folder` when they differ (only root may);
+  // false (and Error() set) on failure.
+  bool Give_To_Owner_Of(const std::string& folder);
   bool Is_Open() const { return fd_ >= 0; }
   void Close();
   // The size by seeking to the end, then back to 0; -1 on failure.
@@ -47,6 +53,9 @@ class Raw_File {
 };
 
 bool File_Exists(const std::string& path);
+// True only when the system says the file is not there (a folder that cannot be searched is no
+// proof of that).
+bool File_Missing(const std::string& path);
 
 // Creates (or truncates) the file and fills it with `size` zero bytes; failures are silent.
 void Write_Zero_File(const std::string& path, std::size_t size);

@@ -32,6 +32,8 @@ void Settings_Load(Settings_Record& record, const std::string& path) {
   if (File_Exists(path)) {
     // Silent: a file that exists but cannot be opened leaves every field zero.
     if (!file.Open(path, O_RDWR)) return;
+    // The file holds the AES key: only its owner may read it, whatever an older version left.
+    file.Set_Mode(SETTINGS_FILE_MODE);
     // Bytes after the 256th belong to nobody and are never read or changed.
     if (file.Read_Up_To(&record, sizeof record) < 0) return;
     if (record.Cfg_Stamp == 0) {
@@ -42,13 +44,35 @@ void Settings_Load(Settings_Record& record, const std::string& path) {
     return;
   }
   record = Settings_Defaults();
-  if (file.Open(path, O_WRONLY | O_CREAT | O_TRUNC)) file.Write_All(&record, sizeof record);
+  Settings_Create(record, path);
+}
+
+bool Settings_Create(const Settings_Record& record, const std::string& path) {
+  Raw_File file;
+  if (!file.Open(path, O_WRONLY | O_CREAT | O_EXCL, SETTINGS_FILE_MODE)) return false;
+  // The umask cannot widen 0600, but a narrower one must not lock the owner out.
+  file.Set_Mode(SETTINGS_FILE_MODE);
+  return file.Write_All(&record, sizeof record);
+}
+
+bool Settings_Read(Settings_Record& record, const std::string& path) {
+  if (File_Missing(path)) {
+    record = Settings_Defaults();
+    return true;
+  }
+  record = Settings_Record{};
+  Raw_File file;
+  if (!file.Open(path, O_RDONLY)) return false;
+  if (file.Read_Up_To(&record, sizeof record) < 0) return false;
+  if (record.Cfg_Stamp == 0) record.Cfg_Stamp = CFG_STAMP;
+  return true;
 }
 
 bool Settings_Save(const Settings_Record& record, const std::string& path) {
   Raw_File file;
   // The program never recreates the file after start-up.
   if (!file.Open(path, O_WRONLY)) return false;
+  file.Set_Mode(SETTINGS_FILE_MODE);
   return file.Write_All(&record, sizeof record);
 }
 

@@ -74,6 +74,9 @@ inline constexpr uint8_t OUT_TCP_SERVER = 1;
 
 inline constexpr int32_t CFG_STAMP = 1602;
 inline constexpr const char* SETTINGS_FILE_NAME = "dorvex.cfg";
+// The settings file holds the AES key: it is created, and kept on every write, readable and
+// writable by its owner only.
+inline constexpr unsigned SETTINGS_FILE_MODE = 0600;
 
 // The record of a new settings file: all zero but the defaults (port 7777, timeout 30, server
 // mode, automation port 9999, heartbeat receiver 1, "127.0.0.1", 9600 baud, heartbeat 30 s,
@@ -89,6 +92,15 @@ int DC9_Key_Length(int8_t dc9_aes_mode);
 // the defaults. A file that cannot be opened leaves the record zero. Never fails towards the
 // caller.
 void Settings_Load(Settings_Record& record, const std::string& path);
+
+// Creates the file (mode 0600; it must not exist yet) and writes the 256 bytes. False when it
+// could not be created or written.
+bool Settings_Create(const Settings_Record& record, const std::string& path);
+
+// Reads the record as Settings_Load would, but touches no file: a missing file reads as the
+// defaults, a stamp of 0 reads as 1602 without a write. False when the file exists but cannot be
+// read.
+bool Settings_Read(Settings_Record& record, const std::string& path);
 
 // Writes the 256 bytes over the start of the existing file (no creation, no truncation).
 // Returns false when the file could not be opened or written.

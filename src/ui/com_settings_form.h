@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "automation/serial_line_settings.h"
 #include "base/settings.h"
 
 class Page_Host;
@@ -39,9 +40,6 @@ class TForm_Com_Settings : public QDialog {
   Page_Host& host_;
   QWidget* centre_on_;
 };
-
-// The baud rates offered, in list order.
-inline constexpr int BAUD_RATES[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
 
 // The names ("COM" + n, n from 1 to 64 in increasing order) of the serial ports that exist and
 // open exclusively now.

@@ -9,6 +9,7 @@
 #include <QSignalBlocker>
 #include <cstring>
 
+#include "base/settings_rules.h"
 #include "ui/widgets/page_host.h"
 #include "ui/widgets/page_widgets.h"
 

@@ -5,6 +5,7 @@
 
 #include <cstring>
 
+#include "base/raw_file.h"
 #include "store/test_files.h"
 #include "support/temp_folder.h"
 
@@ -121,6 +122,47 @@ TEST(Settings_Key_Length, FollowsTheAesModeWithSixteenForOffAndUnknownModes) {
     int Length;
   } cases[] = {{0, 16}, {1, 16}, {2, 24}, {3, 32}, {4, 16}, {-1, 16}};
   for (const auto& c : cases) EXPECT_EQ(DC9_Key_Length(c.Mode), c.Length) << int(c.Mode);
+}
+
+}  // namespace
+
+namespace {
+
+unsigned Mode_Of(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
+}
+
+// The file holds the AES key: whoever writes it leaves it readable by its owner alone.
+TEST_F(Settings_Test, TheFileIsPrivateWhereverItIsWritten) {
+  Settings_Load(record_, path_);
+  EXPECT_EQ(Mode_Of(path_), 0600u);
+
+  ::chmod(path_.c_str(), 0644);  // as an earlier version left it
+  ASSERT_TRUE(Settings_Save(record_, path_));
+  EXPECT_EQ(Mode_Of(path_), 0600u);
+
+  const std::string created = folder_.File("created.cfg");
+  ASSERT_TRUE(Settings_Create(Settings_Defaults(), created));
+  EXPECT_EQ(Mode_Of(created), 0600u);
+  EXPECT_FALSE(Settings_Create(Settings_Defaults(), created));  // never over an existing file
+}
+
+TEST_F(Settings_Test, ReadingTouchesNoFile) {
+  Settings_Record read{};
+  ASSERT_TRUE(Settings_Read(read, path_));
+  EXPECT_EQ(Record_Bytes(read), Record_Bytes(Settings_Defaults()));
+  EXPECT_FALSE(File_Exists(path_));
+
+  // An old file without the stamp reads as stamped, but stays as it was.
+  Settings_Record old = Settings_Defaults();
+  old.Cfg_Stamp = 0;
+  old.DC9_Port = 7001;
+  Write_Bytes(path_, Record_Bytes(old).substr(0, 100));
+  ASSERT_TRUE(Settings_Read(read, path_));
+  EXPECT_EQ(int32_t{read.DC9_Port}, 7001);
+  EXPECT_EQ(int32_t{read.Cfg_Stamp}, CFG_STAMP);
+  EXPECT_EQ(Read_Bytes(path_).size(), 100u);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/settings_rules.h"
+
 class Page_Host {
  public:
   virtual ~Page_Host() = default;
@@ -19,7 +21,3 @@ class Page_Host {
 
 // The text of the box that refuses a number edit's text.
 std::string Invalid_Integer_Text(const std::string& text);
-
-// The conversion of a number edit's text: a whole decimal number that fits 32 bits, with an
-// optional sign (surrounding blanks ignored). False for anything else, the empty text included.
-bool Parse_Whole_Number(const std::string& text, int32_t& value);

@@ -1,0 +1,36 @@
+// The command line of quenor (and quenor-headless): what to run and on which data folder.
+// Parsing only; main() dispatches. Plain functions, main thread.
+//
+//   quenor                          the windows (as without a command line)
+//   quenor --headless               the receiver without windows, log also on standard output
+//   quenor settings [Name=value...] show, or check and write, the settings file
+//   quenor status [--json]          the folder's state from its files; exit 0, 1 or 2
+//   --data-dir DIR                  with any of them: the data folder to use
+//   --help, --version
+#pragma once
+
+#include <QStringList>
+#include <string>
+#include <vector>
+
+enum class Command_Kind { Gui, Headless, Settings, Status, Help, Version, Error };
+
+struct Command_Line {
+  Command_Kind Kind = Command_Kind::Gui;
+  std::string Data_Dir;                  // empty = the default data folder
+  bool Json = false;                     // status only
+  std::vector<std::string> Assignments;  // settings only: "Name=value"
+  std::string Error;                     // Kind Error: what was wrong
+};
+
+// `arguments` as QCoreApplication::arguments() gives them (the program name first).
+// `headless_only` is the quenor-headless program: no windows and no commands, --headless implied.
+Command_Line Parse_Command_Line(const QStringList& arguments, bool headless_only = false);
+
+// The --help text of the program.
+std::string Help_Text(bool headless_only = false);
+// The --version line: "quenor " + APP_VERSION.
+std::string Version_Text();
+
+// Exit codes of the commands.
+inline constexpr int EXIT_USAGE = 2;  // a bad command line; also `status` on an unreadable folder

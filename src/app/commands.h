@@ -1,0 +1,25 @@
+// The commands of the command line that work on a data folder's files without starting the
+// receiver: `settings` and `status`. Each returns the process's exit code and writes its report
+// to `out` and its complaints to `err`. Main thread, under a QCoreApplication.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+// `quenor settings`: without assignments prints every setting as "Name=value" (a missing file
+// reads as the defaults; nothing is created). With assignments checks them all with the pages'
+// rules and writes "dorvex.cfg" (mode 0600) only when every one is valid and no receiver holds
+// the folder, which is locked meanwhile so none can start. Exit 0 on success, 1 when a value is
+// refused or a receiver runs (the file is then unchanged), 2 when the folder or file cannot be
+// read or written. `data_folder` ends with '/'.
+int Run_Settings_Command(const std::string& data_folder,
+                         const std::vector<std::string>& assignments, std::ostream& out,
+                         std::ostream& err);
+
+// `quenor status`: the folder's report as text or JSON at `now` (seconds since 1970 UTC). Exit 0
+// when healthy, 1 when an object is lost or an event has waited over a minute, 2 when the folder
+// cannot be read.
+int Run_Status_Command(const std::string& data_folder, bool json, int64_t now, std::ostream& out,
+                       std::ostream& err);

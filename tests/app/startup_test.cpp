@@ -1,0 +1,58 @@
+// The start-up both programs share: each data folder has its own single-instance lock, and a
+// folder named on the command line is made private.
+#include "app/startup.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "app/folder_status.h"
+#include "support/qt_app.h"
+#include "support/temp_folder.h"
+
+namespace {
+
+TEST(Data_Folder_Claim, TheLockBelongsToTheFolder) {
+  Test_Core_App();
+  Temp_Folder root;
+  const std::string a = root.Path() + "receivers/a/", b = root.Path() + "receivers/b/";
+  {
+    Data_Folder_Claim first;
+    ASSERT_EQ(first.Claim(a, root.Path()), Start_Refusal::None);
+    EXPECT_EQ(first.Folder(), a);
+    struct stat st {};
+    ASSERT_EQ(::stat(a.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_TRUE(Instance_Lock_Held(a));
+    EXPECT_FALSE(Instance_Lock_Held(b));
+
+    Data_Folder_Claim same, other;
+    EXPECT_EQ(same.Claim(a, root.Path()), Start_Refusal::Already_Running);
+    EXPECT_EQ(other.Claim(b, root.Path()), Start_Refusal::None);
+  }
+  EXPECT_FALSE(Instance_Lock_Held(a));  // released with its claim
+  Data_Folder_Claim again;
+  EXPECT_EQ(again.Claim(a, root.Path()), Start_Refusal::None);
+
+  // A path through a file cannot become a folder.
+  std::FILE* plain = std::fopen((a + "plain").c_str(), "w");
+  ASSERT_NE(plain, nullptr);
+  std::fclose(plain);
+  Data_Folder_Claim blocked;
+  EXPECT_EQ(blocked.Claim(a + "plain/x", root.Path()), Start_Refusal::No_Data_Folder);
+}
+
+TEST(Folder_Status, ExitCodeFollowsLostObjectsAndEventsWaitingOverAMinute) {
+  Folder_Status s;
+  EXPECT_EQ(Status_Exit_Code(s, 1000), 0);
+  s.Oldest_Pending_Time = 1000 - STATUS_MAX_PENDING_AGE;
+  EXPECT_EQ(Status_Exit_Code(s, 1000), 0);
+  EXPECT_EQ(Status_Exit_Code(s, 1001), 1);
+  s.Oldest_Pending_Time.reset();
+  s.Objects = 3;
+  s.Objects_Lost = 1;
+  EXPECT_EQ(Status_Exit_Code(s, 1000), 1);
+}
+
+}  // namespace
