@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the receiver needs to build, run and test.
+# Installs the Debian packages the receiver needs to build, run and test (the window-manager test
+# runs the windows under Xvfb with openbox and drives them with xdotool; the screenshots use
+# ImageMagick).
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
-  qt6-base-dev qt6-multimedia-dev libgtest-dev libgmock-dev libbenchmark-dev socat)
+  qt6-base-dev qt6-multimedia-dev libgtest-dev libgmock-dev libbenchmark-dev socat
+  xvfb openbox xdotool x11-utils imagemagick fonts-dejavu-core)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

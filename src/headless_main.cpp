@@ -8,11 +8,11 @@
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "app/receiver_core.h"
+#include "app/startup.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const std::string folder = Data_Folder();
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-    std::fprintf(stderr, "Unable to create settings directory\n");
+    Write_Message_Line(MSG_NO_DATA_FOLDER);
     return 0;
   }
   if (::pipe(signal_pipe) != 0) return 1;

@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
   Instance_Lock instance(Instance_Lock_Path());
   if (!instance.Acquire()) {
     QApplication::beep();
-    Show_Box(nullptr, Box_Kind::Plain_Ok, APP_TITLE, MSG_ALREADY_RUNNING);
+    Run_Operator_Box(nullptr, {APP_TITLE, MSG_ALREADY_RUNNING});
     return 0;
   }
   QApplication::setApplicationName(APP_TITLE);
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   const std::string folder =
       Data_Folder_Path(QCoreApplication::applicationDirPath().toStdString() + "/");
   if (!Make_Data_Folder(folder)) {
-    Show_Box(nullptr, Box_Kind::Plain_Ok, APP_TITLE, MSG_NO_DATA_FOLDER);
+    Run_Operator_Box(nullptr, {APP_TITLE, MSG_NO_DATA_FOLDER});
     return 0;
   }
 

@@ -17,16 +17,6 @@
 
 namespace {
 
-bool Pump_Until(const std::function<bool()>& condition, int milliseconds = 5000) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= until) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}
-
 // The screen of the test: only the window hooks, as the main window forwards them.
 class Window_Screen : public Operator_Port {
  public:
