@@ -80,10 +80,10 @@ int Run_Windows(int argc, char** argv, const std::string& data_dir) {
   switch (claim.Claim(data_dir, QCoreApplication::applicationDirPath().toStdString() + "/")) {
     case Start_Refusal::Already_Running:
       QApplication::beep();
-      Show_Box(nullptr, Box_Kind::Plain_Ok, APP_TITLE, MSG_ALREADY_RUNNING);
+      Run_Operator_Box(nullptr, {APP_TITLE, MSG_ALREADY_RUNNING});
       return 0;
     case Start_Refusal::No_Data_Folder:
-      Show_Box(nullptr, Box_Kind::Plain_Ok, APP_TITLE, MSG_NO_DATA_FOLDER);
+      Run_Operator_Box(nullptr, {APP_TITLE, MSG_NO_DATA_FOLDER});
       return 0;
     case Start_Refusal::None:
       break;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/startup.h"
 #include "automation/automation_link.h"
 #include "receiver/receiver_server.h"
 
@@ -35,8 +36,7 @@ class Receiver_Core::Core_Operator : public Operator_Port {
   }
   void Show_Message(const std::string& text) override {
     // Written before the box opens, so the text is on record even if the box never closes.
-    std::fprintf(stderr, "%s\n", text.c_str());
-    std::fflush(stderr);
+    Write_Message_Line(text);
     if (core_.screen_) core_.screen_->Show_Message(text);
   }
 

@@ -42,19 +42,30 @@ int COM_Number(std::string_view name) {
   return n > 0 && n <= 1000000 ? static_cast<int>(n) : 0;
 }
 
-std::string COM_Device_Path(const std::string& data_folder, std::string_view com_name,
-                            const std::string& dev_folder) {
-  const int n = COM_Number(com_name);
-  if (n == 0) return {};
-  const std::string link = With_Slash(data_folder) + "ports/" + COM_Name(n);
-  std::error_code error;
-  if (std::filesystem::exists(std::filesystem::symlink_status(link, error))) return link;
+std::string COM_Fixed_Device(int n, const std::string& dev_folder) {
   for (const auto& range : DEVICE_RANGES) {
     if (n >= range.first && n <= range.last) {
       return With_Slash(dev_folder) + range.prefix + std::to_string(n - range.first);
     }
   }
   return {};
+}
+
+bool COM_Device_Exists(int n, const std::string& dev_folder) {
+  const std::string device = COM_Fixed_Device(n, dev_folder);
+  std::error_code error;
+  return !device.empty() && std::filesystem::exists(device, error);
+}
+
+std::string COM_Device_Path(const std::string& data_folder, std::string_view com_name,
+                            const std::string& dev_folder) {
+  const int n = COM_Number(com_name);
+  if (n == 0) return {};
+  if (COM_Device_Exists(n, dev_folder)) return COM_Fixed_Device(n, dev_folder);
+  const std::string link = With_Slash(data_folder) + "ports/" + COM_Name(n);
+  std::error_code error;
+  if (std::filesystem::exists(std::filesystem::symlink_status(link, error))) return link;
+  return COM_Fixed_Device(n, dev_folder);
 }
 
 std::vector<std::string> Com_Ports_Scan(const std::string& data_folder,

@@ -1,8 +1,10 @@
-// Serial port names. The settings keep the name "COM" + n (COM_Name); on this platform the
-// device behind COMn is the entry "ports/COMn" of the data folder when it exists (a symbolic
-// link to any tty: a USB adapter, one end of a virtual pair), otherwise /dev/ttyS<n-1> for
-// n 1..32, /dev/ttyUSB<n-33> for 33..48 and /dev/ttyACM<n-49> for 49..64. Plain functions,
-// safe on any thread. Folder arguments end with '/' (one is added when missing).
+// Serial port names. The settings keep the name "COM" + n (COM_Name); on this platform COMn is
+// first of all its fixed device: /dev/ttyS<n-1> for n 1..32, /dev/ttyUSB<n-33> for 33..48 and
+// /dev/ttyACM<n-49> for 49..64. Where that device does not exist (and above 64), the entry
+// "ports/COMn" of the data folder stands for the port (a symbolic link to any tty: a USB adapter,
+// one end of a virtual pair). A link never hides a device that exists, so a saved name keeps
+// opening the real port it named. Plain functions, safe on any thread. Folder arguments end with
+// '/' (one is added when missing).
 #pragma once
 
 #include <string>
@@ -21,9 +23,14 @@ int COM_Number(std::string_view name);
 // name (the first port found is taken).
 bool Valid_COM_Name(std::string_view name);
 
-// The device path behind `com_name`: the "ports/" entry of the data folder when that entry
-// exists (a dangling link counts, so a vanished virtual pair fails to open rather than falling
-// through to a different real port), otherwise the fixed device of COM1..COM64 in `dev_folder`.
+// The fixed device of COMn in `dev_folder`, whether it exists or not; empty for n outside 1..64.
+std::string COM_Fixed_Device(int n, const std::string& dev_folder = "/dev/");
+// Whether COMn is a real port: its fixed device exists.
+bool COM_Device_Exists(int n, const std::string& dev_folder = "/dev/");
+
+// The device path behind `com_name`: the fixed device of COM1..COM64 in `dev_folder` when it
+// exists; otherwise the "ports/" entry of the data folder when that entry exists (a dangling link
+// counts, so a vanished virtual pair fails to open as missing); otherwise the fixed device path.
 // Empty for a name that is no COM port or has no device (its open then fails as missing).
 std::string COM_Device_Path(const std::string& data_folder, std::string_view com_name,
                             const std::string& dev_folder = "/dev/");

@@ -1,5 +1,7 @@
 #include "automation/virtual_ports.h"
 
+#include "automation/serial_names.h"
+
 #include <signal.h>
 
 #include <QProcess>
@@ -65,9 +67,11 @@ std::string Port_Link_Path(const std::string& data_folder, int n) {
   return Ports_Folder(data_folder) + Port_Name(n);
 }
 
-std::vector<Virtual_Port> Find_Virtual_Ports(const std::string& data_folder) {
+std::vector<Virtual_Port> Find_Virtual_Ports(const std::string& data_folder,
+                                             const std::string& dev_folder) {
   std::vector<Virtual_Port> ports;
   for (int n = 1; n <= VIRTUAL_PORT_LAST; ++n) {
+    if (COM_Device_Exists(n, dev_folder)) continue;
     const std::string link = Port_Link_Path(data_folder, n);
     std::string device = Resolved_Terminal(link);
     if (!device.empty()) ports.push_back({n, link, std::move(device)});
@@ -75,9 +79,12 @@ std::vector<Virtual_Port> Find_Virtual_Ports(const std::string& data_folder) {
   return ports;
 }
 
-std::vector<int> Free_Port_Numbers(const std::string& data_folder, int count) {
+std::vector<int> Free_Port_Numbers(const std::string& data_folder, int count,
+                                   const std::string& dev_folder) {
   std::vector<int> numbers;
   for (int n = 1; n <= VIRTUAL_PORT_LAST && static_cast<int>(numbers.size()) < count; ++n) {
+    // A link under a real port's number would hide that port from every name that meant it.
+    if (COM_Device_Exists(n, dev_folder)) continue;
     std::error_code error;
     // symlink_status, so that a dangling link still counts as taken.
     if (!fs::exists(fs::symlink_status(Port_Link_Path(data_folder, n), error))) {
@@ -106,14 +113,15 @@ std::vector<std::string> Socat_Arguments(const std::string& link_a, const std::s
 }
 
 Virtual_Ports_Tool::Virtual_Ports_Tool(std::string data_folder, std::string socat_program,
-                                       Starter starter)
+                                       Starter starter, std::string dev_folder)
     : data_folder_(std::move(data_folder)),
       socat_program_(std::move(socat_program)),
-      starter_(starter ? std::move(starter) : Starter(Start_Detached)) {}
+      starter_(starter ? std::move(starter) : Starter(Start_Detached)),
+      dev_folder_(std::move(dev_folder)) {}
 
 Virtual_Ports_Outcome Virtual_Ports_Tool::Run(std::chrono::milliseconds link_wait) {
   Virtual_Ports_Outcome outcome;
-  outcome.Ports = Find_Virtual_Ports(data_folder_);
+  outcome.Ports = Find_Virtual_Ports(data_folder_, dev_folder_);
   if (!outcome.Ports.empty()) {
     outcome.Result = Virtual_Ports_Outcome::Found;
     outcome.Log_Line = "Virtual serial ports found: " + Ports_Text(outcome.Ports, true);
@@ -123,7 +131,7 @@ Virtual_Ports_Outcome Virtual_Ports_Tool::Run(std::chrono::milliseconds link_wai
   Remove_Stale_Port_Links(data_folder_);
   std::error_code error;
   fs::create_directories(Ports_Folder(data_folder_), error);
-  const std::vector<int> numbers = Free_Port_Numbers(data_folder_, 2);
+  const std::vector<int> numbers = Free_Port_Numbers(data_folder_, 2, dev_folder_);
   if (numbers.size() < 2) {
     outcome.Warning =
         "No free COM number for virtual serial ports in " + Ports_Folder(data_folder_);

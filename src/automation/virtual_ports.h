@@ -1,9 +1,11 @@
-// The virtual serial port tool on Linux. A virtual port is a COMn (n = 1..64) whose link
-// <data folder>/ports/COMn resolves to a pseudo-terminal (/dev/pts/...). The tool reports the
-// virtual ports that exist; where there is none, it starts socat detached to make a linked pair
-// of pseudo-terminals under the two lowest free COM numbers, so the receiver opens one end and
-// the automation software the other. socat outlives the program, and the pair with it. Main
-// thread; blocks at most `link_wait` while socat makes its links.
+// The virtual serial port tool on Linux. A virtual port is a COMn (n = 1..64) with no real device
+// (see serial_names.h) whose link <data folder>/ports/COMn resolves to a pseudo-terminal
+// (/dev/pts/...). The tool reports the virtual ports that exist; where there is none, it starts
+// socat detached to make a linked pair of pseudo-terminals under the two lowest COM numbers that
+// neither a real port nor a link takes, so the receiver opens one end and the automation software
+// the other, and every name that stood for a real port before still does. socat outlives the
+// program, and the pair with it. Main thread; blocks at most `link_wait` while socat makes its
+// links.
 #pragma once
 
 #include <chrono>
@@ -24,11 +26,14 @@ struct Virtual_Port {
   std::string Link;    // <data folder>/ports/COMn
   std::string Device;  // the pseudo-terminal it resolves to
 };
-// The virtual ports COM1..COM64, in number order.
-std::vector<Virtual_Port> Find_Virtual_Ports(const std::string& data_folder);
-// The lowest `count` numbers of 1..64 that have no link (a dangling link still takes a number);
-// fewer when the numbers run out.
-std::vector<int> Free_Port_Numbers(const std::string& data_folder, int count);
+// The virtual ports COM1..COM64, in number order (a link under the number of a real port in
+// `dev_folder` stands for nothing and is left out).
+std::vector<Virtual_Port> Find_Virtual_Ports(const std::string& data_folder,
+                                             const std::string& dev_folder = "/dev/");
+// The lowest `count` numbers of 1..64 that have neither a real port in `dev_folder` nor a link (a
+// dangling link still takes a number); fewer when the numbers run out.
+std::vector<int> Free_Port_Numbers(const std::string& data_folder, int count,
+                                   const std::string& dev_folder = "/dev/");
 // Removes the links of the ports folder that point into /dev/pts/ at a terminal that no longer
 // exists: the remains of a pair whose socat has ended (at a reboot, say). Returns how many.
 int Remove_Stale_Port_Links(const std::string& data_folder);
@@ -55,9 +60,9 @@ class Virtual_Ports_Tool {
                                      const std::vector<std::string>& arguments, int64_t* pid)>;
 
   // `socat_program` is looked up on PATH unless it holds a '/'. Without a starter, the program
-  // is started detached through QProcess.
+  // is started detached through QProcess. `dev_folder` holds the real ports' devices.
   explicit Virtual_Ports_Tool(std::string data_folder, std::string socat_program = "socat",
-                              Starter starter = {});
+                              Starter starter = {}, std::string dev_folder = "/dev/");
 
   Virtual_Ports_Outcome Run(std::chrono::milliseconds link_wait = std::chrono::seconds(3));
 
@@ -65,4 +70,5 @@ class Virtual_Ports_Tool {
   std::string data_folder_;
   std::string socat_program_;
   Starter starter_;
+  std::string dev_folder_;
 };

@@ -5,11 +5,22 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "automation/serial_names.h"
 #include "protocol/event_record.h"
+#include "ui/widgets/layout_fit.h"
 #include "ui/widgets/page_host.h"
+#include "ui/widgets/window_place.h"
+
+namespace {
+
+// What a title bar takes beside its caption: the icon, three buttons and the frame.
+constexpr int TITLE_BAR_EXTRA = 110;
+
+}  // namespace
 
 TForm_Com_Settings::TForm_Com_Settings(Settings_Record& settings, Page_Host& host,
                                        QWidget* centre_on)
@@ -50,6 +61,14 @@ TForm_Com_Settings::TForm_Com_Settings(Settings_Record& settings, Page_Host& hos
   ok->setGeometry(67, top + 6, 86, 26);
   connect(ok, &QPushButton::clicked, this, &QDialog::close);
   setFixedSize(222, top + 44);
+  // Designed in pixels for a narrow 11-pixel font: grows as a whole where the texts need it, and
+  // where the title bar (its bold caption beside the icon and three buttons) would cut the caption.
+  QFont caption = font();
+  caption.setBold(true);
+  const int title_width = QFontMetrics(caption).horizontalAdvance(windowTitle()) + TITLE_BAR_EXTRA;
+  const double factor = std::max(Layout_Factor(*this), std::ceil(title_width * 20.0 / 222) / 20);
+  Scale_Layout(*this, factor);
+  setFixedSize(Scaled(222, factor), Scaled(top + 44, factor));
 
   Fill_Baud_Rates();
   connect(ComboBox_COM_Baud, &QComboBox::currentTextChanged, this,
@@ -74,10 +93,7 @@ void TForm_Com_Settings::ComboBox_COM_BaudChange(const QString& text) {
 }
 
 void TForm_Com_Settings::showEvent(QShowEvent* event) {
-  if (centre_on_ != nullptr) {
-    const QRect frame = centre_on_->frameGeometry();
-    move(frame.center() - QPoint(width() / 2, height() / 2));
-  }
+  if (centre_on_ != nullptr) Centre_Over(*this, centre_on_->frameGeometry());
   QDialog::showEvent(event);
 }
 

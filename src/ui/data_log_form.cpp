@@ -9,6 +9,7 @@
 #include <QTextCursor>
 
 #include "base/data_log_text.h"
+#include "ui/widgets/window_place.h"
 
 namespace {
 
@@ -41,7 +42,8 @@ TForm_Log_Test::TForm_Log_Test(QWidget* parent)
   Memo_Log_Test->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   Memo_Log_Test->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setCentralWidget(Memo_Log_Test);
-  resize(676, 473);
+  // The client area (under the menu bar) is 676 x 473.
+  resize(676, menuBar()->sizeHint().height() + 473);
 }
 
 void TForm_Log_Test::Data_Log_Line(const std::string& line) {
@@ -95,9 +97,5 @@ void TForm_Log_Test::showEvent(QShowEvent* event) {
   if (placed_) return;
   placed_ = true;
   // Centred on the main window (its parent), where there is one.
-  if (QWidget* owner = parentWidget()) {
-    QRect frame = frameGeometry();
-    frame.moveCenter(owner->window()->frameGeometry().center());
-    move(frame.topLeft());
-  }
+  if (QWidget* owner = parentWidget()) Centre_Over(*this, owner->window()->frameGeometry());
 }

@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "ui/widgets/operator_box.h"
+#include "ui/widgets/message_box.h"
 
 class TForm_Log_Test : public QMainWindow {
   Q_OBJECT

@@ -1,13 +1,16 @@
 #include "ui/events_form.h"
 
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QMenuBar>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <algorithm>
 
 #include "store/event_grid_text.h"
 #include "ui/widgets/grid_painting.h"
+#include "ui/widgets/window_place.h"
 
 Events_Model::Events_Model(QObject* parent)
     : QAbstractTableModel(parent), slots_(JOURNAL_SLOTS, Event_Record{}) {}
@@ -59,6 +62,23 @@ QVariant Events_Model::headerData(int section, Qt::Orientation orientation, int 
   return QString::fromLatin1(EVENT_GRID_COLUMNS[section].Header);
 }
 
+namespace {
+
+// The widest text each column shows (six-character receiver and line numbers, a 16-character
+// account).
+constexpr const char* WIDEST_EVENT_CELLS[] = {"   23:59:59 2026-12-31",
+                                              " 888888",
+                                              " 888888",
+                                              " 8888888888888888",
+                                              " 8   888",
+                                              " 88",
+                                              " 888",
+                                              " 255.255.255.255",
+                                              "100 %",
+                                              "Not reportable"};
+
+}  // namespace
+
 TForm_Events::TForm_Events(Event_Journal& journal, Manual_Reset_Event& run_gate, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -66,7 +86,6 @@ TForm_Events::TForm_Events(Event_Journal& journal, Manual_Reset_Event& run_gate,
       journal_(journal),
       run_gate_(run_gate) {
   setWindowTitle("Event List");
-  Use_Window_Font(*this);
   setObjectName("Form_Events");
 
   Menu_Events_Export = menuBar()->addAction("Export");
@@ -90,7 +109,10 @@ TForm_Events::TForm_Events(Event_Journal& journal, Manual_Reset_Event& run_gate,
   statusBar()->addWidget(status_count_);
   statusBar()->addWidget(new QLabel(this), 1);  // the second panel stays empty
 
-  resize(874, 511);
+  // The client area under the menu bar is 874 x 511, wider where the font's texts need it.
+  const int fitted = Fit_Grid_To_Font(*StringGrid_Events, EVENT_GRID_COLUMNS, WIDEST_EVENT_CELLS,
+                                      EVENT_GRID_SCROLL_ALLOWANCE);
+  resize(std::max(874, fitted), menuBar()->sizeHint().height() + 511);
   setMinimumSize(800, 200);
 }
 
@@ -104,7 +126,8 @@ void TForm_Events::Refresh_Log_Grid() {
 void TForm_Events::Adjust_Grid_Size() {
   // Whether the grid needs its vertical scroll bar follows from the rows and the viewport height.
   const bool scroll_bar =
-      model_->rowCount() * GRID_ROW_HEIGHT > StringGrid_Events->viewport()->height() ||
+      model_->rowCount() * StringGrid_Events->verticalHeader()->defaultSectionSize() >
+          StringGrid_Events->viewport()->height() ||
       StringGrid_Events->verticalScrollBar()->isVisible();
   const std::vector<int> widths = Column_Widths(EVENT_GRID_COLUMNS, frameGeometry().width(),
                                                 scroll_bar, EVENT_GRID_SCROLL_ALLOWANCE);
@@ -134,11 +157,7 @@ void TForm_Events::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (!placed_) {
     placed_ = true;
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-      QRect frame = frameGeometry();
-      frame.moveCenter(screen->availableGeometry().center());
-      move(frame.topLeft());
-    }
+    Centre_On_Screen(*this);
   }
   Refresh_Log_Grid();
 }

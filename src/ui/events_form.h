@@ -13,7 +13,7 @@
 
 #include "base/sync_objects.h"
 #include "store/event_journal.h"
-#include "ui/widgets/operator_box.h"
+#include "ui/widgets/message_box.h"
 
 // The journal as the grid shows it: row r-1 of the model is grid row r (row 0 of the grid being
 // the header), holding the slot Journal_Slot_Of_Row(head, r); at least one (empty) row.

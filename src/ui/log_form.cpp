@@ -8,24 +8,25 @@
 #include <QScrollBar>
 
 #include "ui/widgets/message_box.h"
+#include "ui/widgets/pictures.h"
+#include "ui/widgets/window_place.h"
 
 TForm_Log::TForm_Log(System_Log& log, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                               Qt::WindowCloseButtonHint),
       log_(log) {
   setWindowTitle("System Log");
+  setWindowIcon(Program_Icon());
   Log_Menu_Clear = menuBar()->addAction("Clear");
   connect(Log_Menu_Clear, &QAction::triggered, this, &TForm_Log::Log_Menu_ClearClick);
 
   Memo_Log = new QPlainTextEdit(this);
   Memo_Log->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  Memo_Log->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // Long lines wrap at the window's edge (there is no horizontal scroll bar).
+  Memo_Log->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   setCentralWidget(Memo_Log);
   resize(690, menuBar()->sizeHint().height() + 628);
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect desktop = screen->availableGeometry();
-    move(desktop.center() - QPoint(width() / 2, height() / 2));
-  }
+  Centre_On_Screen(*this);
 }
 
 void TForm_Log::Load_File() {
@@ -51,8 +52,8 @@ void TForm_Log::showEvent(QShowEvent* event) {
 }
 
 void TForm_Log::Log_Menu_ClearClick() {
-  if (Show_Box(this, Box_Kind::Question_Ok_Cancel, CLEAR_LOG_TITLE, CLEAR_LOG_QUESTION) !=
-      QMessageBox::Ok)
+  if (Run_Operator_Box(this, {CLEAR_LOG_TITLE, CLEAR_LOG_QUESTION, QMessageBox::Question,
+                              QMessageBox::Ok | QMessageBox::Cancel}) != QMessageBox::Ok)
     return;
   log_.Clear_Current_File();
   Load_File();

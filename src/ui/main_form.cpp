@@ -6,12 +6,16 @@
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPainter>
+#include <QProxyStyle>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSoundEffect>
 #include <QStatusBar>
+#include <QStyleOptionMenuItem>
 #include <QStyleOptionTab>
 #include <QStylePainter>
 #include <QSystemTrayIcon>
@@ -19,6 +23,7 @@
 #include <QTabWidget>
 #include <QTextBlock>
 #include <QTextEdit>
+#include <QTimer>
 #include <QToolButton>
 #include <QUrl>
 #include <cstring>
@@ -28,14 +33,18 @@
 #include "ui/com_settings_form.h"
 #include "ui/log_form.h"
 #include "ui/receiver_page.h"
+#include "ui/widgets/layout_fit.h"
 #include "ui/widgets/message_box.h"
 #include "ui/widgets/pictures.h"
+#include "ui/widgets/window_place.h"
 
 namespace {
 
 constexpr int CLIENT_WIDTH = 515;
 constexpr int CLIENT_HEIGHT = 472;
 constexpr int STATUS_HEIGHT = 19;
+constexpr const char* OBJECT_LIST_ITEM = "    Object List";
+constexpr int BALLOON_WAIT_TRIES = 40;
 const QColor TAB_CAPTION_COLOUR(0, 0, 128);
 
 // Tab captions drawn by the window: navy, bold on the active tab, 5 px right of and 3 px below the
@@ -75,6 +84,48 @@ class Caption_Tab_Widget : public QTabWidget {
   explicit Caption_Tab_Widget(QWidget* parent) : QTabWidget(parent) {
     setTabBar(new Caption_Tab_Bar(this));
   }
+};
+
+// The menu bar's default item "    Object List" is drawn bold, with the separator that stands
+// before it as a vertical line (a menu bar draws neither by itself).
+class Menu_Bar_Style : public QProxyStyle {
+ public:
+  explicit Menu_Bar_Style(QString default_item) : default_item_(std::move(default_item)) {}
+
+  QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
+                         const QWidget* widget) const override {
+    QSize result = QProxyStyle::sizeFromContents(type, option, size, widget);
+    const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+    if (type == CT_MenuBarItem && item != nullptr && item->text == default_item_) {
+      QFont bold = item->font;
+      bold.setBold(true);
+      result.rwidth() += QFontMetrics(bold).horizontalAdvance(item->text) -
+                         QFontMetrics(item->font).horizontalAdvance(item->text);
+    }
+    return result;
+  }
+
+  void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                   const QWidget* widget) const override {
+    const auto* item = qstyleoption_cast<const QStyleOptionMenuItem*>(option);
+    if (element != CE_MenuBarItem || item == nullptr || item->text != default_item_)
+      return QProxyStyle::drawControl(element, option, painter, widget);
+    QStyleOptionMenuItem bold_item = *item;
+    bold_item.font.setBold(true);
+    painter->save();
+    painter->setFont(bold_item.font);
+    QProxyStyle::drawControl(element, &bold_item, painter, widget);
+    const QRect rect = item->rect;
+    const int x = rect.left() + 1;
+    painter->setPen(item->palette.color(QPalette::Dark));
+    painter->drawLine(x, rect.top() + 3, x, rect.bottom() - 3);
+    painter->setPen(item->palette.color(QPalette::Light));
+    painter->drawLine(x + 1, rect.top() + 3, x + 1, rect.bottom() - 3);
+    painter->restore();
+  }
+
+ private:
+  QString default_item_;
 };
 
 QColor From_Log_Colour(uint32_t colour) {
@@ -137,21 +188,28 @@ TMain_Form::TMain_Form(Settings_Record& settings, std::string settings_path, Sys
   RichEdit_Log->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
   RichEdit_Log->installEventFilter(this);
 
+  // The layout is designed in pixels for a narrow 11-pixel font; where the font's texts need more
+  // room, all of it grows by one factor. The key edit shows a 128-bit key in hex whole.
+  receiver_page_->LabeledEdit_DC9_Encoding_Key->setProperty(FIT_TEXT_PROPERTY, QString(32, '0'));
+  layout_scale_ = Layout_Factor(*client);
+  const double factor = layout_scale_;
+  Scale_Layout(*client, factor);
+  client->setFixedSize(Scaled(CLIENT_WIDTH, factor), Scaled(CLIENT_HEIGHT - STATUS_HEIGHT, factor));
+
   QStatusBar* bar = statusBar();
-  bar->setFixedHeight(STATUS_HEIGHT);
+  bar->setFixedHeight(Scaled(STATUS_HEIGHT, factor));
   bar->setSizeGripEnabled(false);
   StatusBar1[STATUS_RECEIVER] = new QLabel("Receiver port closed.");
-  StatusBar1[STATUS_RECEIVER]->setFixedWidth(250);
+  StatusBar1[STATUS_RECEIVER]->setFixedWidth(Scaled(250, factor));
   StatusBar1[STATUS_AUTOMATION] = new QLabel;
-  StatusBar1[STATUS_AUTOMATION]->setMinimumWidth(95);
+  StatusBar1[STATUS_AUTOMATION]->setMinimumWidth(Scaled(95, factor));
   bar->addWidget(StatusBar1[STATUS_RECEIVER]);
   bar->addWidget(StatusBar1[STATUS_AUTOMATION], 1);
 
   Build_Tray();
 
-  setFixedSize(CLIENT_WIDTH, menuBar()->sizeHint().height() + CLIENT_HEIGHT);
-  if (const QScreen* screen = QGuiApplication::primaryScreen())
-    move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+  setFixedSize(client->width(), menuBar()->sizeHint().height() + client->height() + bar->height());
+  Centre_On_Screen(*this);
 }
 
 TMain_Form::~TMain_Form() = default;
@@ -165,7 +223,10 @@ void TMain_Form::Build_Menu() {
   Menu_Data_Log->setVisible(false);
   Menu_About = menu->addAction("About");
   menu->addSeparator();
-  Menu_Object_List = menu->addAction("    Object List");
+  Menu_Object_List = menu->addAction(OBJECT_LIST_ITEM);
+  auto* style = new Menu_Bar_Style(OBJECT_LIST_ITEM);
+  style->setParent(menu);
+  menu->setStyle(style);
   QFont bold = Menu_Object_List->font();
   bold.setBold(true);
   Menu_Object_List->setFont(bold);
@@ -230,8 +291,7 @@ void TMain_Form::Update_Save_Button() {
 }
 
 void TMain_Form::BitBtn_SaveClick() {
-  if (Show_Box(this, Box_Kind::Question_Yes_No, windowTitle(), SAVE_QUESTION) != QMessageBox::Yes)
-    return;
+  if (Ask_Save_Question() != QMessageBox::Yes) return;
   Settings_Save(settings_, settings_path_);
   Update_Save_Button();
 }
@@ -250,9 +310,10 @@ void TMain_Form::Update_Background_Hint() {
 
 bool TMain_Form::eventFilter(QObject* watched, QEvent* event) {
   if (watched == RichEdit_Log && event->type() == QEvent::KeyPress) {
-    const QString typed = static_cast<QKeyEvent*>(event)->text();
-    for (QChar key : typed)
-      if (key.isPrint()) Log_Pane_Key(key);
+    // Every character typed counts, Return, Escape and Backspace included: the code works only
+    // when its first character is the 1st, 17th, 33rd, ... key typed into the pane. Keys that
+    // type nothing (Shift, the arrows) are no characters.
+    for (QChar key : static_cast<QKeyEvent*>(event)->text()) Log_Pane_Key(key);
   }
   return QMainWindow::eventFilter(watched, event);
 }
@@ -275,9 +336,7 @@ void TMain_Form::closeEvent(QCloseEvent* event) {
   if (!skip_save_question_) {
     if (Settings_Differ_From_File(settings_, settings_path_)) {
       BitBtn_Save->setEnabled(true);
-      if (Show_Box(this, Box_Kind::Question_Yes_No, windowTitle(), SAVE_QUESTION) ==
-          QMessageBox::Yes)
-        Settings_Save(settings_, settings_path_);
+      if (Ask_Save_Question() == QMessageBox::Yes) Settings_Save(settings_, settings_path_);
       Update_Save_Button();
     } else {
       BitBtn_Save->setEnabled(false);
@@ -303,6 +362,17 @@ void TMain_Form::Go_To_Tray() {
   }
   hide();
   TrayIcon1->show();
+  Show_Balloon(BALLOON_WAIT_TRIES);
+}
+
+void TMain_Form::Show_Balloon(int tries_left) {
+  if (!TrayIcon1->isVisible()) return;
+  // A balloon shown before the notification area has placed the icon opens in the screen's
+  // corner: it waits (at most 40 x 50 ms) until the icon has its place.
+  if (TrayIcon1->geometry().isEmpty() && tries_left > 0) {
+    QTimer::singleShot(50, this, [this, tries_left] { Show_Balloon(tries_left - 1); });
+    return;
+  }
   TrayIcon1->showMessage(BALLOON_TITLE, BALLOON_TEXT, QSystemTrayIcon::Information, 5000);
 }
 
@@ -370,13 +440,19 @@ void TMain_Form::Refresh_Mon_Out() {
   automation_page_->Refresh_Mon_Out();
 }
 
+QMessageBox::StandardButton TMain_Form::Ask_Save_Question() {
+  return Run_Operator_Box(this, {windowTitle(), SAVE_QUESTION, QMessageBox::Question,
+                                 QMessageBox::Yes | QMessageBox::No});
+}
+
 void TMain_Form::Show_Message(const std::string& text) {
-  Show_Box(this, Box_Kind::Plain_Ok, windowTitle(), QString::fromStdString(text),
-           Box_Line::Already_Written);
+  Run_Operator_Box(this, {windowTitle(), QString::fromStdString(text), QMessageBox::NoIcon,
+                          QMessageBox::Ok, /*Line_Written=*/true});
 }
 
 void TMain_Form::Message_Box(const std::string& text) {
-  Show_Box(this, Box_Kind::Plain_Ok, windowTitle(), QString::fromStdString(text));
+  Run_Operator_Box(
+      this, {windowTitle(), QString::fromStdString(text), QMessageBox::Warning, QMessageBox::Ok});
 }
 
 void TMain_Form::Show_Log_Line(const std::string& line, uint32_t colour) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QPixmap>
 #include <array>
 #include <functional>
@@ -82,6 +83,8 @@ class TMain_Form : public QMainWindow, public Operator_Port, public Log_Pane, pu
   void Restore_From_Tray();
 
   bool Exit_Requested() const { return exit_requested_; }
+  // The factor by which the designed pixel layout grew to fit the font's texts (1 = as designed).
+  double Layout_Scale() const { return layout_scale_; }
   bool In_Tray() const;
 
   // Operator_Port
@@ -141,7 +144,9 @@ class TMain_Form : public QMainWindow, public Operator_Port, public Log_Pane, pu
   void Update_Background_Hint();
   void Log_Pane_Key(QChar key);
   void Go_To_Tray();
+  void Show_Balloon(int tries_left);
   void Show_Side_Window(QWidget* window);
+  QMessageBox::StandardButton Ask_Save_Question();
 
   Settings_Record& settings_;
   std::string settings_path_;
@@ -155,6 +160,7 @@ class TMain_Form : public QMainWindow, public Operator_Port, public Log_Pane, pu
   std::vector<QWidget*> hidden_on_close_;
   std::function<bool()> tray_available_;
   QPixmap save_strip_;
+  double layout_scale_ = 1.0;
   bool exit_requested_ = false;
   bool skip_save_question_ = false;
   std::array<char, 16> key_ring_{};

@@ -2,15 +2,18 @@
 
 #include <QEvent>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <algorithm>
 
 #include "store/object_grid_text.h"
 #include "ui/widgets/grid_painting.h"
+#include "ui/widgets/window_place.h"
 
 namespace {
 
@@ -31,6 +34,12 @@ QPixmap Draw_Trash_Picture() {
   p.drawLine(10, 7, 10, 13);
   return picture;
 }
+
+// The widest text each column shows (a 16-character account, six-character receiver and line
+// numbers, a day-long timeout); the last column holds the 16-pixel trash picture.
+constexpr const char* WIDEST_OBJECT_CELLS[] = {
+    "23:59:59   2026-12-31", "8888888888888888", "888888",   "888888", " 8   888", "88", "888",
+    "255.255.255.255",       " 100 %",           "1440 min", "MMM"};
 
 }  // namespace
 
@@ -109,7 +118,6 @@ TForm_Latest_Events::TForm_Latest_Events(Object_Table& objects, Shared_Sync& syn
       sync_(sync),
       supervision_timer_(supervision_timer) {
   setWindowTitle("Object List");
-  Use_Window_Font(*this);
   setObjectName("Form_Latest_Events");
   Image_Trash = Draw_Trash_Picture();
 
@@ -152,7 +160,10 @@ TForm_Latest_Events::TForm_Latest_Events(Object_Table& objects, Shared_Sync& syn
   statusBar()->setSizeGripEnabled(false);
   statusBar()->addWidget(status_count_, 1);
 
-  resize(777, 366);
+  // The client area under the menu bar is 777 x 366, wider where the font's texts need it.
+  const int fitted = Fit_Grid_To_Font(*StringGrid_Latest_Events, OBJECT_GRID_COLUMNS,
+                                      WIDEST_OBJECT_CELLS, OBJECT_GRID_SCROLL_ALLOWANCE);
+  resize(std::max(777, fitted), menuBar()->sizeHint().height() + 366);
   setMinimumSize(600, 200);
 }
 
@@ -168,7 +179,8 @@ void TForm_Latest_Events::Refresh_ID_List_Grid() {
 
 void TForm_Latest_Events::Adjust_Grid_Size() {
   const bool scroll_bar =
-      model_->rowCount() * GRID_ROW_HEIGHT > StringGrid_Latest_Events->viewport()->height() ||
+      model_->rowCount() * StringGrid_Latest_Events->verticalHeader()->defaultSectionSize() >
+          StringGrid_Latest_Events->viewport()->height() ||
       StringGrid_Latest_Events->verticalScrollBar()->isVisible();
   const std::vector<int> widths = Column_Widths(OBJECT_GRID_COLUMNS, frameGeometry().width(),
                                                 scroll_bar, OBJECT_GRID_SCROLL_ALLOWANCE);
@@ -271,11 +283,7 @@ void TForm_Latest_Events::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (!placed_) {
     placed_ = true;
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-      QRect frame = frameGeometry();
-      frame.moveCenter(screen->availableGeometry().center());
-      move(frame.topLeft());
-    }
+    Centre_On_Screen(*this);
   }
   Edit_Tmr->hide();
   Refresh_ID_List_Grid();

@@ -18,7 +18,7 @@
 
 #include "base/sync_objects.h"
 #include "store/object_table.h"
-#include "ui/widgets/operator_box.h"
+#include "ui/widgets/message_box.h"
 
 // The table as the grid shows it: model row i is grid row i + 1, record i; at least one row.
 class Objects_Model : public QAbstractTableModel {

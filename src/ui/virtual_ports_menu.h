@@ -7,7 +7,7 @@
 
 #include "automation/virtual_ports.h"
 #include "base/operator_port.h"
-#include "ui/widgets/operator_box.h"
+#include "ui/widgets/message_box.h"
 
 // Returns the tool's outcome (tests use it to stop the socat they caused).
 Virtual_Ports_Outcome VirtualPortsTool1Click(Virtual_Ports_Tool& tool, Operator_Port& screen,

@@ -50,28 +50,33 @@ TEST(Serial_Names, FixedDevicesWhenTheDataFolderHasNoLink) {
   EXPECT_EQ(COM_Device_Path(data.Path(), "COM2", "/tmp/devs"), "/tmp/devs/ttyS1");
 }
 
-TEST(Serial_Names, ALinkInPortsStandsForThePortAndOpens) {
+TEST(Serial_Names, ALinkStandsForAPortWithoutADeviceAndOpens) {
   Temp_Folder data;
+  Temp_Folder dev;  // the real ports: ttyS1 (COM2) only
+  std::ofstream(dev.File("ttyS1")) << "x";
   Pty_Pair pty;
   fs::create_directory(data.File("ports"));
   fs::create_symlink(pty.Slave_Path(), data.File("ports/COM3"));
   fs::create_symlink(data.File("gone"), data.File("ports/COM4"));
   fs::create_symlink(pty.Slave_Path(), data.File("ports/COM70"));
+  fs::create_symlink(pty.Slave_Path(), data.File("ports/COM2"));
 
-  EXPECT_EQ(COM_Device_Path(data.Path(), "COM3"), data.File("ports/COM3"));
-  // A dangling link is still the port's device: its open fails rather than reaching ttyS3.
-  EXPECT_EQ(COM_Device_Path(data.Path(), "COM4"), data.File("ports/COM4"));
-  EXPECT_EQ(COM_Device_Path(data.Path(), "COM70"), data.File("ports/COM70"));
-  EXPECT_EQ(COM_Device_Path(data.Path(), "COM5"), "/dev/ttyS4");
+  EXPECT_EQ(COM_Device_Path(data.Path(), "COM3", dev.Path()), data.File("ports/COM3"));
+  // A dangling link is still the port's device: its open fails as missing.
+  EXPECT_EQ(COM_Device_Path(data.Path(), "COM4", dev.Path()), data.File("ports/COM4"));
+  EXPECT_EQ(COM_Device_Path(data.Path(), "COM70", dev.Path()), data.File("ports/COM70"));
+  EXPECT_EQ(COM_Device_Path(data.Path(), "COM5", dev.Path()), dev.File("ttyS4"));
+  // A link never hides a device that exists: a saved COM2 still opens the real port.
+  EXPECT_EQ(COM_Device_Path(data.Path(), "COM2", dev.Path()), dev.File("ttyS1"));
 
   Serial_Port port;
-  port.Set_Port_Name(COM_Device_Path(data.Path(), "COM3"));
+  port.Set_Port_Name(COM_Device_Path(data.Path(), "COM3", dev.Path()));
   port.Open_Port();
   port.Write_Text("hello\x14");
   EXPECT_EQ(pty.Read_Master(6), "hello\x14");
   port.Close_Port();
 
-  port.Set_Port_Name(COM_Device_Path(data.Path(), "COM4"));
+  port.Set_Port_Name(COM_Device_Path(data.Path(), "COM4", dev.Path()));
   try {
     port.Open_Port();
     ADD_FAILURE() << "a dangling link opened";

@@ -10,8 +10,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 
+#include "automation/serial_names.h"
 #include "automation/virtual_ports.h"
 #include "support/qt_app.h"
 #include "support/temp_folder.h"
@@ -53,6 +55,8 @@ std::string Read_Some(int fd, std::size_t want) {
 
 TEST(Virtual_Ports, Finds_Ports_That_Resolve_To_Pseudo_Terminals) {
   Temp_Folder data;
+  Temp_Folder dev;  // the real ports: ttyS7 (COM8) only
+  std::ofstream(dev.File("ttyS7")) << "x";
   Pty pty;
   ASSERT_FALSE(pty.Slave().empty());
   fs::create_directories(Ports_Folder(data.Path()));
@@ -61,17 +65,18 @@ TEST(Virtual_Ports, Finds_Ports_That_Resolve_To_Pseudo_Terminals) {
   fs::create_symlink("/dev/pts/999999", Port_Link_Path(data.Path(), 3));  // dangling
   std::ofstream(Port_Link_Path(data.Path(), 1)) << "plain file";
   fs::create_symlink(pty.Slave(), Port_Link_Path(data.Path(), 65));  // beyond COM64
+  fs::create_symlink(pty.Slave(), Port_Link_Path(data.Path(), 8));   // hidden by a real port
 
-  const std::vector<Virtual_Port> ports = Find_Virtual_Ports(data.Path());
+  const std::vector<Virtual_Port> ports = Find_Virtual_Ports(data.Path(), dev.Path());
   ASSERT_EQ(ports.size(), 1u);
   EXPECT_EQ(ports[0].Number, 7);
   EXPECT_EQ(ports[0].Link, data.Path() + "ports/COM7");
   EXPECT_EQ(ports[0].Device, pty.Slave());
 
   // Every existing name takes its number, dangling links included.
-  EXPECT_EQ(Free_Port_Numbers(data.Path(), 2), (std::vector<int>{4, 5}));
+  EXPECT_EQ(Free_Port_Numbers(data.Path(), 2, dev.Path()), (std::vector<int>{4, 5}));
 
-  Virtual_Ports_Tool tool(data.Path(), "/nonexistent/socat");
+  Virtual_Ports_Tool tool(data.Path(), "/nonexistent/socat", {}, dev.Path());
   const Virtual_Ports_Outcome outcome = tool.Run();
   EXPECT_EQ(outcome.Result, Virtual_Ports_Outcome::Found);
   EXPECT_EQ(outcome.Log_Line, "Virtual serial ports found: COM7 = " + data.Path() + "ports/COM7 (" +
@@ -80,11 +85,12 @@ TEST(Virtual_Ports, Finds_Ports_That_Resolve_To_Pseudo_Terminals) {
 
 TEST(Virtual_Ports, Stale_Pseudo_Terminal_Links_Are_Removed) {
   Temp_Folder data;
+  Temp_Folder dev;  // no real port
   fs::create_directories(Ports_Folder(data.Path()));
   fs::create_symlink("/dev/pts/999999", Port_Link_Path(data.Path(), 1));
   fs::create_symlink("/dev/ttyS_missing", Port_Link_Path(data.Path(), 2));  // not ours to judge
   EXPECT_EQ(Remove_Stale_Port_Links(data.Path()), 1);
-  EXPECT_EQ(Free_Port_Numbers(data.Path(), 2), (std::vector<int>{1, 3}));
+  EXPECT_EQ(Free_Port_Numbers(data.Path(), 2, dev.Path()), (std::vector<int>{1, 3}));
 }
 
 TEST(Virtual_Ports, A_Missing_Socat_Gives_A_Warning_And_No_Ports) {
@@ -103,10 +109,11 @@ TEST(Virtual_Ports, A_Missing_Socat_Gives_A_Warning_And_No_Ports) {
 TEST(Virtual_Ports, Socat_Makes_A_Linked_Pair_Under_The_Lowest_Free_Numbers) {
   Test_Core_App();
   Temp_Folder data;
+  Temp_Folder dev;  // no real port
   fs::create_directories(Ports_Folder(data.Path()));
   std::ofstream(Port_Link_Path(data.Path(), 1)) << "taken";
 
-  Virtual_Ports_Tool tool(data.Path());
+  Virtual_Ports_Tool tool(data.Path(), "socat", {}, dev.Path());
   const Virtual_Ports_Outcome outcome = tool.Run();
   ASSERT_EQ(outcome.Result, Virtual_Ports_Outcome::Created) << outcome.Warning;
   ASSERT_GT(outcome.Socat_Pid, 0);
@@ -139,6 +146,39 @@ TEST(Virtual_Ports, Socat_Makes_A_Linked_Pair_Under_The_Lowest_Free_Numbers) {
   EXPECT_EQ(again.Result, Virtual_Ports_Outcome::Found);
   EXPECT_EQ(again.Ports.size(), 2u);
   EXPECT_EQ(again.Socat_Pid, -1);
+}
+
+// After the tool has made its pair, every COM name that stood for a real port still stands for
+// that port, and the pair sits where no real port is.
+TEST(Virtual_Ports, The_Pair_Leaves_Every_Real_Port_Its_Name) {
+  Test_Core_App();
+  Temp_Folder data;
+  Temp_Folder dev;  // real ports: COM1, COM2 and COM4, and the USB adapter COM33
+  for (const char* device : {"ttyS0", "ttyS1", "ttyS3", "ttyUSB0"})
+    std::ofstream(dev.File(device)) << "x";
+  std::map<int, std::string> before;
+  for (int n = 1; n <= VIRTUAL_PORT_LAST; ++n) {
+    const std::string path = COM_Device_Path(data.Path(), COM_Name(n), dev.Path());
+    if (fs::exists(path)) before[n] = path;
+  }
+  ASSERT_EQ(before.size(), 4u);
+
+  const Virtual_Ports_Outcome outcome =
+      Virtual_Ports_Tool(data.Path(), "socat", {}, dev.Path()).Run();
+  ASSERT_EQ(outcome.Result, Virtual_Ports_Outcome::Created) << outcome.Warning;
+  struct Stop_Socat {
+    int64_t pid;
+    ~Stop_Socat() { kill(static_cast<pid_t>(pid), SIGTERM); }
+  } stop{outcome.Socat_Pid};
+
+  ASSERT_EQ(outcome.Ports.size(), 2u);
+  EXPECT_EQ(outcome.Ports[0].Number, 3);
+  EXPECT_EQ(outcome.Ports[1].Number, 5);
+  for (const auto& [n, path] : before)
+    EXPECT_EQ(COM_Device_Path(data.Path(), COM_Name(n), dev.Path()), path) << COM_Name(n);
+  // The pair's own names reach the pair.
+  for (const Virtual_Port& port : outcome.Ports)
+    EXPECT_EQ(COM_Device_Path(data.Path(), COM_Name(port.Number), dev.Path()), port.Link);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QMenuBar>
 #include <fstream>
 #include <iterator>
 
@@ -38,7 +39,8 @@ class Data_Log_Test : public ::testing::Test {
 
 TEST_F(Data_Log_Test, The_Window_Has_Its_Frame_And_Menu) {
   EXPECT_EQ(form_.windowTitle(), "Data Log");
-  EXPECT_EQ(form_.size(), QSize(676, 473));
+  // The client area under the menu bar is 676 x 473.
+  EXPECT_EQ(form_.size(), QSize(676, form_.menuBar()->sizeHint().height() + 473));
   EXPECT_TRUE(form_.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
   EXPECT_FALSE(form_.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
   EXPECT_EQ(form_.Meniu_Log_Save->text(), "Save");

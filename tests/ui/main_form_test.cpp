@@ -13,6 +13,7 @@
 #include "ui/about_form.h"
 #include "ui/log_form.h"
 #include "ui/ui_fixture.h"
+#include "ui/widgets/layout_fit.h"
 
 namespace {
 
@@ -23,17 +24,24 @@ QColor Colour_Of_Line(QTextEdit* pane, int line) {
 
 TEST_F(Main_Form_Test, WindowFrameAndStartState) {
   EXPECT_EQ(form->windowTitle(), "ORN RAD-EZ Ududerud");
-  EXPECT_EQ(form->centralWidget()->width(), 515);
-  EXPECT_EQ(form->centralWidget()->height() + form->statusBar()->height(), 472);
-  EXPECT_EQ(form->PageControl_Receiver->geometry(), QRect(8, 17, 497, 233));
-  EXPECT_EQ(form->BitBtn_Save->geometry(), QRect(477, 7, 30, 30));
-  EXPECT_EQ(form->RichEdit_Log->geometry(), QRect(8, 256, 497, 191));
-  EXPECT_EQ(form->CheckBox_Start_In_Background->pos(), QPoint(309, 19));
+  // The designed pixel layout, grown as a whole by one factor where the font's texts need it.
+  const double k = form->Layout_Scale();
+  EXPECT_GE(k, 1.0);
+  const auto scaled = [k](int x, int y, int w, int h) {
+    return QRect(Scaled(x, k), Scaled(y, k), Scaled(w, k), Scaled(h, k));
+  };
+  EXPECT_EQ(form->centralWidget()->width(), Scaled(515, k));
+  EXPECT_EQ(form->centralWidget()->height() + form->statusBar()->height(),
+            Scaled(472 - 19, k) + Scaled(19, k));
+  EXPECT_EQ(form->PageControl_Receiver->geometry(), scaled(8, 17, 497, 233));
+  EXPECT_EQ(form->BitBtn_Save->geometry(), scaled(477, 7, 30, 30));
+  EXPECT_EQ(form->RichEdit_Log->geometry(), scaled(8, 256, 497, 191));
+  EXPECT_EQ(form->CheckBox_Start_In_Background->pos(), QPoint(Scaled(309, k), Scaled(19, k)));
   EXPECT_EQ(form->PageControl_Receiver->tabText(0), "DC-09 Receiver");
   EXPECT_EQ(form->PageControl_Receiver->tabText(1), "Automation Software Interface");
   EXPECT_EQ(form->PageControl_Receiver->currentIndex(), 0);
   EXPECT_EQ(form->StatusBar1[0]->text(), "Receiver port closed.");
-  EXPECT_EQ(form->StatusBar1[0]->width(), 250);
+  EXPECT_EQ(form->StatusBar1[0]->width(), Scaled(250, k));
   EXPECT_EQ(form->StatusBar1[1]->text(), "");
   EXPECT_FALSE(form->BitBtn_Save->isEnabled());
 
@@ -73,6 +81,24 @@ TEST_F(Main_Form_Test, AKeyBeforeTheCodeKeepsDataLogHidden) {
   EXPECT_FALSE(form->Menu_Data_Log->isVisible());
   // The code works again as the 17th key.
   Type_Keys(form->RichEdit_Log, "123456789");
+  Type_Keys(form->RichEdit_Log, "mur ki");
+  EXPECT_TRUE(form->Menu_Data_Log->isVisible());
+}
+
+// Keys that type a character the pane cannot print still take their place in the ring.
+TEST_F(Main_Form_Test, AControlKeyBeforeTheCodeCountsToo) {
+  const std::pair<Qt::Key, QString> keys[] = {
+      {Qt::Key_Return, "\r"}, {Qt::Key_Escape, "\x1b"}, {Qt::Key_Backspace, "\b"}};
+  for (const auto& [key, text] : keys) {
+    Counting_Form fresh(settings, settings_path, log);
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QCoreApplication::sendEvent(fresh.RichEdit_Log, &press);
+    Type_Keys(fresh.RichEdit_Log, "mur ki");
+    EXPECT_FALSE(fresh.Menu_Data_Log->isVisible()) << key;
+  }
+  // Shift types nothing: it is no character and takes no place.
+  QKeyEvent shift(QEvent::KeyPress, Qt::Key_Shift, Qt::ShiftModifier, QString());
+  QCoreApplication::sendEvent(form->RichEdit_Log, &shift);
   Type_Keys(form->RichEdit_Log, "mur ki");
   EXPECT_TRUE(form->Menu_Data_Log->isVisible());
 }
@@ -182,7 +208,8 @@ TEST_F(Main_Form_Test, SystemLogWindowFollowsAndClears) {
   ASSERT_EQ(boxes.requests.size(), 1u);
   EXPECT_EQ(boxes.requests[0].Text, "     Are you sure you want to delete log records?");
   EXPECT_EQ(boxes.requests[0].Title, "Clear Log Records");
-  EXPECT_EQ(boxes.requests[0].Kind, Box_Kind::Question_Ok_Cancel);
+  EXPECT_EQ(boxes.requests[0].Buttons, QMessageBox::Ok | QMessageBox::Cancel);
+  EXPECT_EQ(boxes.requests[0].Icon, QMessageBox::Question);
   EXPECT_EQ(log_form.Memo_Log->toPlainText().split('\n').size(), 2);
 
   boxes.answers = {QMessageBox::Ok};

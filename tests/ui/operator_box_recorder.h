@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "ui/widgets/operator_box.h"
+#include "ui/widgets/message_box.h"
 
 struct Operator_Box_Recorder {
   QMessageBox::StandardButton Answer = QMessageBox::Ok;

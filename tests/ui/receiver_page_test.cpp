@@ -33,7 +33,8 @@ TEST_F(Receiver_Page_Test, SaveButtonFollowsTheFileAndNoKeepsIt) {
   boxes.answers = {QMessageBox::No};
   form->BitBtn_Save->click();
   ASSERT_EQ(boxes.requests.size(), 1u);
-  EXPECT_EQ(boxes.requests[0].Kind, Box_Kind::Question_Yes_No);
+  EXPECT_EQ(boxes.requests[0].Buttons, QMessageBox::Yes | QMessageBox::No);
+  EXPECT_EQ(boxes.requests[0].Icon, QMessageBox::Question);
   EXPECT_EQ(boxes.requests[0].Text, "Save current settings?");
   EXPECT_EQ(boxes.requests[0].Title, "ORN RAD-EZ Ududerud");
   EXPECT_EQ(Read_File(settings_path), before);
@@ -56,7 +57,9 @@ TEST_F(Receiver_Page_Test, EmptyOrInvalidNumbersKeepTheSetting) {
   EXPECT_EQ(settings.DC9_Conn_Timeout, 30);
   ASSERT_EQ(boxes.requests.size(), 1u);
   EXPECT_EQ(boxes.requests[0].Text, "'30x' is not a valid integer value");
-  EXPECT_EQ(boxes.requests[0].Kind, Box_Kind::Plain_Ok);
+  EXPECT_EQ(boxes.requests[0].Buttons, QMessageBox::Ok);
+  // The same warning icon as the Object List's refusal of a timeout.
+  EXPECT_EQ(boxes.requests[0].Icon, QMessageBox::Warning);
 }
 
 TEST_F(Receiver_Page_Test, EverythingButOpenIsLockedWhileThePortIsOpen) {

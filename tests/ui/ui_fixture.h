@@ -43,10 +43,9 @@ inline void Type_Keys(QWidget* widget, const QString& text) {
 class Box_Recorder {
  public:
   Box_Recorder() {
-    Set_Box_Answerer([this](const Box_Request& request) {
+    Set_Box_Answerer([this](QWidget*, const Operator_Box& request) {
       requests.push_back(request);
-      if (answers.empty())
-        return request.Kind == Box_Kind::Plain_Ok ? QMessageBox::Ok : QMessageBox::No;
+      if (answers.empty()) return Safe_Answer(request.Buttons);
       const QMessageBox::StandardButton answer = answers.front();
       answers.pop_front();
       return answer;
@@ -55,7 +54,7 @@ class Box_Recorder {
   ~Box_Recorder() { Set_Box_Answerer({}); }
 
   std::deque<QMessageBox::StandardButton> answers;
-  std::vector<Box_Request> requests;
+  std::vector<Operator_Box> requests;
 };
 
 class Counting_Form : public TMain_Form {

@@ -29,7 +29,8 @@ class Virtual_Ports_Menu_Test : public ::testing::Test {
 };
 
 TEST_F(Virtual_Ports_Menu_Test, A_New_Pair_Is_Logged_And_The_Port_List_Refreshed) {
-  Virtual_Ports_Tool tool(data_.Path());
+  Temp_Folder dev;  // no real serial port takes a number
+  Virtual_Ports_Tool tool(data_.Path(), "socat", {}, dev.Path());
   const Virtual_Ports_Outcome made =
       VirtualPortsTool1Click(tool, screen_, boxes_.Runner(), nullptr, com_ports_available_);
   ASSERT_EQ(made.Result, Virtual_Ports_Outcome::Created) << made.Warning;

@@ -2,6 +2,7 @@
 
 #include <QLinearGradient>
 #include <QPainter>
+#include <algorithm>
 
 QColor Cell_Colour(const QPalette& palette, Cell_Text_Colour role) {
   switch (role) {
@@ -85,9 +86,30 @@ void Shape_Grid(QTableView& grid) {
   grid.setTextElideMode(Qt::ElideNone);
 }
 
-void Use_Window_Font(QWidget& window) {
-  QFont font = window.font();
-  font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(11);  // 8 points at 96 dots per inch
-  window.setFont(font);
+int Fit_Grid_To_Font(QTableView& grid, std::span<const Grid_Column> columns,
+                     std::span<const char* const> widest_cells, int scroll_allowance) {
+  const QFontMetrics metrics = grid.fontMetrics();
+  // A column c is W * p / 100 wide and its text keeps 2 pixels (header: 2 on each side) free.
+  const auto width_for = [&](int text_width, int percent) {
+    return ((text_width + 5) * 100 + percent - 1) / percent + scroll_allowance;
+  };
+  int width = 0;
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    for (const QString& word : QString(columns[c].Header).split(' ', Qt::SkipEmptyParts))
+      width = std::max(width, width_for(metrics.horizontalAdvance(word), columns[c].Percent));
+    if (c < widest_cells.size())
+      width = std::max(width,
+                       width_for(metrics.horizontalAdvance(widest_cells[c]), columns[c].Percent));
+  }
+  // The header row takes as many lines as the most wrapped title needs at that width.
+  int header = GRID_HEADER_HEIGHT;
+  const std::vector<int> widths = Column_Widths(columns, width, true, scroll_allowance);
+  for (std::size_t c = 0; c < columns.size(); ++c) {
+    const QRect text = metrics.boundingRect(QRect(0, 0, widths[c] - 4, 1000),
+                                            Qt::AlignCenter | Qt::TextWordWrap, columns[c].Header);
+    header = std::max(header, text.height() + 6);
+  }
+  grid.horizontalHeader()->setFixedHeight(header);
+  grid.verticalHeader()->setDefaultSectionSize(std::max(GRID_ROW_HEIGHT, metrics.height() + 4));
+  return width;
 }

@@ -9,6 +9,7 @@
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <functional>
+#include <span>
 
 #include "store/grid_layout.h"
 
@@ -44,8 +45,12 @@ class Grid_Cell_Delegate : public QStyledItemDelegate {
   Decoration decorate_;
 };
 
-// The windows are laid out for an 8-point sans-serif font.
-void Use_Window_Font(QWidget& window);
+// Sizes the rows (at least 18 pixels) and the header row (at least 36) of `grid` to its font and
+// returns the smallest outer window width at which every header word of `columns` and every text
+// of `widest_cells` (one per column, the widest a cell of it shows) fits its column whole. The
+// column widths keep their percentages; only the window grows.
+int Fit_Grid_To_Font(QTableView& grid, std::span<const Grid_Column> columns,
+                     std::span<const char* const> widest_cells, int scroll_allowance);
 
 // Gives `grid` the common form: whole-row single selection, no row header, fixed 18-pixel rows,
 // the gradient header, a vertical scroll bar only, no grid editing.

@@ -1,13 +1,15 @@
 #include "ui/widgets/message_box.h"
 
-#include <QGuiApplication>
+#include <QApplication>
+#include <QTimer>
+#include <algorithm>
 
-#include "app/startup.h"
+#include "ui/widgets/window_place.h"
 
 namespace {
 
-Box_Answerer& Answerer() {
-  static Box_Answerer answerer;
+Operator_Box_Runner& Answerer() {
+  static Operator_Box_Runner answerer;
   return answerer;
 }
 
@@ -16,47 +18,57 @@ bool Has_Screen() {
   return platform != "offscreen" && platform != "minimal";
 }
 
-QMessageBox::StandardButton Default_Answer(Box_Kind kind) {
-  switch (kind) {
-    case Box_Kind::Question_Yes_No:
-      return QMessageBox::No;
-    case Box_Kind::Question_Ok_Cancel:
-      return QMessageBox::Cancel;
-    case Box_Kind::Plain_Ok:
-      break;
-  }
-  return QMessageBox::Ok;
+bool Stays_On_Top(const QWidget* window) {
+  return window != nullptr && window->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+}
+
+bool A_Window_Stays_On_Top() {
+  const QWidgetList windows = QApplication::topLevelWidgets();
+  return std::any_of(windows.begin(), windows.end(), [](const QWidget* window) {
+    return window->isVisible() && Stays_On_Top(window);
+  });
 }
 
 }  // namespace
 
-void Set_Box_Answerer(Box_Answerer answerer) {
+void Set_Box_Answerer(Operator_Box_Runner answerer) {
   Answerer() = std::move(answerer);
 }
 
-QMessageBox::StandardButton Show_Box(QWidget* parent, Box_Kind kind, const QString& title,
-                                     const QString& text, Box_Line line) {
-  if (line == Box_Line::Write) Write_Message_Line(text.toStdString());
-  if (Answerer()) return Answerer()(Box_Request{kind, title, text});
-  if (!Has_Screen()) return Default_Answer(kind);
+QMessageBox::StandardButton Safe_Answer(QMessageBox::StandardButtons buttons) {
+  if (buttons.testFlag(QMessageBox::No)) return QMessageBox::No;
+  if (buttons.testFlag(QMessageBox::Cancel)) return QMessageBox::Cancel;
+  return QMessageBox::Ok;
+}
 
-  QMessageBox box(parent);
-  box.setWindowTitle(title);
-  box.setText(text);
-  switch (kind) {
-    case Box_Kind::Plain_Ok:
-      box.setIcon(QMessageBox::NoIcon);
-      box.setStandardButtons(QMessageBox::Ok);
-      break;
-    case Box_Kind::Question_Yes_No:
-      box.setIcon(QMessageBox::Question);
-      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-      break;
-    case Box_Kind::Question_Ok_Cancel:
-      box.setIcon(QMessageBox::Question);
-      box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-      break;
+QWidget* Box_Owner(QWidget* parent) {
+  // The operator works in the active window; a box parented elsewhere (the main window, say)
+  // would open behind a dialog or list that stays on top and leave the program looking frozen.
+  if (QWidget* active = QApplication::activeWindow(); active != nullptr && active->isVisible())
+    return active;
+  return parent != nullptr ? parent->window() : nullptr;
+}
+
+QMessageBox::StandardButton Run_Operator_Box(QWidget* parent, const Operator_Box& box) {
+  if (!box.Line_Written) Write_Message_Line(box.Text.toStdString());
+  if (Answerer()) return Answerer()(parent, box);
+  if (!Has_Screen()) return Safe_Answer(box.Buttons);
+
+  QWidget* owner = Box_Owner(parent);
+  // A window manager keeps a box in the layer of the window it belongs to: one that belongs to a
+  // window of the normal layer opens under the windows that stay on top. Such a box belongs to no
+  // window; it stays on top itself and is centred over its owner.
+  const bool free_box = !Stays_On_Top(owner) && A_Window_Stays_On_Top();
+  QMessageBox message(box.Icon, box.Title, box.Text, box.Buttons, free_box ? nullptr : owner);
+  message.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  if (free_box && owner != nullptr) {
+    // Placed before it shows, so it never moves under the operator's pointer.
+    message.adjustSize();
+    Centre_Over(message, owner->frameGeometry());
   }
-  const int answer = box.exec();
-  return static_cast<QMessageBox::StandardButton>(answer);
+  QTimer::singleShot(0, &message, [&message] {
+    message.raise();
+    message.activateWindow();
+  });
+  return static_cast<QMessageBox::StandardButton>(message.exec());
 }

@@ -14,8 +14,9 @@ class Page_Host {
   virtual void Update_Save_Button() = 0;
   // The default beep.
   virtual void Beep() = 0;
-  // A plain message box with an OK button, titled with the main window's caption; its text is
-  // written to standard error first.
+  // The box that refuses a number edit's text: warning icon, OK button, titled with the main
+  // window's caption, shown above the window being worked in; its text is written to standard
+  // error first.
   virtual void Message_Box(const std::string& text) = 0;
 };
 

@@ -1,0 +1,147 @@
+// The windows under a real window manager (Xvfb with openbox, started by
+// tests/scripts/window_manager_test.sh): a message box opens above the window the operator works
+// in, even when that window or another one stays on top, is the active window, and takes the
+// mouse click. Skipped on the offscreen platform.
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <vector>
+
+#include "program_screen.h"
+
+namespace {
+
+WId Active_X_Window() {
+  return Run_X_Tool("xdotool", {"getactivewindow"}).toULongLong();
+}
+
+// The managed windows from bottom to top, as the window manager stacks them.
+std::vector<WId> X_Stacking() {
+  const QString line = Run_X_Tool("xprop", {"-root", "_NET_CLIENT_LIST_STACKING"});
+  std::vector<WId> windows;
+  const qsizetype hash = line.indexOf('#');
+  if (hash < 0) return windows;
+  for (const QString& id : line.mid(hash + 1).split(',', Qt::SkipEmptyParts))
+    windows.push_back(id.trimmed().toULongLong(nullptr, 16));
+  return windows;
+}
+
+// Waits until the window manager has made `window` the active window and the program knows it.
+bool Wait_Active(QWidget& window) {
+  return Pump_Until([&] {
+    return window.isVisible() && Active_X_Window() == window.winId() &&
+           QApplication::activeWindow() == &window;
+  });
+}
+
+// What the operator met when the next message box opened.
+struct Box_Seen {
+  QString Text;
+  bool Active = false;   // the window manager's active window
+  bool On_Top = false;   // the top of the window manager's stack
+  bool Clicked = false;  // closed by the mouse click on its button
+};
+
+// Watches for the next message box; when it shows, records what the operator sees and clicks its
+// No (else OK) button with the mouse, through the X server.
+class Box_Watch {
+ public:
+  Box_Watch() {
+    timer_.setInterval(20);
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Poll(); });
+    timer_.start();
+  }
+  Box_Seen seen;
+  bool found = false;
+
+ private:
+  void Poll() {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible()) return;
+    timer_.stop();
+    found = true;
+    seen.Text = box->text();
+    seen.Active = Pump_Until([&] { return Active_X_Window() == box->winId(); }, 3000);
+    seen.On_Top = Pump_Until(
+        [&] {
+          const std::vector<WId> stack = X_Stacking();
+          return !stack.empty() && stack.back() == box->winId();
+        },
+        3000);
+    QAbstractButton* button = box->button(QMessageBox::No);
+    if (button == nullptr) button = box->button(QMessageBox::Ok);
+    ASSERT_NE(button, nullptr);
+    const QPoint centre = button->mapToGlobal(button->rect().center());
+    Run_X_Tool("xdotool", {"mousemove", "--sync", QString::number(centre.x()),
+                           QString::number(centre.y()), "click", "1"});
+    const bool closed = Pump_Until([&] { return !box->isVisible(); }, 3000);
+    seen.Clicked = closed && box->clickedButton() == button;
+    // A box the click did not reach must not hold the test forever.
+    if (!closed) box->done(QMessageBox::Cancel);
+  }
+
+  QTimer timer_;
+};
+
+class Window_Manager_Test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!On_X_Server()) GTEST_SKIP() << "needs an X server with a window manager";
+    screen_ = std::make_unique<Program_Screen>();
+    screen_->main_form.show();
+    ASSERT_TRUE(Wait_Active(screen_->main_form));
+  }
+  void Expect_Box_Above(const Box_Watch& watch, const char* text) {
+    ASSERT_TRUE(watch.found) << text;
+    EXPECT_EQ(watch.seen.Text, text);
+    EXPECT_TRUE(watch.seen.Active) << text;
+    EXPECT_TRUE(watch.seen.On_Top) << text;
+    EXPECT_TRUE(watch.seen.Clicked) << text;
+  }
+  std::unique_ptr<Program_Screen> screen_;
+};
+
+TEST_F(Window_Manager_Test, The_Refusal_Of_The_Serial_Dialog_Opens_Above_It) {
+  TForm_Com_Settings& dialog = screen_->com_settings;
+  dialog.show();
+  ASSERT_TRUE(Wait_Active(dialog));
+  // The operator empties the baud rate field, the first step of typing a new rate.
+  dialog.ComboBox_COM_Baud->setFocus();
+  Box_Watch watch;
+  Run_X_Tool("xdotool", {"key", "--clearmodifiers", "ctrl+a", "BackSpace"});
+  ASSERT_TRUE(Pump_Until([&] { return watch.found; }));
+  Expect_Box_Above(watch, "'' is not a valid integer value");
+  // The dialog answers the operator again.
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST_F(Window_Manager_Test, A_Box_Raised_While_The_Object_List_Is_Open_Opens_Above_It) {
+  Operator_Windows::Show_Window(screen_->windows.Objects());
+  ASSERT_TRUE(Wait_Active(screen_->windows.Objects()));
+  Box_Watch watch;
+  // The link manager's failed open reaches the main window's screen while the list is in front.
+  screen_->core.Operator().Show_Message("Error opening COM9. Port already in use?");
+  Expect_Box_Above(watch, "Error opening COM9. Port already in use?");
+}
+
+TEST_F(Window_Manager_Test, The_Save_Question_Opens_Above_The_Dialogs_That_Stay_On_Top) {
+  // The serial dialog and the Data Log stay above the main window, where the question belongs.
+  screen_->com_settings.show();
+  ASSERT_TRUE(Wait_Active(screen_->com_settings));
+  Operator_Windows::Show_Window(screen_->windows.Data_Log());
+  ASSERT_TRUE(Wait_Active(screen_->windows.Data_Log()));
+  // The operator turns to the main window (as from the taskbar); the two stay above it.
+  Run_X_Tool("xdotool", {"windowactivate", QString::number(screen_->main_form.winId())});
+  ASSERT_TRUE(Wait_Active(screen_->main_form));
+  screen_->core.Settings().DC9_Port = 1234;
+  Box_Watch watch;
+  screen_->main_form.close();
+  Expect_Box_Above(watch, "Save current settings?");
+}
+
+}  // namespace
