@@ -417,6 +417,9 @@ TEST(Acknowledged_Events, JournalWriteAndSyncComeBeforeTheAnswer) {
   EXPECT_TRUE(slot_write != nullptr || (sync && sync->Name == "msync"))
       << "no write of the event's journal slot before the answer";
   EXPECT_NE(sync, nullptr) << "no sync of the journal between the slot write and the answer";
+  std::printf("trace: %s, then %s and %s, then %s\n", receipt->Name.c_str(),
+              slot_write ? slot_write->Name.c_str() : "(mapping)",
+              sync ? sync->Name.c_str() : "(no sync)", answer->Name.c_str());
 }
 
 // A journal file that cannot be written: the receiver does not answer (the communicator keeps its
