@@ -51,6 +51,19 @@ class Report_Sender_Test : public ::testing::Test {
     ASSERT_TRUE(f->Tick_Until([&] { return (f->sync.Link_State.load() & LINK_OPEN) != 0; }));
   }
 
+  // Serial mode on a pseudo-terminal linked as COM7, the peer answering ACK at its master; the
+  // workers started and the first tick done.
+  void Open_Serial_Link() {
+    pty = std::make_unique<Pty_Pair>();
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(f->folder.File("ports"))));
+    ASSERT_EQ(::symlink(pty->Slave_Path().c_str(), f->folder.File("ports/COM7").c_str()), 0);
+    peer = std::make_unique<Automation_Peer>(pty->Master(), Automation_Peer::Always(ACK), false);
+    f->settings.Out_Mode = 2;
+    std::snprintf(f->settings.COM_Name, sizeof f->settings.COM_Name, "COM7");
+    f->Start_Workers();
+    f->link.Timer_OutTimer();
+  }
+
   // The heartbeat goes out first; after its ACK the link is alive and the example event follows
   // as `expected`; after that ACK the journal file holds Status 7 for its slot. A link test
   // stored before it is never sent.
@@ -120,14 +133,7 @@ TEST_F(Report_Sender_Test, ClientModeSendsHeartbeatThenEvent) {
 }
 
 TEST_F(Report_Sender_Test, SerialLineSendsHeartbeatThenEvent) {
-  pty = std::make_unique<Pty_Pair>();
-  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(f->folder.File("ports"))));
-  ASSERT_EQ(::symlink(pty->Slave_Path().c_str(), f->folder.File("ports/COM7").c_str()), 0);
-  peer = std::make_unique<Automation_Peer>(pty->Master(), Automation_Peer::Always(ACK), false);
-  f->settings.Out_Mode = 2;
-  std::snprintf(f->settings.COM_Name, sizeof f->settings.COM_Name, "COM7");
-  f->Start_Workers();
-  f->link.Timer_OutTimer();
+  Open_Serial_Link();
   ASSERT_TRUE(f->serial.Is_Open());
   ASSERT_EQ(f->sync.Link_State.load(), LINK_OPEN);
   Expect_Heartbeat_Then_Event(EXAMPLE_DG);
@@ -250,14 +256,7 @@ TEST_F(Report_Sender_Test, JournalFileErrorIsLoggedAndOvercome) {
 // transport and cleared Link_State, while the port itself stayed open. The next tick must take the
 // open port into Link_State again, so the heartbeat goes out and the waiting event follows.
 TEST_F(Report_Sender_Test, SerialBoxUntickedAndTickedWithinOneTickKeepsTheLinkUsable) {
-  pty = std::make_unique<Pty_Pair>();
-  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(f->folder.File("ports"))));
-  ASSERT_EQ(::symlink(pty->Slave_Path().c_str(), f->folder.File("ports/COM7").c_str()), 0);
-  peer = std::make_unique<Automation_Peer>(pty->Master(), Automation_Peer::Always(ACK), false);
-  f->settings.Out_Mode = 2;
-  std::snprintf(f->settings.COM_Name, sizeof f->settings.COM_Name, "COM7");
-  f->Start_Workers();
-  f->link.Timer_OutTimer();
+  Open_Serial_Link();
   ASSERT_TRUE(Wait_Until([&] { return f->sync.Link_State.load() == LINK_UP; }));
 
   f->settings.Out_Mode = 0;  // unticked: the event finds no transport

@@ -169,6 +169,17 @@ Settings_Record Settings_For(int dc9_port, int out_port, bool link_on) {
   return s;
 }
 
+// Writes the settings and starts the program; true once its receiver port is open.
+::testing::AssertionResult Start_Receiver(Quenor_Process& q, int dc9_port, int out_port,
+                                          bool link_on) {
+  q.Write_Settings(Settings_For(dc9_port, out_port, link_on));
+  q.Start();
+  if (q.Wait_Log("Port " + std::to_string(dc9_port) + " is open.", 10s)) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "the receiver port did not open: " << q.Stderr();
+}
+
 // Events from 8 connections (at most 400 each, fewer than the ring holds), the signal at a random
 // moment of the traffic; then every ACKed event must be in the journal file and, after a
 // restart with the automation software connected, be reported.
@@ -188,9 +199,7 @@ void Signal_During_Traffic(int signal, int runs) {
     Quenor_Process q;
     const int dc9_port = Free_Port();
     const int out_port = Free_Port();
-    q.Write_Settings(Settings_For(dc9_port, out_port, true));
-    q.Start();
-    ASSERT_TRUE(q.Wait_Log("Port " + std::to_string(dc9_port) + " is open.", 10s)) << q.Stderr();
+    ASSERT_TRUE(Start_Receiver(q, dc9_port, out_port, true));
 
     std::vector<std::string> acked;
     {
@@ -261,9 +270,7 @@ TEST(Acknowledged_Events, JournalCountsAsFullOnlyWhenSomeoneEmptiesIt) {
     SCOPED_TRACE("link off, 5,000 events");
     Quenor_Process q;
     const int dc9_port = Free_Port();
-    q.Write_Settings(Settings_For(dc9_port, Free_Port(), false));
-    q.Start();
-    ASSERT_TRUE(q.Wait_Log("Port " + std::to_string(dc9_port) + " is open.", 10s)) << q.Stderr();
+    ASSERT_TRUE(Start_Receiver(q, dc9_port, Free_Port(), false));
     Communicators senders(dc9_port, 5, 1000, 5s, 3100);
     senders.Join();
     EXPECT_EQ(senders.Acked_Count(), 5000);
@@ -276,9 +283,7 @@ TEST(Acknowledged_Events, JournalCountsAsFullOnlyWhenSomeoneEmptiesIt) {
     Quenor_Process q;
     const int dc9_port = Free_Port();
     const int out_port = Free_Port();
-    q.Write_Settings(Settings_For(dc9_port, out_port, true));
-    q.Start();
-    ASSERT_TRUE(q.Wait_Log("Port " + std::to_string(dc9_port) + " is open.", 10s)) << q.Stderr();
+    ASSERT_TRUE(Start_Receiver(q, dc9_port, out_port, true));
     constexpr int kConnections = 4;
     constexpr int kEventsEach = 1025;
     Communicators senders(dc9_port, kConnections, kEventsEach, 1500ms, 3200);
