@@ -31,11 +31,13 @@ PORT="${PORT:-17777}"
 OUT_PORT="${OUT_PORT:-17999}"
 BUILD_DIR=build-release
 QUENOR="$PWD/$BUILD_DIR/quenor"
+DIALLER="$BUILD_DIR/dc09-dialler"
 KEY=603DEB1015CA71BE2B73AEF0857D77811F352C073B6108D72D9810A30914DFF4
 HOLD_CONNECTIONS=5000
 HOLD_SECONDS=30
 
-say() { echo "[run_load] $*" >&2; }
+SAY_TAG=run_load
+source bench/load_common.sh
 
 say "building Release in $BUILD_DIR/"
 cmake --preset release >/dev/null
@@ -43,24 +45,11 @@ cmake --build "$BUILD_DIR" -j2 --target quenor dc09-dialler automation-sim repor
 
 # 5,000 connections on each side of the loopback: the dialler and quenor inherit this limit (both
 # also raise their soft limit to the hard one themselves).
-ulimit -n "$(ulimit -Hn)" 2>/dev/null || true
-if (($(ulimit -n) < HOLD_CONNECTIONS + 100)); then
-  say "open-file limit $(ulimit -n) is below $((HOLD_CONNECTIONS + 100)); raise the hard limit"
-  exit 1
-fi
+raise_file_limit $((HOLD_CONNECTIONS + 100))
 
 ROOT="$(mktemp -d /tmp/quenor-load-XXXXXX)"
 RESULTS="$ROOT/results.jsonl"
-QUENOR_PID=""
-DIALLER_PID=""
 
-stop_quenor() {
-  if [[ -n "$QUENOR_PID" ]]; then
-    kill -TERM "$QUENOR_PID" 2>/dev/null || true
-    wait "$QUENOR_PID" 2>/dev/null || true
-    QUENOR_PID=""
-  fi
-}
 clean_up() {
   if [[ -n "$DIALLER_PID" ]]; then kill "$DIALLER_PID" 2>/dev/null || true; fi
   stop_quenor
@@ -69,55 +58,10 @@ clean_up() {
 trap clean_up EXIT
 trap 'exit 130' INT TERM
 
-# Writes the 256-byte settings record, the program's defaults except: receiver port open on $PORT
-# with AES mode $2 (0 plain, 3 AES-256) and connection timeout 30 s; automation link TCP server on
-# $OUT_PORT when $3 is 1, closed when 0; heartbeat period 0; format "SG MLR2-DG".
-write_settings() {
-  python3 - "$1" "$2" "$3" "$PORT" "$OUT_PORT" "$KEY" <<'EOF'
-import struct, sys
-path, aes, link, port, out_port, key = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), \
-    int(sys.argv[4]), int(sys.argv[5]), bytes.fromhex(sys.argv[6])
-r = bytearray(256)
-struct.pack_into('<Biib', r, 0, 1, port, 30, aes)            # DC9 enable, port, timeout, AES
-r[16:48] = key
-struct.pack_into('<BBib', r, 48, link, 1, out_port, 1)       # Out_Mode, server, port, HB receiver
-r[64:64 + 9] = b'127.0.0.1'
-struct.pack_into('<iibBi', r, 86, 9600, 0, 0, 0, 1602)       # baud, HB 0, format, synch, stamp
-open(path, 'wb').write(r)
-EOF
-}
-
-# start_quenor AES LINK: a fresh data folder, the settings, the program; returns when its
-# receiver port is open.
-start_quenor() {
-  local run="$ROOT/run.$RANDOM"
-  mkdir -p "$run/data" "$run/runtime"
-  chmod 700 "$run/runtime"
-  FOLDER="$run/data/ORN RAD-EZ Ududerud"
-  mkdir -m 700 "$FOLDER"
-  write_settings "$FOLDER/dorvex.cfg" "$1" "$2"
-  (cd "$run" && exec env -u DISPLAY -u WAYLAND_DISPLAY XDG_DATA_HOME="$run/data" \
-    XDG_RUNTIME_DIR="$run/runtime" QT_QPA_PLATFORM=offscreen \
-    "$QUENOR" </dev/null >/dev/null 2>"$run/stderr") &
-  QUENOR_PID=$!
-  for _ in $(seq 150); do
-    if grep -qs "Port $PORT is open." "$FOLDER"/dorvex_*.log; then return 0; fi
-    if ! kill -0 "$QUENOR_PID" 2>/dev/null; then break; fi
-    sleep 0.1
-  done
-  say "quenor did not open port $PORT; its standard error:"
-  cat "$run/stderr" >&2 || true
-  exit 1
-}
-
-rss_kib() { awk '/^VmRSS:/ {print $2}' "/proc/$QUENOR_PID/status"; }
-# utime + stime of quenor in clock ticks (fields 14 and 15, counted after the command name).
-cpu_ticks() { sed 's/^.*) //' "/proc/$QUENOR_PID/stat" | awk '{print $12 + $13}'; }
-
 record() { echo "$1" >>"$RESULTS"; }
 
 dialler() {
-  "$BUILD_DIR/dc09-dialler" --port "$PORT" --json "$@" || true
+  "$DIALLER" --port "$PORT" --json "$@" || true
 }
 
 # 5. Memory after start.
@@ -174,30 +118,8 @@ done
 # 4. 5,000 communicators connected, one link test a second each.
 say "$HOLD_CONNECTIONS connections, one link test a second each, ${HOLD_SECONDS} s measured"
 start_quenor 0 0
-"$BUILD_DIR/dc09-dialler" --port "$PORT" --token NULL --distinct-accounts \
-  --connections "$HOLD_CONNECTIONS" --messages $((HOLD_SECONDS + 3)) --period 1000 \
-  --timeout 10000 --json >"$ROOT/hold.json" &
-DIALLER_PID=$!
-# The measured interval starts when every connection is up and sending (after the first period).
-sleep 2
-ticks_before=$(cpu_ticks)
-time_before=$(date +%s.%N)
-connections_mid=0
-for ((s = 0; s < HOLD_SECONDS; s++)); do
-  sleep 1
-  if ((s == HOLD_SECONDS / 2)); then
-    connections_mid=$(ss -Htn state established "( sport = :$PORT )" | wc -l)
-  fi
-done
-ticks_after=$(cpu_ticks)
-time_after=$(date +%s.%N)
-rss_hold=$(rss_kib)
-wait "$DIALLER_PID" || true
-DIALLER_PID=""
-seconds=$(awk "BEGIN {print $time_after - $time_before}")
-record "{\"name\": \"hold\", \"ticks\": $((ticks_after - ticks_before)), \"hz\": $(getconf CLK_TCK), \
-\"seconds\": $seconds, \"rss_kib\": $rss_hold, \"established\": $connections_mid, \
-\"result\": $(cat "$ROOT/hold.json")}"
+hold_load "$QUENOR_PID" "$HOLD_CONNECTIONS" "$HOLD_SECONDS"
+record "{\"name\": \"hold\", $HOLD_JSON}"
 stop_quenor
 
 # The raw figures stay beside the build for a closer look.

@@ -8,7 +8,7 @@ set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
-  qt6-base-dev qt6-multimedia-dev libgtest-dev libgmock-dev libbenchmark-dev socat
+  qt6-base-dev qt6-multimedia-dev libgtest-dev libgmock-dev libbenchmark-dev socat strace
   desktop-file-utils systemd man-db dpkg-dev
   xvfb openbox xdotool x11-utils imagemagick fonts-dejavu-core)
 missing=()

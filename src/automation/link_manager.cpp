@@ -198,6 +198,10 @@ void Link_Manager::Tick_Serial() {
   const std::string com_name(Field_Text(settings_.COM_Name));
   if (serial_.Is_Open()) {
     Set_Status("Automation software port " + com_name + " is open.");
+    // The port may have stayed open while the link counted as closed: the box unticked and
+    // ticked again within one tick (the report sender found no transport meanwhile and cleared
+    // Link_State). An open port is an open link, so the flag is set again.
+    sync_.Link_State.fetch_or(LINK_OPEN);
     return;
   }
   try {

@@ -85,7 +85,23 @@ void Report_Sender::Run() {
     Pause(CYCLE_SLEEP);
     if (Stop_Requested()) break;
   }
+  Final_Save();
   ended_.store(true, std::memory_order_release);
+}
+
+void Report_Sender::Final_Save() {
+  // The orderly end: whatever the last cycles left only in memory (new events, with the statuses
+  // the passes set) goes to the file now. Shutdown has closed Run_Gate for good, so the pass
+  // runs past a gate of its own.
+  const Manual_Reset_Event open_gate(true);
+  const Event_Journal::Save_Outcome outcome = journal_.Save_New(open_gate);
+  if (outcome.Error.empty()) return;
+  // No hand-over is started after a stop request, but the main thread serves them until this
+  // thread has ended, so the red line still reaches the log.
+  run_on_main_([&] {
+    screen_.Log_Message(outcome.Error, LOG_RED);
+    screen_.Beep();
+  });
 }
 
 void Report_Sender::Cycle() {

@@ -11,7 +11,8 @@
 //
 // Lifetime: Start() once; Request_Stop() (shutdown closes Run_Gate and sets Answer_Event first)
 // makes the thread end promptly: every wait, pause and gate wait checks the stop request, and no
-// new hand-over starts after it. The destructor waits until the thread has ended (serving
+// new hand-over starts after it. Before it ends, the thread saves to the journal file whatever is
+// still unsaved, past the closed gate. The destructor waits until the thread has ended (serving
 // hand-overs meanwhile), so the thread never outlives the objects it uses.
 #pragma once
 
@@ -80,6 +81,8 @@ class Report_Sender {
   void Save_Pass();
   bool Supervision_Pass();  // false: end the cycle
   void Data_Pass();
+  // At the end of the thread, after its last cycle: saves what is left unsaved.
+  void Final_Save();
   // Send_Line: `record` is the event or supervision record, null for the heartbeat.
   Answer Send_Line(const Event_Record* record);
   bool Wait_For_Answer();

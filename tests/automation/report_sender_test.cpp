@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
+
 #include <QDir>
 #include <QFile>
 #include <memory>
@@ -44,6 +46,19 @@ class Report_Sender_Test : public ::testing::Test {
     peer = std::make_unique<Automation_Peer>(Automation_Peer::Connect_Fd(f->settings.Out_Port),
                                              std::move(policy), Automation_Peer::Fd::Owned);
     ASSERT_TRUE(f->Tick_Until([&] { return (f->sync.Link_State.load() & LINK_OPEN) != 0; }));
+  }
+
+  // Serial mode on a pseudo-terminal linked as COM7, the peer answering ACK at its master; the
+  // workers started and the first tick done.
+  void Open_Serial_Link() {
+    pty = std::make_unique<Pty_Pair>();
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(f->folder.File("ports"))));
+    ASSERT_EQ(::symlink(pty->Slave_Path().c_str(), f->folder.File("ports/COM7").c_str()), 0);
+    peer = std::make_unique<Automation_Peer>(pty->Master(), Automation_Peer::Always(PEER_ACK));
+    f->settings.Out_Mode = OUT_MODE_SERIAL;
+    std::snprintf(f->settings.COM_Name, sizeof f->settings.COM_Name, "COM7");
+    f->Start_Workers();
+    f->link.Timer_OutTimer();
   }
 
   // The heartbeat goes out first; after its ACK the link is alive and the example event follows
@@ -115,14 +130,7 @@ TEST_F(Report_Sender_Test, ClientModeSendsHeartbeatThenEvent) {
 }
 
 TEST_F(Report_Sender_Test, SerialLineSendsHeartbeatThenEvent) {
-  pty = std::make_unique<Pty_Pair>();
-  ASSERT_TRUE(QDir().mkpath(QString::fromStdString(f->folder.File("ports"))));
-  ASSERT_EQ(::symlink(pty->Slave_Path().c_str(), f->folder.File("ports/COM7").c_str()), 0);
-  peer = std::make_unique<Automation_Peer>(pty->Master(), Automation_Peer::Always(PEER_ACK));
-  f->settings.Out_Mode = 2;
-  std::snprintf(f->settings.COM_Name, sizeof f->settings.COM_Name, "COM7");
-  f->Start_Workers();
-  f->link.Timer_OutTimer();
+  Open_Serial_Link();
   ASSERT_TRUE(f->serial.Is_Open());
   ASSERT_EQ(f->sync.Link_State.load(), LINK_OPEN);
   Expect_Heartbeat_Then_Event(EXAMPLE_DG);
@@ -240,6 +248,62 @@ TEST_F(Report_Sender_Test, JournalFileErrorIsLoggedAndOvercome) {
   file.close();
   ASSERT_TRUE(Wait_Until([&] { return f->File_Status(0) == 7; }));
   EXPECT_EQ(peer->Texts(), std::vector<std::string>{EXAMPLE_DG});
+}
+
+// The serial box unticked and ticked again within one tick: meanwhile the sender found no
+// transport and cleared Link_State, while the port itself stayed open. The next tick must take the
+// open port into Link_State again, so the heartbeat goes out and the waiting event follows.
+TEST_F(Report_Sender_Test, SerialBoxUntickedAndTickedWithinOneTickKeepsTheLinkUsable) {
+  Open_Serial_Link();
+  ASSERT_TRUE(Wait_Until([&] { return f->sync.Link_State.load() == LINK_UP; }));
+
+  f->settings.Out_Mode = 0;  // unticked: the event finds no transport
+  f->journal.Append(Example_Event());
+  ASSERT_TRUE(Wait_Until([&] { return f->sync.Link_State.load() == 0; }));
+  f->settings.Out_Mode = OUT_MODE_SERIAL;  // ticked again before the tick came
+  f->link.Timer_OutTimer();
+  EXPECT_TRUE(f->serial.Is_Open());
+  EXPECT_NE(f->sync.Link_State.load() & LINK_OPEN, 0u);
+  ASSERT_TRUE(Wait_Until([&] { return f->File_Status(0) == 7; }));
+  EXPECT_EQ(peer->Texts(), (std::vector<std::string>{HEARTBEAT_1, HEARTBEAT_1, EXAMPLE_DG}));
+}
+
+// The orderly end leaves in the journal file what memory holds: reported events with Status 7,
+// and events accepted after the last save pass (here held back by the closed gate, as shutdown
+// closes it first) whole with Status 1, with the head behind them.
+TEST_F(Report_Sender_Test, ShutdownSavesWhatTheLastPassesLeftInMemory) {
+  f->settings.HB_Period = 0;
+  f->Start_Workers();
+  Open_Server_Link(Automation_Peer::Always(PEER_ACK));
+  f->journal.Append(Example_Event({.Account = "1111"}));
+  f->journal.Append(Example_Event({.Account = "2222"}));
+  ASSERT_TRUE(Wait_Until([&] { return f->File_Status(1) == 7; }));
+
+  // From here on no pass saves or sends anything: every slot is preceded by a test of the gate.
+  f->sync.Run_Gate.Reset();
+  f->journal.Append(Example_Event({.Account = "3333"}));
+  f->journal.Append(Example_Event({.Account = "4444", .Code = "NULL"}));
+  ASSERT_TRUE(f->Shut_Down());
+
+  QFile file(QString::fromStdString(f->journal.Path()));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray image = file.readAll();
+  ASSERT_EQ(static_cast<std::size_t>(image.size()), JOURNAL_FILE_SIZE);
+  uint32_t head = 0;
+  std::memcpy(&head, image.constData(), sizeof head);
+  EXPECT_EQ(head, 4u);
+  const uint8_t expected_status[] = {7, 7, 1, 1};
+  for (int k = 0; k < 4; ++k) {
+    SCOPED_TRACE(k);
+    Event_Record on_disk{};
+    std::memcpy(&on_disk, image.constData() + Journal_Slot_Offset(k), sizeof on_disk);
+    Event_Record in_memory = f->journal.Slot(k);
+    EXPECT_EQ(on_disk.Status, expected_status[k]);
+    on_disk.Status = in_memory.Status = 0;
+    EXPECT_EQ(std::memcmp(&on_disk, &in_memory, sizeof on_disk), 0);
+  }
+  EXPECT_EQ(peer->Texts(),
+            (std::vector<std::string>{"5011 181111E40101001\x14", "5011 182222E40101001\x14"}));
 }
 
 // Shutdown while the sender waits for an answer: the wait ends at once, nothing is logged for

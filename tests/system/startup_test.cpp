@@ -26,7 +26,7 @@ int Run_Second_Instance(const Quenor_Process& first, std::string& err) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     const int fd = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     ::dup2(fd, 2);
-    const std::string exe = std::string(QUENOR_BIN_DIR) + "/quenor";
+    const std::string exe = Quenor_Process::Program();
     ::execl(exe.c_str(), "quenor", static_cast<char*>(nullptr));
     ::_exit(127);
   }

@@ -1,6 +1,8 @@
 // Harness of the whole-program tests: starts the real `quenor` headless in its own temporary
 // XDG_DATA_HOME and XDG_RUNTIME_DIR, configured only through its files, and drives it from
 // outside with blocking POSIX sockets and pseudo-terminals. Every wait has a deadline.
+// The program is the build's `quenor` unless QUENOR_TEST_BINARY names another one (for example
+// the build of another branch, to run these tests against it).
 #pragma once
 
 #include <arpa/inet.h>
@@ -22,6 +24,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <optional>
@@ -102,8 +105,16 @@ class Quenor_Process {
                std::string(reinterpret_cast<const char*>(&record), sizeof record));
   }
 
-  // Starts build/quenor headless; standard error goes to a file in the temporary root.
-  void Start() {
+  // The program the tests run.
+  static std::string Program() {
+    const char* other = std::getenv("QUENOR_TEST_BINARY");
+    return other != nullptr && *other != '\0' ? other : std::string(QUENOR_BIN_DIR) + "/quenor";
+  }
+
+  // Starts the program headless; standard error goes to a file in the temporary root. With a
+  // `wrapper` (such as {"/usr/bin/strace", "-f", ...}) the wrapper runs with the program's path
+  // as its last argument, and Pid() is the wrapper's.
+  void Start(const std::vector<std::string>& wrapper = {}) {
     stderr_path_ = root_ + "/stderr." + std::to_string(starts_++);
     pid_ = ::fork();
     if (pid_ == 0) {
@@ -118,8 +129,16 @@ class Quenor_Process {
       ::dup2(null, 0);
       ::dup2(null, 1);
       ::chdir(root_.c_str());
-      std::string exe = std::string(QUENOR_BIN_DIR) + "/quenor";
-      ::execl(exe.c_str(), "quenor", static_cast<char*>(nullptr));
+      const std::string exe = Program();
+      if (wrapper.empty()) {
+        ::execl(exe.c_str(), "quenor", static_cast<char*>(nullptr));
+      } else {
+        std::vector<char*> argv;
+        for (const std::string& arg : wrapper) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(const_cast<char*>(exe.c_str()));
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+      }
       ::_exit(127);
     }
   }
