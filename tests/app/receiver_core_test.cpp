@@ -29,6 +29,7 @@ TEST_F(Core, StartLoadsTheFilesAndTheTimersOpenThePort) {
   int ticks = 0;
   QObject::connect(core_.get(), &Receiver_Core::Ping_Ticked, [&](bool) { ++ticks; });
   EXPECT_TRUE(Pump_Until([&] { return core_->Receiver().Is_Active(); }, 3000));
+  EXPECT_TRUE(Pump_Until([&] { return !pane_.With("Program started.").empty(); }));
   EXPECT_EQ(pane_.With("Program started.").size(), 1u);
   EXPECT_TRUE(Pump_Until([&] { return ticks > 0; }, 3000));
 }
@@ -39,7 +40,7 @@ TEST_F(Core, ShutdownStopsEverythingAndLogsProgramClosedLast) {
   core_->Shutdown();
   EXPECT_FALSE(core_->Is_Running());
   EXPECT_FALSE(Server().Is_Active());
-  EXPECT_FALSE(Server().Timer_DC9().isActive());
+  EXPECT_FALSE(Server().Timer_Running());
   EXPECT_FALSE(core_->Ping_Timer().isActive());
   EXPECT_FALSE(core_->Sync().Run_Gate.Is_Set());
   EXPECT_TRUE(core_->Sync().Answer_Event.Is_Set());
