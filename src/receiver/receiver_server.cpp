@@ -644,6 +644,11 @@ void Receiver_Server::Sync_Finished() {
   const bool durable = error.empty();
   journal_.Settle(syncing_.Slots.data(), syncing_.Tickets.data(), syncing_.Slots.size(), durable);
   if (!durable) File_Error(error);
+  // The events are stored before anyone hears of them: the signals go before the answers.
+  if (durable && !syncing_.Slots.empty()) {
+    sync_.New_Event_Signal.Set();
+    if (syncing_.Has_Event) sync_.Event_Stored.Set();
+  }
   const bool notices = read_notices_.load();
   for (Held_Answer& held : syncing_.Answers) {
     const bool live = held.Fd >= 0 &&
@@ -657,10 +662,6 @@ void Receiver_Server::Sync_Finished() {
       if (durable) Send(connection, held.Bytes.data(), held.Bytes.size());
     }
     if (notices) To_Main([this, result = held.Result] { emit Read_Handled(result); });
-  }
-  if (durable && !syncing_.Slots.empty()) {
-    sync_.New_Event_Signal.Set();
-    if (syncing_.Has_Event) sync_.Event_Stored.Set();
   }
   syncing_.Clear();
   sync_busy_ = false;

@@ -110,9 +110,9 @@ Event_Journal::Written Event_Journal::Append_Written(const Event_Record& record)
     head = head_;
   }
   const uint32_t next = (head + 1) & (JOURNAL_SLOTS - 1);
-  // The same bytes the save pass writes: the record with Status 1, then the head.
+  // The same bytes the save pass writes: the record with Status 1 here, the head (once for all
+  // records of a sync) in Sync_File.
   error = Write_At(fd_, &record, sizeof record, static_cast<int64_t>(Journal_Slot_Offset(head)));
-  if (error == 0) error = Write_At(fd_, &next, sizeof next, 0);
   if (error != 0) {
     written.Error = "Disk write error. " + Error_Text(error);
     return written;
@@ -132,21 +132,25 @@ void Event_Journal::Set_Sync_Hook(std::function<void()> hook) {
 }
 
 std::string Event_Journal::Sync_File() {
-  {
-    std::lock_guard lock(hook_mutex_);
-    if (sync_hook_) sync_hook_();
-  }
   int fd;
   uint64_t device;
   uint64_t inode;
+  int error = 0;
   {
     std::lock_guard file_lock(file_mutex_);
     fd = fd_;
     device = fd_device_;
     inode = fd_inode_;
+    // The head of every record written so far.
+    const uint32_t head = Head();
+    error = fd < 0 ? EBADF : Write_At(fd, &head, sizeof head, 0);
+  }
+  {
+    std::lock_guard lock(hook_mutex_);
+    if (sync_hook_) sync_hook_();
   }
   // Only this thread closes the kept descriptor, so `fd` stays valid without the lock.
-  int error = fd < 0 ? EBADF : Sync_Data(fd);
+  if (error == 0) error = Sync_Data(fd);
   uint64_t path_device = 0;
   uint64_t path_inode = 0;
   const bool same_file = error == 0 && Path_Identity(path_, path_device, path_inode) == 0 &&

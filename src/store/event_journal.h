@@ -49,23 +49,25 @@ class Event_Journal {
   // Memory only; the report sender's save pass writes the slot later.
   void Append(const Event_Record& record);
 
-  // The write-ahead (receiver thread): writes the record to the file as slot head, then the
-  // advanced head, and on success appends it in memory like Append, with the slot marked in
-  // flight so that the save pass leaves it alone. `Error` is the red line ("File open error. ",
-  // "Disk write error. " + error text) when the file could not be written: nothing is appended.
+  // The write-ahead (receiver thread): writes the record to the file as slot head (Sync_File
+  // writes the advanced head), and on success appends it in memory like Append, with the slot
+  // marked in flight so that the save pass leaves it alone. `Error` is the red line ("File open
+  // error. ", "Disk write error. " + error text) when the file could not be written: nothing is
+  // appended.
   struct Written {
     int Slot = -1;
     uint64_t Ticket = 0;  // names this append of the slot in Settle
     std::string Error;
   };
   Written Append_Written(const Event_Record& record);
-  // Sync thread: makes everything written so far durable (fdatasync) and checks that the kept
+  // Sync thread: writes the head, makes everything written so far durable (fdatasync) and
+  // checks that the kept
   // descriptor still names "dorvex.dat" (a file put in its place would take writes into a
   // deleted file). "" on success, else the red error line; after a failure the descriptor is
   // opened anew at the next write.
   std::string Sync_File();
-  // Tests: work run on the sync thread at the start of every Sync_File, before the sync itself
-  // (an injected delay shows that no answer leaves before the sync has returned).
+  // Tests: work run on the sync thread in every Sync_File after the head is written, before the
+  // sync (an injected delay shows that no answer leaves before the sync has returned).
   void Set_Sync_Hook(std::function<void()> hook);
   // Receiver thread, when the sync of slots written by Append_Written has returned: `durable`
   // sets EVT_SAVED in memory for each slot still holding that append; otherwise the slots are
