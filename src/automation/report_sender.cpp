@@ -59,6 +59,7 @@ void Report_Sender::Request_Stop() {
     stop_.store(true, std::memory_order_release);
   }
   stop_changed_.notify_all();
+  sync_.Event_Stored.Set();
 }
 
 bool Report_Sender::Stop(std::chrono::milliseconds deadline) {
@@ -82,7 +83,9 @@ void Report_Sender::Run() {
     }
     if (Stop_Requested()) break;
     Cycle();
-    Pause(CYCLE_SLEEP);
+    // The next cycle starts as soon as the receiver has stored an event, at the latest after
+    // the cycle's sleep.
+    if (!Stop_Requested()) sync_.Event_Stored.Wait(CYCLE_SLEEP);
     if (Stop_Requested()) break;
   }
   Final_Save();

@@ -1,8 +1,8 @@
 // Report_Sender: the background thread Monitoring_Thread that talks to the automation software.
-// Every cycle (about 50 ms apart) it sends the heartbeat when due, saves new journal events to
-// the journal file, reports supervision changes of the object table and every saved event not yet
-// reported, one line at a time, each answered by ACK (0x06) or NAK (0x15) within 2000 ms. It
-// keeps LINK_ALIVE of Link_State from those answers.
+// Every cycle (at most 50 ms apart, at once after the receiver stored an event) it sends the
+// heartbeat when due, saves new journal events to the journal file, reports supervision changes of
+// the object table and every saved event not yet reported, one line at a time, each answered by ACK
+// (0x06) or NAK (0x15) within 2000 ms. It keeps LINK_ALIVE of Link_State from those answers.
 //
 // Threads: the cycle runs on the sender's own thread. Everything that touches the user interface
 // or a Qt socket (log lines, beeps, the sound, the data log line, the events refresh, the TCP

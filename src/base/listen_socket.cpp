@@ -1,6 +1,8 @@
 #include "base/listen_socket.h"
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -60,4 +62,62 @@ std::string Listen_Failure_Text(const Listen_Failure& failure) {
                 System_Error_Text(failure.Code).c_str(), failure.Code,
                 failure.Api ? failure.Api : "");
   return text;
+}
+
+bool Accept_Connection(int listen_fd, Accepted_Peer& peer, int& error) {
+  sockaddr_storage from{};
+  socklen_t size = sizeof(from);
+  error = 0;
+  const int fd =
+      ::accept4(listen_fd, reinterpret_cast<sockaddr*>(&from), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (fd < 0) {
+    if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) error = errno;
+    return false;
+  }
+  const int on = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+  char text[INET6_ADDRSTRLEN] = {};
+  peer.Fd = fd;
+  if (from.ss_family == AF_INET6) {
+    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&from);
+    peer.Port = ntohs(in6->sin6_port);
+    if (IN6_IS_ADDR_V4MAPPED(&in6->sin6_addr)) {
+      ::inet_ntop(AF_INET, &in6->sin6_addr.s6_addr[12], text, sizeof(text));
+    } else {
+      ::inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof(text));
+    }
+  } else {
+    const auto* in = reinterpret_cast<const sockaddr_in*>(&from);
+    peer.Port = ntohs(in->sin_port);
+    ::inet_ntop(AF_INET, &in->sin_addr, text, sizeof(text));
+  }
+  peer.Address = text;
+  return true;
+}
+
+long Socket_Read(int fd, char* data, std::size_t size) {
+  for (;;) {
+    const ssize_t n = ::recv(fd, data, size, 0);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno != EINTR) return -errno;
+  }
+}
+
+long Socket_Send(int fd, const char* data, std::size_t size) {
+  for (;;) {
+    const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno != EINTR) return -errno;
+  }
+}
+
+int Socket_Pending_Error(int fd) {
+  int pending = 0;
+  socklen_t size = sizeof(pending);
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &size) != 0) return errno;
+  return pending;
+}
+
+void Socket_Close(int fd) {
+  if (fd >= 0) ::close(fd);
 }

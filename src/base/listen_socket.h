@@ -3,6 +3,7 @@
 // automation link's listener, which take the descriptor over with setSocketDescriptor.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -18,3 +19,24 @@ int Open_Listen_Socket(uint16_t port, Listen_Failure& failure);
 // The operator's text of a failed open: "Windows socket error: <system text> (<code>), on API
 // '<call>'", the socket layer's wording that the station's operators know.
 std::string Listen_Failure_Text(const Listen_Failure& failure);
+
+// One accepted connection of a listening socket: non-blocking, no Nagle delay (answers are small
+// and awaited one by one), with the peer's address as text (IPv4 peers of the dual-stack socket
+// dotted, as they arrived as ::ffff:a.b.c.d) and port.
+struct Accepted_Peer {
+  int Fd = -1;
+  std::string Address;
+  int32_t Port = 0;
+};
+// Takes the next pending connection. Returns false when none is waiting (or the accept failed;
+// `error` then holds its errno, 0 when simply none was waiting).
+bool Accept_Connection(int listen_fd, Accepted_Peer& peer, int& error);
+
+// A read of at most `size` bytes: the count (0 at the peer's end of stream), or -errno
+// (-EAGAIN when nothing is waiting).
+long Socket_Read(int fd, char* data, std::size_t size);
+// A send that never raises SIGPIPE: the count sent, or -errno.
+long Socket_Send(int fd, const char* data, std::size_t size);
+// The pending error of the socket (SO_ERROR), 0 when none.
+int Socket_Pending_Error(int fd);
+void Socket_Close(int fd);

@@ -121,3 +121,46 @@ std::string Size_Repair_Message(const std::string& path, int64_t found, std::siz
   return "File " + path + " size (" + std::to_string(found) + "->" + std::to_string(expected) +
          ") error, new file created.";
 }
+
+int Write_At(int fd, const void* data, std::size_t size, int64_t offset) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::pwrite(fd, p, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return ENOSPC;
+    p += n;
+    size -= static_cast<std::size_t>(n);
+    offset += n;
+  }
+  return 0;
+}
+
+int Sync_Data(int fd) {
+  return ::fdatasync(fd) == 0 ? 0 : errno;
+}
+
+int Descriptor_Identity(int fd, uint64_t& device, uint64_t& inode) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0) return errno;
+  device = st.st_dev;
+  inode = st.st_ino;
+  return 0;
+}
+
+int Path_Identity(const std::string& path, uint64_t& device, uint64_t& inode) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return errno;
+  device = st.st_dev;
+  inode = st.st_ino;
+  return 0;
+}
+
+int Open_Descriptor(const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
+  return fd >= 0 ? fd : -errno;
+}
+
+void Close_Descriptor(int fd) {
+  if (fd >= 0) ::close(fd);
+}

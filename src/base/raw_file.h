@@ -67,3 +67,17 @@ std::string Size_Repair_Message(const std::string& path, int64_t found, std::siz
 // " Error: " + code in decimal + ". " + the system's text for it: the tail of every journal
 // file error line.
 std::string Error_Text(int code);
+
+// Operations on a descriptor kept open by its owner (the journal's and the object table's).
+// Each returns 0 on success, else the errno of the failure.
+// Writes all `size` bytes at `offset` (pwrite); a write that takes nothing counts as ENOSPC.
+int Write_At(int fd, const void* data, std::size_t size, int64_t offset);
+// Makes the file's data durable (fdatasync).
+int Sync_Data(int fd);
+// The device and inode of an open descriptor or of a path, to tell whether a path still names
+// the file a descriptor was opened on.
+int Descriptor_Identity(int fd, uint64_t& device, uint64_t& inode);
+int Path_Identity(const std::string& path, uint64_t& device, uint64_t& inode);
+// Opens `path` (open(2) flags, mode 0644 for a created file): the descriptor, or -errno.
+int Open_Descriptor(const std::string& path, int flags);
+void Close_Descriptor(int fd);

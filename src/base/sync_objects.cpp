@@ -23,3 +23,18 @@ bool Manual_Reset_Event::Wait(std::chrono::milliseconds timeout) const {
   std::unique_lock lock(mutex_);
   return changed_.wait_for(lock, timeout, [this] { return set_; });
 }
+
+void Waitable_Signal::Set() {
+  {
+    std::lock_guard lock(mutex_);
+    set_ = true;
+  }
+  changed_.notify_one();
+}
+
+bool Waitable_Signal::Wait(std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  const bool set = changed_.wait_for(lock, timeout, [this] { return set_; });
+  set_ = false;
+  return set;
+}

@@ -1,24 +1,20 @@
 #include "receiver/receiver_server.h"
 
-#include "base/listen_socket.h"
-
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QDateTime>
-#include <QHostAddress>
-#include <QHostInfo>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTime>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <unordered_set>
 
+#include "base/listen_socket.h"
 #include "base/process_setup.h"
 #include "base/socket_error.h"
 #include "protocol/dc9_parser.h"
@@ -33,19 +29,23 @@ constexpr const char* JOURNAL_ACCEPTS_TEXT = "Event journal accepts events again
 
 constexpr int TICK_MS = 1000;
 constexpr int RETRY_MS = 10000;
+constexpr int SETTINGS_WATCH_MS = 100;
+// A lasting journal file fault is logged at most this often.
+constexpr std::chrono::seconds FILE_ERROR_REPEAT{3};
+// The largest read: a communicator sends one message and waits for its answer.
+constexpr std::size_t READ_SIZE = 64 * 1024;
 
-// The peer's address as the system shows it: IPv4 peers of the dual-stack listener arrive as
-// ::ffff:a.b.c.d and are shown dotted.
-std::string Peer_Address_Text(const QHostAddress& address) {
-  bool is_v4 = false;
-  const quint32 v4 = address.toIPv4Address(&is_v4);
-  if (is_v4) return QHostAddress(v4).toString().toStdString();
-  return address.toString().toStdString();
-}
+// Loop tags above every descriptor number.
+constexpr uint64_t TAG_COMMAND = uint64_t{1} << 40;
+constexpr uint64_t TAG_SYNCED = TAG_COMMAND + 1;
+constexpr uint64_t TAG_TIMER = TAG_COMMAND + 2;
+constexpr uint64_t TAG_LISTENER = TAG_COMMAND + 3;
 
 // The host name and its first IPv4 address; "0.0.0.0" when the name does not resolve.
 std::string Start_Line() {
-  const std::string host = QHostInfo::localHostName().toStdString();
+  char name[256] = {};
+  if (::gethostname(name, sizeof(name) - 1) != 0) name[0] = '\0';
+  const std::string host = name;
   std::string address = "0.0.0.0";
   addrinfo hints{};
   hints.ai_family = AF_INET;
@@ -62,6 +62,11 @@ std::string Start_Line() {
   return "Program started. Hostname of this computer: \"" + host + "\"  IP:" + address;
 }
 
+bool Write_Ahead_Wanted() {
+  const char* off = std::getenv(NO_WRITE_AHEAD_VARIABLE);
+  return off == nullptr || std::strcmp(off, "1") != 0;
+}
+
 }  // namespace
 
 Receiver_Server::Receiver_Server(Settings_Record& settings, Event_Journal& journal,
@@ -74,255 +79,607 @@ Receiver_Server::Receiver_Server(Settings_Record& settings, Event_Journal& journ
       sync_(sync),
       operator_(operator_port),
       pad_generator_(static_cast<std::minstd_rand::result_type>(std::random_device{}())),
-      listener_(new QTcpServer(this)) {
+      write_ahead_(Write_Ahead_Wanted()) {
   clock_ = [] { return static_cast<int64_t>(std::time(nullptr)); };
   pad_ = [this] { return static_cast<uint32_t>(pad_generator_()); };
   port_field_ = [this] { return std::to_string(settings_.DC9_Port); };
-  timer_.setInterval(TICK_MS);
-  connect(&timer_, &QTimer::timeout, this, &Receiver_Server::Timer_DC9Timer);
-  listener_->setMaxPendingConnections(1024);
-  connect(listener_, &QTcpServer::newConnection, this, &Receiver_Server::Accept_Pending);
+  read_buffer_.resize(READ_SIZE + 1);
+  settings_watch_.setInterval(SETTINGS_WATCH_MS);
+  connect(&settings_watch_, &QTimer::timeout, this, [this] {
+    if (std::memcmp(&last_settings_, &settings_, sizeof settings_) != 0 ||
+        port_field_() != last_port_field_ ||
+        operator_.Data_Log_Visible() != last_data_log_visible_) {
+      Settings_Changed();
+    }
+  });
+  loop_.Add(command_wake_.Fd(), TAG_COMMAND);
+  loop_.Add(sync_wake_.Fd(), TAG_SYNCED);
+  loop_.Add(timer_.Fd(), TAG_TIMER);
 }
 
 Receiver_Server::~Receiver_Server() {
-  Close_Listener();
+  Stop();
+}
+
+void Receiver_Server::Set_Clock(Utc_Clock clock) {
+  Call([&] { clock_ = std::move(clock); });
+}
+
+void Receiver_Server::Set_Pad_Source(Pad_Source pad) {
+  Call([&] { pad_ = std::move(pad); });
 }
 
 void Receiver_Server::Set_Repair_Messages(std::string objects, std::string journal) {
-  repair_objects_ = std::move(objects);
-  repair_journal_ = std::move(journal);
+  Call([&] {
+    repair_objects_ = std::move(objects);
+    repair_journal_ = std::move(journal);
+  });
+}
+
+// ---- Main thread --------------------------------------------------------------------------
+
+void Receiver_Server::Call(const std::function<void()>& work) {
+  if (!thread_.joinable() || std::this_thread::get_id() == thread_.get_id()) {
+    work();
+    to_main_.Post(for_main_);
+    to_main_.Drain();
+    return;
+  }
+  bool done = false;
+  {
+    std::lock_guard lock(command_mutex_);
+    commands_.emplace_back(&work, &done);
+  }
+  command_wake_.Signal();
+  {
+    std::unique_lock lock(command_mutex_);
+    command_done_.wait(lock, [&] { return done; });
+  }
+  to_main_.Drain();
+}
+
+void Receiver_Server::Settings_Changed() {
+  Settings_Copy copy;
+  copy.Port_Enable = settings_.DC9_Port_Enable != 0;
+  copy.Port = settings_.DC9_Port;
+  copy.Conn_Timeout = settings_.DC9_Conn_Timeout;
+  copy.AES_Mode = settings_.DC9_AES_Mode;
+  std::memcpy(copy.AES_Key, settings_.DC9_AES_Key, sizeof copy.AES_Key);
+  copy.Time_Synch = settings_.Time_Synch != 0;
+  copy.Link_On = settings_.Out_Mode == 1 || settings_.Out_Mode == 2;
+  copy.Data_Log_Visible = operator_.Data_Log_Visible();
+  copy.Port_Field = port_field_();
+  last_settings_ = settings_;
+  last_port_field_ = copy.Port_Field;
+  last_data_log_visible_ = copy.Data_Log_Visible;
+  if (!thread_.joinable()) {
+    settings_copy_ = std::move(copy);
+    return;
+  }
+  {
+    std::lock_guard lock(command_mutex_);
+    pending_settings_ = std::move(copy);
+    settings_pending_ = true;
+  }
+  command_wake_.Signal();
 }
 
 void Receiver_Server::Start() {
+  if (thread_.joinable()) return;
   Raise_Open_File_Limit();
-  timer_.start(TICK_MS);
+  Settings_Changed();
+  stop_.store(false);
+  timer_running_.store(true);
+  timer_interval_.store(TICK_MS);
+  timer_.Arm(TICK_MS);
+  {
+    std::lock_guard lock(sync_mutex_);
+    sync_stop_ = false;
+  }
+  sync_thread_ = std::thread([this] { Sync_Run(); });
+  thread_ = std::thread([this] { Run(); });
+  settings_watch_.start();
 }
 
 void Receiver_Server::Stop() {
-  timer_.stop();
-  Close_Listener();
+  settings_watch_.stop();
+  Call([this] {
+    timer_running_.store(false);
+    timer_.Disarm();
+    Close_All();
+    stop_.store(true);
+  });
+  if (thread_.joinable()) thread_.join();
+  {
+    std::lock_guard lock(sync_mutex_);
+    sync_stop_ = true;
+  }
+  sync_changed_.notify_all();
+  if (sync_thread_.joinable()) sync_thread_.join();
+  // What was written but not yet synced is made durable now; its answers are gone with their
+  // connections, so the communicators send those messages again.
+  if (!syncing_.Empty() || !filling_.Empty()) {
+    const bool durable = journal_.Sync_File().empty();
+    for (Batch* batch : {&syncing_, &filling_}) {
+      journal_.Settle(batch->Slots.data(), batch->Tickets.data(), batch->Slots.size(), durable);
+      batch->Clear();
+    }
+    sync_busy_ = false;
+  }
+  to_main_.Post(for_main_);
+  to_main_.Drain();
 }
 
 void Receiver_Server::Reset_Timer_Interval() {
-  const bool running = timer_.isActive();
-  timer_.setInterval(TICK_MS);
-  if (running) timer_.start();
-}
-
-bool Receiver_Server::Is_Active() const {
-  return listener_->isListening();
-}
-
-uint16_t Receiver_Server::Listening_Port() const {
-  return Is_Active() ? listener_->serverPort() : 0;
+  Call([this] {
+    timer_interval_.store(TICK_MS);
+    if (timer_running_.load()) timer_.Arm(TICK_MS);
+  });
 }
 
 void Receiver_Server::Close_Listener() {
-  listener_->close();
-  // Closing a socket may emit disconnected at once, which erases it from peers_.
-  std::vector<QTcpSocket*> open;
-  open.reserve(peers_.size());
-  for (const auto& entry : peers_) open.push_back(entry.first);
-  for (QTcpSocket* socket : open) {
-    socket->abort();
-    Forget(socket);
-  }
+  Call([this] { Close_All(); });
 }
 
-void Receiver_Server::Accept_Pending() {
-  while (QTcpSocket* socket = listener_->nextPendingConnection()) {
-    Peer peer;
-    peer.Address = Peer_Address_Text(socket->peerAddress());
-    peer.Port = socket->peerPort();
-    peers_.emplace(socket, std::move(peer));
-    // Answers are small and awaited one by one: never hold one back.
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    connect(socket, &QTcpSocket::readyRead, this,
-            [this, socket] { ServerSocket_DC9ClientRead(socket); });
-    connect(socket, &QAbstractSocket::errorOccurred, this,
-            [this, socket](QAbstractSocket::SocketError error) {
-              // The peer's ordinary close (and a reset, which Qt reports alike) is no error.
-              if (error == QAbstractSocket::RemoteHostClosedError) return;
-              ServerSocket_DC9ClientError(socket, Socket_Error_Code(*socket, error));
-            });
-    connect(socket, &QAbstractSocket::disconnected, this, [this, socket] { Forget(socket); });
-    ServerSocket_DC9ClientConnect(socket);
-  }
+void Receiver_Server::Timer_DC9Timer() {
+  Settings_Changed();
+  Call([this] {
+    timer_.Disarm();
+    Tick();
+  });
 }
 
-void Receiver_Server::Forget(QTcpSocket* socket) {
-  if (peers_.erase(socket) == 0) return;
-  socket->disconnect(this);
-  socket->deleteLater();
+void Receiver_Server::Stop_Timer() {
+  Call([this] {
+    timer_running_.store(false);
+    timer_.Disarm();
+  });
 }
 
-void Receiver_Server::ServerSocket_DC9ClientConnect(QTcpSocket* socket) {
-  const auto found = peers_.find(socket);
-  if (found == peers_.end()) return;
-  connections_.Set_Countdown(found->second.Address, found->second.Port, SHORT_COUNTDOWN);
+Connection_Table Receiver_Server::Connections() {
+  Connection_Table copy;
+  Call([&] { copy = table_; });
+  return copy;
 }
 
-void Receiver_Server::ServerSocket_DC9ClientError(QTcpSocket* socket, int error_code) {
-  (void)socket;
+void Receiver_Server::ServerSocket_DC9ClientError(int error_code) {
   // A connection aborted on this host is the receiver's own doing (or the system's) and no news
   // to the operator.
   if (error_code == ECONNABORTED) return;
-  operator_.Log_Message(
-      "Receiver port error. " + std::to_string(error_code) + System_Error_Text(error_code),
-      LOG_RED);
+  std::string text =
+      "Receiver port error. " + std::to_string(error_code) + System_Error_Text(error_code);
+  if (thread_.joinable() && std::this_thread::get_id() == thread_.get_id()) {
+    Log(std::move(text), LOG_RED);
+    return;
+  }
+  Call([&] { Log(std::move(text), LOG_RED); });
 }
 
-void Receiver_Server::Data_Log_Received(const char* text) {
-  const QTime now = QTime::currentTime();
-  char stamp[32];
-  std::snprintf(stamp, sizeof(stamp), "%02u:%02u:%02u:%u", now.hour(), now.minute(), now.second(),
-                now.msec());
-  operator_.Data_Log_Line("");
-  operator_.Data_Log_Line(std::string(stamp) + "  " + text);
+// ---- Receiver thread -----------------------------------------------------------------------
+
+void Receiver_Server::Run() {
+  constexpr int MAX_READY = 256;
+  Poll_Loop::Ready ready[MAX_READY];
+  while (!stop_.load()) {
+    const int n = loop_.Wait(ready, MAX_READY, -1);
+    for (int i = 0; i < n; ++i) {
+      const Poll_Loop::Ready& r = ready[i];
+      switch (r.Tag) {
+        case TAG_COMMAND:
+          command_wake_.Consume();
+          Run_Commands();
+          break;
+        case TAG_SYNCED:
+          sync_wake_.Consume();
+          Sync_Finished();
+          break;
+        case TAG_TIMER:
+          if (timer_.Consume()) Tick();
+          break;
+        case TAG_LISTENER:
+          Accept_All();
+          break;
+        default: {
+          const int fd = static_cast<int>(r.Tag);
+          if (fd < 0 || static_cast<std::size_t>(fd) >= connections_by_fd_.size() ||
+              connections_by_fd_[fd].Fd != fd) {
+            break;  // closed earlier in this pass
+          }
+          if (r.Writable) Flush(fd);
+          if (connections_by_fd_[fd].Fd != fd) break;
+          if (r.Readable) {
+            Read_From(fd);
+          } else if (r.Failed) {
+            Close_Connection(fd, Socket_Pending_Error(fd));
+          }
+          break;
+        }
+      }
+      if (stop_.load()) break;
+    }
+    // Group commit: every slot written in this pass shares one sync, run while the next pass is
+    // read; a sync under way takes this pass's slots with the next one.
+    if (!sync_busy_ && !filling_.Empty()) Start_Sync();
+    to_main_.Post(for_main_);
+  }
 }
 
-void Receiver_Server::ServerSocket_DC9ClientRead(QTcpSocket* socket) {
-  const auto found = peers_.find(socket);
-  if (found == peers_.end()) return;
-  // A copy: answering may close the socket at once (a failed write aborts it), which erases it.
-  const Peer peer = found->second;
+void Receiver_Server::Run_Commands() {
+  std::deque<std::pair<const std::function<void()>*, bool*>> commands;
+  bool adopt = false;
+  {
+    std::lock_guard lock(command_mutex_);
+    commands.swap(commands_);
+    adopt = settings_pending_;
+    settings_pending_ = false;
+    if (adopt) settings_copy_ = std::move(pending_settings_);
+  }
+  for (auto& command : commands) (*command.first)();
+  // What the commands left for the main thread is queued before they count as done.
+  to_main_.Post(for_main_);
+  if (commands.empty()) return;
+  {
+    std::lock_guard lock(command_mutex_);
+    for (auto& command : commands) *command.second = true;
+  }
+  command_done_.notify_all();
+}
 
-  // All waiting bytes with a NUL behind them (the parser works in place).
-  const qint64 waiting = socket->bytesAvailable();
-  if (waiting <= 0) return;
-  read_buffer_.resize(static_cast<std::size_t>(waiting) + 1);
-  const qint64 got = socket->read(read_buffer_.data(), waiting);
-  if (got <= 0) return;
-  read_buffer_[static_cast<std::size_t>(got)] = '\0';
+void Receiver_Server::Log(std::string text, uint32_t colour) {
+  To_Main([this, text = std::move(text), colour] { operator_.Log_Message(text, colour); });
+}
 
-  if (operator_.Data_Log_Visible()) Data_Log_Received(read_buffer_.data());
+void Receiver_Server::Tick() {
+  const bool running = timer_running_.load();
+  timer_interval_.store(TICK_MS);
 
-  Event_Record record{};
-  Extended_Data extended{};
-  uint32_t sequence = 0;
-  const Dc9_Aes_Config aes{settings_.DC9_AES_Mode, settings_.DC9_AES_Key};
-  const Parse_Result result = Parse_DC9_Message(read_buffer_.data(), static_cast<std::size_t>(got),
-                                                record, sequence, extended, aes);
-  int32_t countdown = SHORT_COUNTDOWN;
-  if (result == PARSE_UNRECOGNISED) {
-    operator_.Log_Message(UNRECOGNISED_TEXT + peer.Address + ", port: " + std::to_string(peer.Port),
-                          LOG_BLACK);
+  if (!start_logged_) Log_Start_Line();
+
+  if (settings_copy_.Port_Enable) {
+    if (listen_fd_ >= 0) {
+      std::string text =
+          "Receiver port is open.  Connections: " + std::to_string(active_connections_.load());
+      To_Main([this, text = std::move(text)] { operator_.Set_Status_Text(STATUS_RECEIVER, text); });
+    } else {
+      Open_Listener();
+    }
   } else {
-    countdown = Answer_And_Store(socket, peer, result, record, sequence, extended);
-  }
-  connections_.Set_Countdown(peer.Address, peer.Port, countdown);
-  emit Read_Handled(result);
-}
-
-int32_t Receiver_Server::Answer_And_Store(QTcpSocket* socket, const Peer& peer, Parse_Result result,
-                                          Event_Record& record, uint32_t sequence,
-                                          const Extended_Data& extended) {
-  if (peer.Address.size() < sizeof(record.IP_Address)) {
-    std::memcpy(record.IP_Address, peer.Address.data(), peer.Address.size());
-  }
-  const int64_t now = clock_();
-  const Response_Kind kind =
-      Choose_Response_Kind(result, settings_.Time_Synch != 0, settings_.DC9_AES_Mode);
-  const bool accepted = kind == RESPONSE_ACK || kind == RESPONSE_AES_ACK;
-
-  // An event that the ring cannot take without overwriting one the automation software never got
-  // is not answered at all: the communicator then retries it, whereas after an answer it would
-  // consider it delivered. A link test is answered (the object stays supervised) but not stored.
-  const bool journal_full = accepted && journal_.Is_Full();
-  const bool link_test = Is_Link_Test(record);
-  if (journal_full && !link_test) {
-    if (!journal_refusing_) {
-      journal_refusing_ = true;
-      operator_.Log_Message(JOURNAL_FULL_TEXT, LOG_RED);
-      operator_.Beep();
+    if (listen_fd_ >= 0) {
+      Close_All();
+      Log("Port " + settings_copy_.Port_Field + " closed.", LOG_BLACK);
     }
-    return SHORT_COUNTDOWN;
+    To_Main([this] { operator_.Set_Status_Text(STATUS_RECEIVER, "Receiver port closed."); });
   }
 
-  const Dc9_Aes_Config aes{settings_.DC9_AES_Mode, settings_.DC9_AES_Key};
-  const std::string answer = Build_DC9_Response(kind, sequence, record, aes, now, pad_);
-  socket->write(answer.data(), static_cast<qint64>(answer.size()));
-  socket->flush();
-  if (!accepted) return SHORT_COUNTDOWN;
-
-  record.Status = EVT_PRESENT;
-  record.Time_Received = now;
-  objects_.Update(record, extended);
-  if (!journal_full) {
-    journal_.Append(record);
-    if (journal_refusing_) {
-      journal_refusing_ = false;
-      operator_.Log_Message(JOURNAL_ACCEPTS_TEXT, LOG_BLACK);
+  std::vector<std::pair<std::string, int32_t>> expired;
+  table_.Tick([&](std::string_view address, int32_t port) {
+    expired.emplace_back(std::string(address), port);
+  });
+  if (!expired.empty() && active_connections_.load() > 0) {
+    std::unordered_set<std::string> keys;
+    for (const auto& [address, port] : expired) keys.insert(address + '|' + std::to_string(port));
+    for (Connection& connection : connections_by_fd_) {
+      if (connection.Fd < 0) continue;
+      if (keys.count(connection.Address + '|' + std::to_string(connection.Port)) != 0) {
+        Close_Connection(connection.Fd, 0);
+      }
     }
   }
-  sync_.New_Event_Signal.Set();
-  // A negative timeout in the settings file would never count down to the close; it means the
-  // same as 0: the receiver leaves the connection open.
-  return settings_.DC9_Conn_Timeout > 0 ? settings_.DC9_Conn_Timeout : 0;
+
+  if (running) timer_.Arm(timer_interval_.load());
 }
 
 void Receiver_Server::Log_Start_Line() {
-  operator_.Log_Message(Start_Line(), LOG_BLACK);
-  if (!repair_objects_.empty()) operator_.Log_Message(repair_objects_, LOG_BLACK);
-  if (!repair_journal_.empty()) operator_.Log_Message(repair_journal_, LOG_BLACK);
+  Log(Start_Line(), LOG_BLACK);
+  if (!repair_objects_.empty()) Log(repair_objects_, LOG_BLACK);
+  if (!repair_journal_.empty()) Log(repair_journal_, LOG_BLACK);
   repair_objects_.clear();
   repair_journal_.clear();
   start_logged_ = true;
 }
 
 void Receiver_Server::Open_Listener() {
-  const auto port = static_cast<uint16_t>(settings_.DC9_Port);
-  operator_.Log_Message("Opening receiver port " + std::to_string(settings_.DC9_Port), LOG_BLACK);
-  Listen_Failure failure;
-  const int fd = Open_Listen_Socket(port, failure);
-  if (fd >= 0 && !listener_->setSocketDescriptor(fd)) {
-    failure = {EBADF, "listen"};
-    ::close(fd);
+  const int32_t port = settings_copy_.Port;
+  Log("Opening receiver port " + std::to_string(port), LOG_BLACK);
+  std::string failure;
+  if (port < 1 || port > 65535) {
+    // A number the port field cannot name would otherwise open another port.
+    failure = "Invalid port number " + std::to_string(port);
+  } else {
+    Listen_Failure listen_failure;
+    const int fd = Open_Listen_Socket(static_cast<uint16_t>(port), listen_failure);
+    if (fd >= 0 && !loop_.Add(fd, TAG_LISTENER)) {
+      listen_failure = {errno, "listen"};
+      Socket_Close(fd);
+    }
+    if (!listen_failure.Api) {
+      listen_fd_ = fd;
+      listening_port_.store(static_cast<uint16_t>(port));
+      Log("Port " + std::to_string(port) + " is open.", LOG_BLACK);
+      return;
+    }
+    failure = Listen_Failure_Text(listen_failure);
   }
-  if (failure.Api) {
-    timer_.setInterval(RETRY_MS);
-    operator_.Log_Message(Listen_Failure_Text(failure), LOG_RED);
-    operator_.Beep();
+  timer_interval_.store(RETRY_MS);
+  Log(failure, LOG_RED);
+  To_Main([this] { operator_.Beep(); });
+}
+
+void Receiver_Server::Close_All() {
+  if (listen_fd_ >= 0) {
+    loop_.Remove(listen_fd_);
+    Socket_Close(listen_fd_);
+    listen_fd_ = -1;
+    listening_port_.store(0);
+  }
+  for (Connection& connection : connections_by_fd_) {
+    if (connection.Fd >= 0) Close_Connection(connection.Fd, 0);
+  }
+}
+
+void Receiver_Server::Accept_All() {
+  Accepted_Peer peer;
+  int error = 0;
+  while (listen_fd_ >= 0 && Accept_Connection(listen_fd_, peer, error)) {
+    const auto fd = static_cast<std::size_t>(peer.Fd);
+    if (fd >= connections_by_fd_.size()) connections_by_fd_.resize(fd + 64);
+    Connection& connection = connections_by_fd_[fd];
+    connection = Connection{};
+    connection.Fd = peer.Fd;
+    connection.Generation = next_generation_++;
+    connection.Address = std::move(peer.Address);
+    connection.Port = peer.Port;
+    if (!loop_.Add(peer.Fd, static_cast<uint64_t>(peer.Fd))) {
+      Socket_Close(peer.Fd);
+      connection = Connection{};
+      continue;
+    }
+    active_connections_.fetch_add(1);
+    table_.Set_Countdown(connection.Address, connection.Port, SHORT_COUNTDOWN);
+  }
+  // Out of descriptors or another failure of accept: logged like any socket error; the pending
+  // connection is taken at the next readiness.
+  if (error != 0 && error != ECONNABORTED) ServerSocket_DC9ClientError(error);
+}
+
+void Receiver_Server::Close_Connection(int fd, int error_code) {
+  Connection& connection = connections_by_fd_[fd];
+  if (connection.Fd != fd) return;
+  if (error_code != 0) ServerSocket_DC9ClientError(error_code);
+  loop_.Remove(fd);
+  Socket_Close(fd);
+  connection = Connection{};
+  active_connections_.fetch_sub(1);
+}
+
+void Receiver_Server::Read_From(int fd) {
+  Connection& connection = connections_by_fd_[fd];
+  // All waiting bytes with a NUL behind them (the parser works in place).
+  const long got = Socket_Read(fd, read_buffer_.data(), READ_SIZE);
+  if (got == -EAGAIN || got == -EWOULDBLOCK) return;
+  if (got <= 0) {
+    // The peer's ordinary close logs nothing; a reset or another failure is logged with its code.
+    Close_Connection(fd, got == 0 ? 0 : static_cast<int>(-got));
     return;
   }
-  operator_.Log_Message("Port " + std::to_string(listener_->serverPort()) + " is open.", LOG_BLACK);
-}
+  const auto size = static_cast<std::size_t>(got);
+  read_buffer_[size] = '\0';
 
-void Receiver_Server::Close_Expired(std::string_view address, int32_t port) {
-  if (peers_.empty()) return;
-  std::vector<QTcpSocket*> expired;
-  for (const auto& [socket, peer] : peers_) {
-    if (peer.Port == port && peer.Address == address) expired.push_back(socket);
+  if (settings_copy_.Data_Log_Visible) {
+    const QTime now = QTime::currentTime();
+    char stamp[32];
+    std::snprintf(stamp, sizeof(stamp), "%02u:%02u:%02u:%u", now.hour(), now.minute(), now.second(),
+                  now.msec());
+    std::string line = std::string(stamp) + "  " + read_buffer_.data();
+    To_Main([this, line = std::move(line)] {
+      operator_.Data_Log_Line("");
+      operator_.Data_Log_Line(line);
+    });
   }
-  for (QTcpSocket* socket : expired) {
-    if (socket->state() == QAbstractSocket::ConnectedState) socket->close();
-  }
-}
 
-void Receiver_Server::Timer_DC9Timer() {
-  const bool running = timer_.isActive();
-  timer_.stop();
-  timer_.setInterval(TICK_MS);
-
-  if (!start_logged_) Log_Start_Line();
-
-  if (settings_.DC9_Port_Enable) {
-    if (Is_Active()) {
-      operator_.Set_Status_Text(STATUS_RECEIVER, "Receiver port is open.  Connections: " +
-                                                     std::to_string(Active_Connections()));
-    } else {
-      Open_Listener();
-    }
+  // A copy: answering may close the connection at once (a failed send), which clears it.
+  const std::string address = connection.Address;
+  const int32_t port = connection.Port;
+  Event_Record record{};
+  Extended_Data extended{};
+  uint32_t sequence = 0;
+  const Dc9_Aes_Config aes{settings_copy_.AES_Mode, settings_copy_.AES_Key};
+  const Parse_Result result =
+      Parse_DC9_Message(read_buffer_.data(), size, record, sequence, extended, aes);
+  int32_t countdown = SHORT_COUNTDOWN;
+  read_result_ = result;
+  read_held_ = false;
+  if (result == PARSE_UNRECOGNISED) {
+    Log(UNRECOGNISED_TEXT + address + ", port: " + std::to_string(port), LOG_BLACK);
   } else {
-    if (Is_Active()) {
-      Close_Listener();
-      operator_.Log_Message("Port " + port_field_() + " closed.", LOG_BLACK);
+    countdown = Answer_And_Store(connection, result, record, sequence, extended);
+  }
+  table_.Set_Countdown(address, port, countdown);
+  if (!read_held_ && read_notices_.load()) To_Main([this, result] { emit Read_Handled(result); });
+}
+
+int32_t Receiver_Server::Answer_And_Store(Connection& connection, Parse_Result result,
+                                          Event_Record& record, uint32_t sequence,
+                                          const Extended_Data& extended) {
+  if (connection.Address.size() < sizeof(record.IP_Address)) {
+    std::memcpy(record.IP_Address, connection.Address.data(), connection.Address.size());
+  }
+  const int64_t now = clock_();
+  const Response_Kind kind =
+      Choose_Response_Kind(result, settings_copy_.Time_Synch, settings_copy_.AES_Mode);
+  const bool accepted = kind == RESPONSE_ACK || kind == RESPONSE_AES_ACK;
+
+  // While the automation link is on, an event that the ring cannot take without overwriting one
+  // the automation software never got is not answered at all: the communicator then retries it,
+  // whereas after an answer it would consider it delivered. A link test is answered (the object
+  // stays supervised) but not stored. With the link off nobody takes events, so the ring takes
+  // each new one over the oldest.
+  const bool journal_full = accepted && settings_copy_.Link_On && journal_.Is_Full();
+  const bool link_test = Is_Link_Test(record);
+  if (journal_full && !link_test) {
+    if (!journal_refusing_.exchange(true)) {
+      Log(JOURNAL_FULL_TEXT, LOG_RED);
+      To_Main([this] { operator_.Beep(); });
     }
-    operator_.Set_Status_Text(STATUS_RECEIVER, "Receiver port closed.");
+    return SHORT_COUNTDOWN;
   }
 
-  connections_.Tick(
-      [this](std::string_view address, int32_t port) { Close_Expired(address, port); });
+  const Dc9_Aes_Config aes{settings_copy_.AES_Mode, settings_copy_.AES_Key};
+  std::string answer = Build_DC9_Response(kind, sequence, record, aes, now, pad_);
+  if (!accepted) {
+    Send_Or_Hold(connection, std::move(answer));
+    return SHORT_COUNTDOWN;
+  }
 
-  if (running) timer_.start();
+  record.Status = EVT_PRESENT;
+  record.Time_Received = now;
+  objects_.Update(record, extended);
+  if (journal_full) {
+    Send_Or_Hold(connection, std::move(answer));  // a link test, not stored
+  } else if (!write_ahead_) {
+    journal_.Append(record);
+    Send_Or_Hold(connection, std::move(answer));
+    sync_.New_Event_Signal.Set();
+    if (!link_test) sync_.Event_Stored.Set();
+  } else {
+    // The write-ahead: the slot and the head are in the file before the answer leaves, and the
+    // answer waits for the sync that makes them durable.
+    Event_Journal::Written written = journal_.Append_Written(record);
+    if (!written.Error.empty()) {
+      File_Error(written.Error);
+      return SHORT_COUNTDOWN;  // not answered: the communicator sends it again
+    }
+    filling_.Slots.push_back(written.Slot);
+    filling_.Tickets.push_back(written.Ticket);
+    filling_.Has_Event = filling_.Has_Event || !link_test;
+    filling_.Answers.push_back(
+        {connection.Fd, connection.Generation, std::move(answer), read_result_});
+    ++connection.Waiting;
+    read_held_ = true;
+  }
+  if (!journal_full && journal_refusing_.exchange(false)) Log(JOURNAL_ACCEPTS_TEXT, LOG_BLACK);
+  // A negative timeout in the settings file would never count down to the close; it means the
+  // same as 0: the receiver leaves the connection open.
+  return settings_copy_.Conn_Timeout > 0 ? settings_copy_.Conn_Timeout : 0;
+}
+
+void Receiver_Server::File_Error(const std::string& line) {
+  const auto now = std::chrono::steady_clock::now();
+  if (file_error_logged_ && now - last_file_error_ < FILE_ERROR_REPEAT) return;
+  file_error_logged_ = true;
+  last_file_error_ = now;
+  Log(line, LOG_RED);
+  To_Main([this] { operator_.Beep(); });
+}
+
+void Receiver_Server::Send_Or_Hold(Connection& connection, std::string bytes) {
+  // An answer never overtakes one of the same connection that waits for its sync.
+  if (connection.Waiting > 0) {
+    filling_.Answers.push_back(
+        {connection.Fd, connection.Generation, std::move(bytes), read_result_});
+    ++connection.Waiting;
+    read_held_ = true;
+    return;
+  }
+  Send(connection, bytes.data(), bytes.size());
+}
+
+void Receiver_Server::Send(Connection& connection, const char* data, std::size_t size) {
+  if (!connection.Out.empty()) {
+    connection.Out.append(data, size);
+    return;
+  }
+  const long sent = Socket_Send(connection.Fd, data, size);
+  if (sent == static_cast<long>(size)) return;
+  if (sent < 0 && sent != -EAGAIN && sent != -EWOULDBLOCK) {
+    Close_Connection(connection.Fd, static_cast<int>(-sent));
+    return;
+  }
+  const std::size_t done = sent > 0 ? static_cast<std::size_t>(sent) : 0;
+  connection.Out.assign(data + done, size - done);
+  loop_.Modify(connection.Fd, static_cast<uint64_t>(connection.Fd), true);
+}
+
+void Receiver_Server::Flush(int fd) {
+  Connection& connection = connections_by_fd_[fd];
+  if (connection.Out.empty()) {
+    loop_.Modify(fd, static_cast<uint64_t>(fd), false);
+    return;
+  }
+  const long sent = Socket_Send(fd, connection.Out.data(), connection.Out.size());
+  if (sent < 0 && sent != -EAGAIN && sent != -EWOULDBLOCK) {
+    Close_Connection(fd, static_cast<int>(-sent));
+    return;
+  }
+  if (sent > 0) connection.Out.erase(0, static_cast<std::size_t>(sent));
+  if (connection.Out.empty()) loop_.Modify(fd, static_cast<uint64_t>(fd), false);
+}
+
+void Receiver_Server::Start_Sync() {
+  std::swap(syncing_, filling_);
+  filling_.Clear();
+  sync_busy_ = true;
+  if (syncing_.Slots.empty()) {
+    // Only answers held behind an earlier sync, which has returned: nothing to sync.
+    std::lock_guard lock(sync_mutex_);
+    sync_error_.clear();
+    sync_wake_.Signal();
+    return;
+  }
+  {
+    std::lock_guard lock(sync_mutex_);
+    sync_requested_ = true;
+  }
+  sync_changed_.notify_one();
+}
+
+void Receiver_Server::Sync_Finished() {
+  if (!sync_busy_) return;
+  std::string error;
+  {
+    std::lock_guard lock(sync_mutex_);
+    error = std::move(sync_error_);
+    sync_error_.clear();
+  }
+  const bool durable = error.empty();
+  journal_.Settle(syncing_.Slots.data(), syncing_.Tickets.data(), syncing_.Slots.size(), durable);
+  if (!durable) File_Error(error);
+  // The events are stored before anyone hears of them: the signals go before the answers.
+  if (durable && !syncing_.Slots.empty()) {
+    sync_.New_Event_Signal.Set();
+    if (syncing_.Has_Event) sync_.Event_Stored.Set();
+  }
+  const bool notices = read_notices_.load();
+  for (Held_Answer& held : syncing_.Answers) {
+    const bool live = held.Fd >= 0 &&
+                      static_cast<std::size_t>(held.Fd) < connections_by_fd_.size() &&
+                      connections_by_fd_[held.Fd].Fd == held.Fd &&
+                      connections_by_fd_[held.Fd].Generation == held.Generation;
+    if (live) {
+      Connection& connection = connections_by_fd_[held.Fd];
+      --connection.Waiting;
+      // After a failed sync nothing of the batch is answered: the communicators send it again.
+      if (durable) Send(connection, held.Bytes.data(), held.Bytes.size());
+    }
+    if (notices) To_Main([this, result = held.Result] { emit Read_Handled(result); });
+  }
+  syncing_.Clear();
+  sync_busy_ = false;
+  if (!filling_.Empty()) Start_Sync();
+}
+
+// ---- Sync thread ---------------------------------------------------------------------------
+
+void Receiver_Server::Sync_Run() {
+  std::unique_lock lock(sync_mutex_);
+  while (true) {
+    sync_changed_.wait(lock, [this] { return sync_requested_ || sync_stop_; });
+    if (!sync_requested_) return;
+    sync_requested_ = false;
+    lock.unlock();
+    std::string error = journal_.Sync_File();
+    lock.lock();
+    sync_error_ = std::move(error);
+    sync_wake_.Signal();
+  }
 }

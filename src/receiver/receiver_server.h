@@ -2,20 +2,36 @@
 // the listener ServerSocket_DC9 (dual-stack TCP, IPv4 peers shown as dotted addresses), opens and
 // closes it from the one-second timer Timer_DC9 as DC9_Port_Enable says, answers every read with
 // its DC-09 response, hands every accepted message to the object table and the event journal, and
-// closes connections that stay silent through the Connection_Table. Everything here runs on the
-// main thread: the timer ticks and the socket events are delivered there one at a time.
+// closes connections that stay silent through the Connection_Table.
+//
+// Threads. The port runs on a receiver thread of its own: one epoll loop over the listener, the
+// connections, the Timer_DC9 timerfd and two wake-ups (commands from the main thread, a finished
+// sync). The Connection_Table, the connections and the receiver's copy of its settings belong to
+// that thread alone. A sync thread makes the journal's write-ahead durable: the slots that one
+// pass over the ready connections wrote are synced together while the next pass is read, and
+// their ACKs are sent when that sync has returned. Log lines, beeps, status texts and data log
+// lines go to the main thread through a Main_Queue, in order, a batch per pass; the receiver never
+// waits for the main thread. The main thread's calls below post a command to the loop and wait
+// for it (the loop never blocks), then run what the loop left for the main thread.
 #pragma once
 
 #include <QObject>
 #include <QTimer>
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <random>
 #include <string>
-#include <unordered_map>
+#include <thread>
 #include <vector>
 
+#include "base/main_queue.h"
 #include "base/operator_port.h"
+#include "base/poll_loop.h"
 #include "base/settings.h"
 #include "base/sync_objects.h"
 #include "protocol/dc9_response.h"
@@ -23,8 +39,9 @@
 #include "store/event_journal.h"
 #include "store/object_table.h"
 
-class QTcpServer;
-class QTcpSocket;
+// The environment switch that turns the write-ahead off (answers before the journal file is
+// written, as the save pass alone did); kept only for the benchmark that measures its cost.
+inline constexpr const char* NO_WRITE_AHEAD_VARIABLE = "QUENOR_BENCH_NO_WRITE_AHEAD";
 
 class Receiver_Server : public QObject {
   Q_OBJECT
@@ -33,90 +50,197 @@ class Receiver_Server : public QObject {
   // Seconds since 1970-01-01 UTC: the reception time of events and the time in answers.
   using Utc_Clock = std::function<int64_t()>;
 
-  // The references live as long as the server (the core owns them all).
+  // Main thread. The references live as long as the server (the core owns them all).
   Receiver_Server(Settings_Record& settings, Event_Journal& journal, Object_Table& objects,
                   Shared_Sync& sync, Operator_Port& operator_port, QObject* parent = nullptr);
-  ~Receiver_Server() override;
+  ~Receiver_Server() override;  // Stop()
 
   // Tests fix the clock and the pad bytes of "*ACK" answers; by default the system clock and a
-  // seeded pseudo-random generator are used.
-  void Set_Clock(Utc_Clock clock) { clock_ = std::move(clock); }
-  void Set_Pad_Source(Pad_Source pad) { pad_ = std::move(pad); }
+  // seeded pseudo-random generator are used. Set before Start().
+  void Set_Clock(Utc_Clock clock);
+  void Set_Pad_Source(Pad_Source pad);
   // The loaders' repair messages, logged once at the first tick right after the start line, the
-  // object table's first (empty texts are skipped).
+  // object table's first (empty texts are skipped). Before Start().
   void Set_Repair_Messages(std::string objects, std::string journal);
   // The text of the receiver page's port field, shown in "Port <text> closed."; by default the
-  // DC9_Port setting.
+  // DC9_Port setting. Read on the main thread only.
   void Set_Port_Field_Text(std::function<std::string()> text) { port_field_ = std::move(text); }
 
-  // Start-up: raises the open-file limit and starts Timer_DC9 (first tick after 1000 ms).
+  // Start-up: raises the open-file limit, starts the receiver and sync threads and Timer_DC9
+  // (first tick after 1000 ms).
   void Start();
-  // Shutdown: stops Timer_DC9, then closes the listener with all its connections.
+  // Shutdown: stops Timer_DC9, closes the listener with all its connections (a sync under way is
+  // finished first, so what was written is durable) and ends both threads.
   void Stop();
   // The page's "Open": the next tick comes 1000 ms from now, also after a failed open.
   void Reset_Timer_Interval();
   // Closes the listener and every communicator connection.
   void Close_Listener();
+  // Main thread: hands the receiver a fresh copy of the settings it reads (port, timeout, AES
+  // mode and key, time synchronisation, the automation link's mode) and of the page's port
+  // field text and the data log's visibility. A main-thread timer calls it every 100 ms; tests
+  // call it after changing a setting.
+  void Settings_Changed();
 
-  // Timer_DC9's tick (Timer_DC9Timer). Tests call it directly instead of waiting; a direct call
-  // restarts the timer only when it was running.
+  // Timer_DC9's tick (Timer_DC9Timer), run at once on the receiver thread; tests call it instead
+  // of waiting. A direct call restarts the timer only when it was running.
   void Timer_DC9Timer();
-  // The listener's per-connection handlers (the socket layer calls them; public for tests).
-  void ServerSocket_DC9ClientConnect(QTcpSocket* socket);
-  void ServerSocket_DC9ClientRead(QTcpSocket* socket);
-  // `error_code` is the system's errno; ECONNABORTED logs nothing. The peer's ordinary close is
-  // not an error and never reaches this handler.
-  void ServerSocket_DC9ClientError(QTcpSocket* socket, int error_code);
+  // Tests: stops the timer so that ticks come only from Timer_DC9Timer().
+  void Stop_Timer();
+  bool Timer_Running() const { return timer_running_.load(); }
+  int Timer_Interval() const { return timer_interval_.load(); }
+  // Logs a connection error: "Receiver port error. " + code + the system's text, in red, except
+  // for ECONNABORTED (aborted on this host). Any thread.
+  void ServerSocket_DC9ClientError(int error_code);
 
-  QTimer& Timer_DC9() { return timer_; }
-  QTcpServer& ServerSocket_DC9() { return *listener_; }
-  bool Is_Active() const;
+  bool Is_Active() const { return listening_port_.load() != 0; }
   // The port the listener is bound to; 0 while it is closed.
-  uint16_t Listening_Port() const;
-  int Active_Connections() const { return static_cast<int>(peers_.size()); }
-  const Connection_Table& Connections() const { return connections_; }
+  uint16_t Listening_Port() const { return listening_port_.load(); }
+  int Active_Connections() const { return active_connections_.load(); }
+  // A copy of the table, taken on the receiver thread.
+  Connection_Table Connections();
   // True from the first Contact ID refused because the journal was full until the next append.
-  bool Journal_Refusing() const { return journal_refusing_; }
+  bool Journal_Refusing() const { return journal_refusing_.load(); }
+  // Main thread: runs now what the receiver left for the main thread.
+  void Deliver_Pending() { to_main_.Drain(); }
+  // Tests: Read_Handled is emitted only while this is on (it costs a hand-over per read).
+  void Set_Read_Notices(bool on) { read_notices_.store(on); }
 
  signals:
-  // After every read has been handled (answer written and flushed, event stored), with its
-  // Parse_Result. For the data log window and tests.
+  // On the main thread after a read has been handled (answer sent or, for an acknowledged
+  // message, queued behind its journal sync), with its Parse_Result; only with read notices on.
   void Read_Handled(int parse_result);
 
  private:
-  struct Peer {
-    std::string Address;  // dotted for IPv4 (also when it arrived as ::ffff:a.b.c.d)
+  struct Settings_Copy {
+    bool Port_Enable = false;
     int32_t Port = 0;
+    int32_t Conn_Timeout = 0;
+    int8_t AES_Mode = 0;
+    uint8_t AES_Key[32] = {};
+    bool Time_Synch = false;
+    bool Link_On = false;  // Out_Mode serial or TCP: someone will take the journal's events
+    bool Data_Log_Visible = false;
+    std::string Port_Field;
+  };
+  struct Connection {
+    int Fd = -1;
+    uint32_t Generation = 0;
+    std::string Address;
+    int32_t Port = 0;
+    std::string Out;  // answer bytes the socket did not take yet
+    int Waiting = 0;  // answers of this connection waiting for a journal sync
+  };
+  struct Held_Answer {
+    int Fd;
+    uint32_t Generation;
+    std::string Bytes;
+    int Result;  // the Parse_Result of its read, for Read_Handled once the answer is out
+  };
+  // The acknowledged messages of one or more passes whose slots await one sync.
+  struct Batch {
+    std::vector<int> Slots;
+    std::vector<uint64_t> Tickets;
+    std::vector<Held_Answer> Answers;
+    bool Has_Event = false;  // a Contact ID event the report sender is to take
+    bool Empty() const { return Answers.empty() && Slots.empty(); }
+    void Clear() {
+      Slots.clear();
+      Tickets.clear();
+      Answers.clear();
+      Has_Event = false;
+    }
   };
 
-  void Accept_Pending();
-  void Forget(QTcpSocket* socket);
+  // Main thread: runs `work` on the receiver thread and waits for it (at once when the thread is
+  // not running), then delivers what it left for the main thread.
+  void Call(const std::function<void()>& work);
+
+  // Receiver thread.
+  void Run();
+  void Run_Commands();
+  void Adopt_Settings();
+  void Tick();
   void Log_Start_Line();
   void Open_Listener();
-  void Close_Expired(std::string_view address, int32_t port);
-  void Data_Log_Received(const char* text);
-  // The receive path of one read after the parser; returns the countdown for the peer's slot.
-  int32_t Answer_And_Store(QTcpSocket* socket, const Peer& peer, Parse_Result result,
-                           Event_Record& record, uint32_t sequence, const Extended_Data& extended);
+  void Close_All();
+  void Accept_All();
+  void Close_Connection(int fd, int error_code);
+  void Read_From(int fd);
+  int32_t Answer_And_Store(Connection& connection, Parse_Result result, Event_Record& record,
+                           uint32_t sequence, const Extended_Data& extended);
+  void Send_Or_Hold(Connection& connection, std::string bytes);
+  void Send(Connection& connection, const char* data, std::size_t size);
+  void Flush(int fd);
+  void Start_Sync();
+  void Sync_Finished();
+  void File_Error(const std::string& line);
+  void To_Main(Main_Queue::Work work) { for_main_.push_back(std::move(work)); }
+  void Log(std::string text, uint32_t colour);
+  void Sync_Run();
 
-  Settings_Record& settings_;
+  Settings_Record& settings_;  // main thread only
   Event_Journal& journal_;
   Object_Table& objects_;
   Shared_Sync& sync_;
-  Operator_Port& operator_;
+  Operator_Port& operator_;  // main thread only (through to_main_)
   Utc_Clock clock_;
   Pad_Source pad_;
   std::minstd_rand pad_generator_;
-  std::function<std::string()> port_field_;
+  std::function<std::string()> port_field_;  // main thread only
+  const bool write_ahead_;
 
-  QTimer timer_;
-  QTcpServer* listener_;  // owned by this object (Qt parent)
-  std::unordered_map<QTcpSocket*, Peer> peers_;
-  Connection_Table connections_;
+  // Main thread: the settings watch and the queue of work left by the receiver.
+  QTimer settings_watch_;
+  Settings_Record last_settings_{};
+  std::string last_port_field_;
+  bool last_data_log_visible_ = false;
+  Main_Queue to_main_;
+
+  // Shared with the main thread.
+  std::mutex command_mutex_;
+  std::condition_variable command_done_;
+  std::deque<std::pair<const std::function<void()>*, bool*>> commands_;  // guarded
+  bool settings_pending_ = false;                                        // guarded
+  Settings_Copy pending_settings_;                                       // guarded
+  std::atomic<bool> stop_{false};
+  std::atomic<uint16_t> listening_port_{0};
+  std::atomic<int> active_connections_{0};
+  std::atomic<bool> journal_refusing_{false};
+  std::atomic<bool> timer_running_{false};
+  std::atomic<int> timer_interval_{1000};
+  std::atomic<bool> read_notices_{false};
+
+  // Receiver thread only (before Start and after Stop, the main thread).
+  Poll_Loop loop_;
+  Wake_Fd command_wake_;
+  Wake_Fd sync_wake_;
+  Timer_Fd timer_;
+  Settings_Copy settings_copy_;
+  int listen_fd_ = -1;
+  std::vector<Connection> connections_by_fd_;
+  uint32_t next_generation_ = 1;
+  Connection_Table table_;
   std::vector<char> read_buffer_;
-
+  int read_result_ = 0;     // the Parse_Result of the read being handled
+  bool read_held_ = false;  // its answer waits for a sync (Read_Handled comes then)
+  std::vector<Main_Queue::Work> for_main_;
   std::string repair_objects_;
   std::string repair_journal_;
   bool start_logged_ = false;
-  bool journal_refusing_ = false;
+  Batch filling_;  // written during the passes since the running sync started
+  Batch syncing_;  // handed to the sync thread
+  bool sync_busy_ = false;
+  std::chrono::steady_clock::time_point last_file_error_{};
+  bool file_error_logged_ = false;
+
+  // The sync thread and its hand-over (guarded by sync_mutex_).
+  std::mutex sync_mutex_;
+  std::condition_variable sync_changed_;
+  bool sync_requested_ = false;
+  bool sync_stop_ = false;
+  std::string sync_error_;
+
+  std::thread thread_;
+  std::thread sync_thread_;
 };

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 
+#include <cerrno>
+
 #include <cstring>
 #include <thread>
 #include <utility>
@@ -19,11 +21,43 @@ bool Same_Record(const Event_Record& a, const Event_Record& b) {
 
 Event_Journal::Event_Journal(std::string path) : path_(std::move(path)) {}
 
+Event_Journal::~Event_Journal() {
+  Close_Descriptor(fd_);
+}
+
+bool Event_Journal::Open_Kept(int& error) {
+  if (fd_ >= 0) return true;
+  // Never created here: a missing file is an error the operator sees, as in the save pass.
+  const int fd = Open_Descriptor(path_, O_RDWR);
+  if (fd < 0) {
+    error = -fd;
+    return false;
+  }
+  if (const int failed = Descriptor_Identity(fd, fd_device_, fd_inode_)) {
+    Close_Descriptor(fd);
+    error = failed;
+    return false;
+  }
+  fd_ = fd;
+  return true;
+}
+
 std::string Event_Journal::Load() {
+  std::string message = Load_Image();
+  std::lock_guard file_lock(file_mutex_);
+  Close_Descriptor(fd_);
+  fd_ = -1;
+  int error = 0;
+  Open_Kept(error);  // a file that cannot be opened now is tried again at the first write
+  return message;
+}
+
+std::string Event_Journal::Load_Image() {
   {
     std::lock_guard lock(ring_mutex_);
     head_ = 0;
     std::memset(slots_, 0, sizeof slots_);
+    std::memset(tickets_, 0, sizeof tickets_);
   }
   if (!File_Exists(path_)) {
     Write_Zero_File(path_, JOURNAL_FILE_SIZE);
@@ -58,7 +92,92 @@ bool Event_Journal::Is_Full() const {
 void Event_Journal::Append(const Event_Record& record) {
   std::lock_guard lock(ring_mutex_);
   slots_[head_] = record;
+  tickets_[head_] = 0;
   head_ = (head_ + 1) & (JOURNAL_SLOTS - 1);
+}
+
+Event_Journal::Written Event_Journal::Append_Written(const Event_Record& record) {
+  Written written;
+  std::lock_guard file_lock(file_mutex_);
+  int error = 0;
+  if (!Open_Kept(error)) {
+    written.Error = "File open error. " + Error_Text(error);
+    return written;
+  }
+  uint32_t head;
+  {
+    std::lock_guard lock(ring_mutex_);
+    head = head_;
+  }
+  const uint32_t next = (head + 1) & (JOURNAL_SLOTS - 1);
+  // The same bytes the save pass writes: the record with Status 1 here, the head (once for all
+  // records of a sync) in Sync_File.
+  error = Write_At(fd_, &record, sizeof record, static_cast<int64_t>(Journal_Slot_Offset(head)));
+  if (error != 0) {
+    written.Error = "Disk write error. " + Error_Text(error);
+    return written;
+  }
+  std::lock_guard lock(ring_mutex_);
+  slots_[head] = record;
+  written.Slot = static_cast<int>(head);
+  written.Ticket = next_ticket_++;
+  tickets_[head] = written.Ticket;
+  head_ = next;
+  return written;
+}
+
+void Event_Journal::Set_Sync_Hook(std::function<void()> hook) {
+  std::lock_guard lock(hook_mutex_);
+  sync_hook_ = std::move(hook);
+}
+
+std::string Event_Journal::Sync_File() {
+  int fd;
+  uint64_t device;
+  uint64_t inode;
+  int error = 0;
+  {
+    std::lock_guard file_lock(file_mutex_);
+    fd = fd_;
+    device = fd_device_;
+    inode = fd_inode_;
+    // The head of every record written so far.
+    const uint32_t head = Head();
+    error = fd < 0 ? EBADF : Write_At(fd, &head, sizeof head, 0);
+  }
+  {
+    std::lock_guard lock(hook_mutex_);
+    if (sync_hook_) sync_hook_();
+  }
+  // Only this thread closes the kept descriptor, so `fd` stays valid without the lock.
+  if (error == 0) error = Sync_Data(fd);
+  uint64_t path_device = 0;
+  uint64_t path_inode = 0;
+  const bool same_file = error == 0 && Path_Identity(path_, path_device, path_inode) == 0 &&
+                         path_device == device && path_inode == inode;
+  if (same_file) return {};
+  std::lock_guard file_lock(file_mutex_);
+  if (fd_ == fd) {
+    Close_Descriptor(fd_);
+    fd_ = -1;
+  }
+  if (error != 0) return "Disk write error. " + Error_Text(error);
+  // The path names another file or none: what was written went into a file no longer there.
+  const int fresh = Open_Descriptor(path_, O_RDWR);
+  if (fresh < 0) return "File open error. " + Error_Text(-fresh);
+  Close_Descriptor(fresh);
+  return "File open error. " + Error_Text(ESTALE);
+}
+
+void Event_Journal::Settle(const int* slots, const uint64_t* tickets, std::size_t count,
+                           bool durable) {
+  std::lock_guard lock(ring_mutex_);
+  for (std::size_t i = 0; i < count; ++i) {
+    const int k = slots[i];
+    if (tickets_[k] != tickets[i]) continue;  // cleared or appended over meanwhile
+    tickets_[k] = 0;
+    if (durable && (slots_[k].Status & EVT_PRESENT)) slots_[k].Status |= EVT_SAVED;
+  }
 }
 
 uint32_t Event_Journal::Head() const {
@@ -79,6 +198,7 @@ Event_Journal::Save_Outcome Event_Journal::Save_New(const Manual_Reset_Event& ru
     if (!file.Is_Open()) return outcome;
     outcome.Wrote = true;
     outcome.Refresh = true;
+    std::lock_guard file_lock(file_mutex_);
     const uint32_t head = Head();
     if (!file.Seek(0)) {
       outcome.Error = "File seek error. " + Error_Text(file.Error());
@@ -98,6 +218,7 @@ Event_Journal::Save_Outcome Event_Journal::Save_New(const Manual_Reset_Event& ru
       std::lock_guard lock(ring_mutex_);
       for (int k = block; k < block + kBlock; ++k) {
         if ((slots_[k].Status & (EVT_PRESENT | EVT_SAVED)) != EVT_PRESENT) continue;
+        if (tickets_[k] != 0) continue;  // written by the receiver, its sync still awaited
         candidates[count] = k;
         copies[count++] = slots_[k];
       }
@@ -107,6 +228,13 @@ Event_Journal::Save_Outcome Event_Journal::Save_New(const Manual_Reset_Event& ru
       if (!run_gate.Is_Set()) return finish();
       if (next == count || candidates[next] != k) continue;
       const Event_Record& slot = copies[next++];
+      // The check and the write are one step: an append that replaced the slot since its copy
+      // (and may have written it already) must not be overwritten by the older record.
+      std::lock_guard file_lock(file_mutex_);
+      {
+        std::lock_guard lock(ring_mutex_);
+        if (!Same_Record(slots_[k], slot) || tickets_[k] != 0) continue;
+      }
       // The file is opened only when a slot needs saving, so an idle pass touches no file.
       if (!file.Is_Open() && !file.Open(path_, O_WRONLY)) {
         outcome.Error = "File open error. " + Error_Text(file.Error());
@@ -138,6 +266,8 @@ bool Event_Journal::Is_Due(int k) const {
 }
 
 std::string Event_Journal::Status_Writer::Save_Status(int k) {
+  // The slot's check and its status write are one step against the receiver's appends.
+  std::lock_guard file_lock(journal_.file_mutex_);
   Raw_File file;
   if (fd_ < 0) {
     // Opened at the first acknowledgement of the pass and kept open for the rest of it.
@@ -181,11 +311,15 @@ bool Event_Journal::Clear(Manual_Reset_Event& run_gate) {
   // Lets the report sender reach its next gate test and leave the journal alone.
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   {
-    std::lock_guard lock(ring_mutex_);
-    head_ = 0;
-    std::memset(slots_, 0, sizeof slots_);
+    std::lock_guard file_lock(file_mutex_);
+    {
+      std::lock_guard lock(ring_mutex_);
+      head_ = 0;
+      std::memset(slots_, 0, sizeof slots_);
+      std::memset(tickets_, 0, sizeof tickets_);
+    }
+    Write_Zero_File(path_, JOURNAL_FILE_SIZE);
   }
-  Write_Zero_File(path_, JOURNAL_FILE_SIZE);
   run_gate.Set();
   return true;
 }

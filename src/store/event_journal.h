@@ -1,21 +1,20 @@
 // Event_Journal: the last 4096 accepted events, in memory and in "dorvex.dat" (a 4-byte head and
 // 4096 Event_Record slots, 327,684 bytes). It is both the event history and the queue of the
-// report sender. The receiver appends on the main thread; the report sender saves new slots and
-// marks reported ones on its own thread. A short internal lock keeps every slot copy and the head
-// whole, so neither side ever sees a half-copied record; the file is written as a raw image.
+// report sender. The file is written as a raw image.
 //
-// The journal file is written by two threads, each opening it per operation: the report sender
-// (Save_New: new slots and the head; Status_Writer: Status bytes) and the main thread (Load, before
-// the sender starts; Clear, on the operator's command). No lock guards the file. Clear keeps the
-// sender out through Run_Gate: it closes the gate and waits 50 ms before it writes, and the sender
-// tests the gate before every slot it saves or sends. A Status byte for an answer that arrives
-// after the gate closed is written only while the slot in memory is still saved and present,
-// which the zeroing of the ring under the internal lock ends. The 50 ms is a grace period, not
-// a lock: a sender write already in progress that outlasts it could land after the zeroing.
+// Threads: the receiver thread appends; with the write-ahead it writes each new slot and the
+// head to the file before it answers (Append_Written), and its sync thread makes them durable
+// (Sync_File). The report sender saves slots that were appended without the write-ahead and
+// writes the status byte of reported ones; the main thread clears the journal. Two locks:
+// file_mutex_ makes every write to the file one writer's at a time, so the receiver's record, the
+// sender's status byte and the clearing never interleave inside a record, and a check of the
+// slot in memory and the write that follows it are one step; ring_mutex_ (taken inside
+// file_mutex_ when both are held) keeps every slot copy and the head whole in memory.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -47,7 +46,33 @@ class Event_Journal {
   // and not a link test: appending would overwrite an event the automation software never got.
   bool Is_Full() const;
   // Journal_Append: copies the record (Status 1, Time_Received set) to slot head, advances head.
+  // Memory only; the report sender's save pass writes the slot later.
   void Append(const Event_Record& record);
+
+  // The write-ahead (receiver thread): writes the record to the file as slot head (Sync_File
+  // writes the advanced head), and on success appends it in memory like Append, with the slot
+  // marked in flight so that the save pass leaves it alone. `Error` is the red line ("File open
+  // error. ", "Disk write error. " + error text) when the file could not be written: nothing is
+  // appended.
+  struct Written {
+    int Slot = -1;
+    uint64_t Ticket = 0;  // names this append of the slot in Settle
+    std::string Error;
+  };
+  Written Append_Written(const Event_Record& record);
+  // Sync thread: writes the head, makes everything written so far durable (fdatasync) and
+  // checks that the kept
+  // descriptor still names "dorvex.dat" (a file put in its place would take writes into a
+  // deleted file). "" on success, else the red error line; after a failure the descriptor is
+  // opened anew at the next write.
+  std::string Sync_File();
+  // Tests: work run on the sync thread in every Sync_File after the head is written, before the
+  // sync (an injected delay shows that no answer leaves before the sync has returned).
+  void Set_Sync_Hook(std::function<void()> hook);
+  // Receiver thread, when the sync of slots written by Append_Written has returned: `durable`
+  // sets EVT_SAVED in memory for each slot still holding that append; otherwise the slots are
+  // left to the save pass, which writes them again.
+  void Settle(const int* slots, const uint64_t* tickets, std::size_t count, bool durable);
 
   uint32_t Head() const;
   Event_Record Slot(int k) const;
@@ -92,10 +117,24 @@ class Event_Journal {
   bool Clear(Manual_Reset_Event& run_gate);
 
   const std::string& Path() const { return path_; }
+  ~Event_Journal();
 
  private:
+  std::string Load_Image();
+  // Opens the kept descriptor when it is closed; the caller holds file_mutex_.
+  bool Open_Kept(int& error);
+
   std::string path_;
-  mutable std::mutex ring_mutex_;  // guards head_ and slots_ (held only for copies)
+  std::mutex hook_mutex_;
+  std::function<void()> sync_hook_;  // guarded by hook_mutex_
+  std::mutex file_mutex_;            // one writer of the file at a time
+  int fd_ = -1;                      // the kept descriptor of the file (guarded by file_mutex_)
+  uint64_t fd_device_ = 0;  // identity of the file fd_ was opened on (guarded by file_mutex_)
+  uint64_t fd_inode_ = 0;
+  mutable std::mutex ring_mutex_;  // guards head_, slots_ and tickets_ (held only for copies)
   uint32_t head_ = 0;
   Event_Record slots_[JOURNAL_SLOTS] = {};
+  // The write-ahead ticket of a slot whose durability is still awaited; 0 for none.
+  uint64_t tickets_[JOURNAL_SLOTS] = {};
+  uint64_t next_ticket_ = 1;  // receiver thread only
 };

@@ -92,6 +92,11 @@ std::string Object_Table::Load() {
       }
     }
   }
+  {
+    std::lock_guard file_lock(file_lock_);
+    Close_Descriptor(fd_);
+    fd_ = -1;
+  }
   // Every supervised object gets its full timeout again from the start, lost objects included.
   std::lock_guard lock(table_mutex_);
   for (Object_Record& r : records_) r.Ping_Countdown = Full_Countdown(r.Ping_Timeout);
@@ -99,12 +104,15 @@ std::string Object_Table::Load() {
 }
 
 void Object_Table::Save_Record(int i) {
-  Object_Record copy = Record(i);
-  Raw_File file;
-  // Neither created nor truncated: a missing file is skipped silently, memory stays ahead.
-  if (!file.Open(path_, O_WRONLY)) return;
-  if (file.Seek(static_cast<int64_t>(sizeof(Object_Record)) * i))
-    file.Write_All(&copy, sizeof copy);
+  const Object_Record copy = Record(i);
+  // The kept descriptor; a file that could not be opened is tried again and skipped silently.
+  // Never created or truncated here: a missing file leaves memory ahead.
+  if (fd_ < 0) {
+    const int fd = Open_Descriptor(path_, O_WRONLY);
+    if (fd < 0) return;
+    fd_ = fd;
+  }
+  Write_At(fd_, &copy, sizeof copy, static_cast<int64_t>(sizeof(Object_Record)) * i);
 }
 
 void Object_Table::Save_All() {
@@ -116,6 +124,10 @@ void Object_Table::Save_All() {
   Raw_File file;
   if (!file.Open(path_, O_WRONLY)) return;
   file.Write_All(image.data(), image.size());
+}
+
+Object_Table::~Object_Table() {
+  Close_Descriptor(fd_);
 }
 
 int Object_Table::Update(Event_Record& event, const Extended_Data& extended) {

@@ -75,6 +75,7 @@ class Object_Table {
  public:
   // `path` is the full path of "latevn.dat"; `file_lock` is the shared Object_Table_Lock.
   Object_Table(std::string path, std::mutex& file_lock);
+  ~Object_Table();
 
   // Object_Load: zeroes the table and fills it from the file (created when missing, recreated
   // zeroed when of the wrong size); then re-arms every countdown to Ping_Timeout*60. Returns the
@@ -118,7 +119,8 @@ class Object_Table {
   void Clear_Report_Due(int i);
 
   // Object_Save_Record: writes record i at 88*i into the existing file (never created or
-  // truncated); a file that cannot be opened is skipped silently. The caller holds the file lock.
+  // truncated) through the descriptor kept open from the first write on (one pwrite per
+  // record); a file that cannot be opened is skipped silently. The caller holds the file lock.
   void Save_Record(int i);
   // Object_Save_All: writes the whole table over the existing file; the caller holds the lock.
   void Save_All();
@@ -127,7 +129,9 @@ class Object_Table {
 
  private:
   std::string path_;
-  std::mutex& file_lock_;           // Object_Table_Lock: taken first, around every file write
+  std::mutex& file_lock_;  // Object_Table_Lock: taken first, around every file write
+  int fd_ =
+      -1;  // the kept descriptor of the file, -1 until the first write (guarded by file_lock_)
   mutable std::mutex table_mutex_;  // guards records_ (held only for short copies and updates);
                                     // taken second, never while waiting for file_lock_
   Object_Record records_[OBJECT_SLOTS] = {};

@@ -30,6 +30,7 @@ TEST_F(Core, StartLoadsTheFilesAndTheTimersOpenThePort) {
   QObject::connect(core_.get(), &Receiver_Core::Ping_Ticked, [&](bool) { ++ticks; });
   EXPECT_TRUE(
       Wait_Until([&] { return core_->Receiver().Is_Active(); }, std::chrono::milliseconds(3000)));
+  EXPECT_TRUE(Wait_Until([&] { return !pane_.With("Program started.").empty(); }));
   EXPECT_EQ(pane_.With("Program started.").size(), 1u);
   EXPECT_TRUE(Wait_Until([&] { return ticks > 0; }, std::chrono::milliseconds(3000)));
 }
@@ -40,7 +41,7 @@ TEST_F(Core, ShutdownStopsEverythingAndLogsProgramClosedLast) {
   core_->Shutdown();
   EXPECT_FALSE(core_->Is_Running());
   EXPECT_FALSE(Server().Is_Active());
-  EXPECT_FALSE(Server().Timer_DC9().isActive());
+  EXPECT_FALSE(Server().Timer_Running());
   EXPECT_FALSE(core_->Ping_Timer().isActive());
   EXPECT_FALSE(core_->Sync().Run_Gate.Is_Set());
   EXPECT_TRUE(core_->Sync().Answer_Event.Is_Set());

@@ -31,7 +31,8 @@ std::string Numbered_Line(int n) {
 using Journal_Full = Receiver_Fixture;
 
 TEST_F(Journal_Full, EveryStoredEventReachesTheAutomationSoftwareOnceAndRefusedOnesAreRetaken) {
-  settings_.Out_Mode = 0;
+  // The automation link is on (TCP server) but not yet open: the journal refuses when full.
+  settings_.Out_Mode = 1;
   settings_.HB_Period = 0;
   Start();
   core_->Link().Stop();  // the link is ticked by hand

@@ -171,6 +171,19 @@ class Client {
   std::string received_;
 };
 
+// A port that was free a moment ago (the receiver port must be named: 0 is refused).
+inline int Free_Port() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in any{};
+  any.sin_family = AF_INET;
+  any.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&any), sizeof(any));
+  socklen_t size = sizeof(any);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&any), &size);
+  ::close(fd);
+  return ntohs(any.sin_port);
+}
+
 inline constexpr int64_t FIXED_NOW = 1718454600;  // 2024-06-15 12:30:00 UTC
 
 // A started core whose timers are stopped: the tests drive Timer_DC9 by hand.
@@ -180,7 +193,7 @@ class Receiver_Fixture : public ::testing::Test {
     Test_Core_App();
     settings_ = Settings_Defaults();
     settings_.DC9_Port_Enable = 1;
-    settings_.DC9_Port = 0;  // any free port
+    settings_.DC9_Port = Free_Port();
   }
   void TearDown() override { core_.reset(); }
 
@@ -192,7 +205,8 @@ class Receiver_Fixture : public ::testing::Test {
     core_->Log().Set_Pane(&pane_);
     core_->Attach_Screen(&screen_);
     core_->Start();
-    core_->Receiver().Timer_DC9().stop();
+    Server().Stop_Timer();
+    Server().Set_Read_Notices(true);
     core_->Ping_Timer().stop();
     Server().Set_Clock([] { return FIXED_NOW; });
     Server().Set_Pad_Source([] { return 7u; });
@@ -226,9 +240,9 @@ class Receiver_Fixture : public ::testing::Test {
 
   // The countdown of the slot that holds the client's connection; -1 when there is none.
   int Countdown_Of(const Client& client) {
-    const Connection_Table& table = Server().Connections();
+    const auto table = std::make_unique<Connection_Table>(Server().Connections());
     for (int i = 0; i < CONNECTION_SLOTS; ++i) {
-      const Connection_Slot& slot = table.Slot(i);
+      const Connection_Slot& slot = table->Slot(i);
       if (slot.Countdown != 0 && slot.Port == client.Local_Port() &&
           std::string(slot.Address) == "127.0.0.1") {
         return slot.Countdown;

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "automation/link_manager.h"
 #include "base/socket_error.h"
 #include "protocol/dc9_crypto.h"
 #include "protocol/event_record.h"
@@ -44,8 +45,9 @@ TEST_F(Receiver_Port, ContactIdIsAcknowledgedStoredAndItsObjectKept) {
   EXPECT_EQ(client->Answer(), EXAMPLE_ACK);
   ASSERT_TRUE(Wait_Until([&] { return core_->Journal().Head() == 1; }));
 
+  // Written to the journal file and synced before the answer left: saved already.
   const Event_Record event = core_->Journal().Slot(0);
-  EXPECT_EQ(event.Status, 1);
+  EXPECT_EQ(event.Status, EVT_PRESENT | EVT_SAVED);
   EXPECT_EQ(Field_Text(event.Account_Nr), "1234");
   EXPECT_EQ(Field_Text(event.Event_Code), "1401");
   EXPECT_EQ(Field_Text(event.Group_Nr), "01");
@@ -174,6 +176,7 @@ TEST_F(Receiver_Port, DataLogShowsEachReadOnlyWhileVisible) {
   Send_And_Wait(*client, Cid_Frame());
   EXPECT_TRUE(screen_.Data_Log.empty());
   screen_.Data_Log_Shown = true;
+  Server().Settings_Changed();
   Send_And_Wait(*client, "abc");
   ASSERT_EQ(screen_.Data_Log.size(), 2u);
   EXPECT_EQ(screen_.Data_Log[0], "");
@@ -227,22 +230,36 @@ TEST_F(Receiver_Port, TimeoutZeroLeavesTheConnectionOpen) {
   EXPECT_EQ(client->Answer(), EXAMPLE_ACK);
 }
 
-TEST_F(Receiver_Port, PeerCloseAndResetLogNothing) {
+TEST_F(Receiver_Port, PeerCloseLogsNothingAndResetIsLoggedWithItsCode) {
   Start();
   auto closing = Connect();
+  closing->Close();
+  EXPECT_TRUE(Wait_Until([&] { return Server().Active_Connections() == 0; }));
+  Server().Deliver_Pending();
+  EXPECT_TRUE(pane_.With("Receiver port error").empty());
+
   auto resetting = Connect();
   Send_And_Wait(*resetting, Cid_Frame());
-  closing->Close();
+  ASSERT_EQ(resetting->Answer(), EXAMPLE_ACK);
   resetting->Reset();
   EXPECT_TRUE(Wait_Until([&] { return Server().Active_Connections() == 0; }));
-  EXPECT_TRUE(pane_.With("Receiver port error").empty());
+  const std::string reset_line =
+      "Receiver port error. " + std::to_string(ECONNRESET) + System_Error_Text(ECONNRESET);
+  EXPECT_TRUE(Wait_Until([&] { return !pane_.With(reset_line).empty(); }));
+  ASSERT_EQ(pane_.With("Receiver port error").size(), 1u);
+  EXPECT_EQ(pane_.With(reset_line)[0].Colour, LOG_RED);
+  // Closing the listener with its connections (a local abort) logs nothing either.
+  auto local = Connect();
+  Server().Close_Listener();
+  EXPECT_TRUE(local->Closed_By_Peer());
+  EXPECT_EQ(pane_.With("Receiver port error").size(), 1u);
 }
 
 TEST_F(Receiver_Port, SocketErrorsAreLoggedWithTheSystemTextExceptConnectionAborted) {
   Start();
-  Server().ServerSocket_DC9ClientError(nullptr, ECONNABORTED);
+  Server().ServerSocket_DC9ClientError(ECONNABORTED);
   EXPECT_TRUE(pane_.With("Receiver port error").empty());
-  Server().ServerSocket_DC9ClientError(nullptr, ETIMEDOUT);
+  Server().ServerSocket_DC9ClientError(ETIMEDOUT);
   const auto lines = pane_.With("Receiver port error. " + std::to_string(ETIMEDOUT) +
                                 System_Error_Text(ETIMEDOUT));
   ASSERT_EQ(lines.size(), 1u);
@@ -261,7 +278,7 @@ TEST_F(Receiver_Port, PortHeldByAnotherProgramIsRetriedEveryTenSeconds) {
   for (int attempt = 1; attempt <= 2; ++attempt) {
     Server().Timer_DC9Timer();
     EXPECT_FALSE(Server().Is_Active());
-    EXPECT_EQ(Server().Timer_DC9().interval(), 10000);
+    EXPECT_EQ(Server().Timer_Interval(), 10000);
     EXPECT_EQ(pane_.With("Opening receiver port " + port).size(), static_cast<size_t>(attempt));
     const auto lines = pane_.With(failure);
     ASSERT_EQ(lines.size(), static_cast<size_t>(attempt));
@@ -269,7 +286,7 @@ TEST_F(Receiver_Port, PortHeldByAnotherProgramIsRetriedEveryTenSeconds) {
     EXPECT_EQ(screen_.Beeps, attempt);
   }
   Server().Reset_Timer_Interval();  // the page's "Open"
-  EXPECT_EQ(Server().Timer_DC9().interval(), 1000);
+  EXPECT_EQ(Server().Timer_Interval(), 1000);
   other.close();
   Server().Timer_DC9Timer();
   EXPECT_TRUE(Server().Is_Active());
@@ -301,7 +318,6 @@ TEST_F(Receiver_Port, StartLineThenRepairMessagesObjectsFirst) {
 }
 
 TEST_F(Receiver_Port, SwitchingOffClosesListenerAndConnectionsAtTheNextTick) {
-  settings_.DC9_Port = 0;
   Start();
   auto client = Connect();
   Server().Timer_DC9Timer();
@@ -325,11 +341,14 @@ TEST_F(Receiver_Port, IPv4PeerOfTheDualStackListenerIsShownDotted) {
   EXPECT_EQ(Field_Text(core_->Objects().Record(0).IP_Address), "127.0.0.1");
 }
 
-// The ring holds 4096 events. With no report sender taking them, the 4097th Contact ID message
-// would overwrite the oldest unreported event: it is not answered, so the communicator retries.
+// The ring holds 4096 events. While the automation link is on but no report has been taken, the
+// 4097th Contact ID message would overwrite the oldest unreported event: it is not answered, so
+// the communicator retries.
 TEST_F(Receiver_Port, FullJournalLeavesContactIdUnansweredUntilEventsAreReported) {
   settings_.DC9_Conn_Timeout = 0;
+  settings_.Out_Mode = 1;
   Start();
+  core_->Link().Stop();  // the link stays closed: nobody takes the events
   std::vector<std::unique_ptr<Client>> clients;
   for (int i = 0; i < 4; ++i) clients.push_back(Connect());
 

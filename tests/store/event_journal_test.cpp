@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
+#include "base/raw_file.h"
 #include "store/test_files.h"
 #include "support/example_event.h"
 #include "support/temp_folder.h"
@@ -233,6 +236,67 @@ TEST_F(Event_Journal_Test, FullWhenTheNextSlotStillWaitsForItsReport) {
   Event_Journal::Status_Writer writer(*journal_);
   EXPECT_EQ(writer.Save_Status(1), "");
   EXPECT_FALSE(journal_->Is_Full());
+}
+
+}  // namespace
+
+namespace {
+
+// The write-ahead writes exactly what the save pass writes (the record with Status 1, then the
+// head), and once its sync has returned the save pass has nothing left to do for the slot.
+TEST_F(Event_Journal_Test, WriteAheadWritesTheSavePassBytesAndSettlesTheSlot) {
+  ASSERT_EQ(journal_->Load(), "");
+  const Event_Record first = Event(1);
+  const Event_Journal::Written written = journal_->Append_Written(first);
+  ASSERT_EQ(written.Error, "");
+  EXPECT_EQ(written.Slot, 0);
+  EXPECT_EQ(File_Slot(0), Record_Bytes(first));
+  EXPECT_EQ(journal_->Head(), 1u);
+
+  // Until its sync has returned the save pass leaves the slot alone (its status stays 1).
+  EXPECT_FALSE(journal_->Save_New(gate_).Wrote);
+  EXPECT_EQ(journal_->Slot(0).Status, EVT_PRESENT);
+
+  EXPECT_EQ(journal_->Sync_File(), "");  // writes the head, then syncs
+  EXPECT_EQ(File_Head(), 1u);
+  journal_->Settle(&written.Slot, &written.Ticket, 1, true);
+  EXPECT_EQ(journal_->Slot(0).Status, EVT_PRESENT | EVT_SAVED);
+  EXPECT_FALSE(journal_->Save_New(gate_).Wrote);
+
+  // A sync that failed leaves the slot to the save pass, which writes the same bytes again.
+  const Event_Record second = Event(2);
+  const Event_Journal::Written again = journal_->Append_Written(second);
+  journal_->Settle(&again.Slot, &again.Ticket, 1, false);
+  EXPECT_EQ(journal_->Slot(1).Status, EVT_PRESENT);
+  Write_Bytes(path_, std::string(JOURNAL_FILE_SIZE, '\0'));  // same file, content wiped
+  const Event_Journal::Save_Outcome saved = journal_->Save_New(gate_);
+  EXPECT_TRUE(saved.Wrote);
+  EXPECT_EQ(saved.Error, "");
+  EXPECT_EQ(File_Slot(1), Record_Bytes(second));
+  EXPECT_EQ(File_Head(), 2u);
+}
+
+// The kept descriptor must not write into a file that is no longer "dorvex.dat": a folder put in
+// its place fails the sync and every write after it, until a file is back.
+TEST_F(Event_Journal_Test, FileReplacedByAFolderFailsUntilAFileIsBack) {
+  ASSERT_EQ(journal_->Load(), "");
+  ASSERT_EQ(std::rename(path_.c_str(), (path_ + ".away").c_str()), 0);
+  ASSERT_EQ(::mkdir(path_.c_str(), 0755), 0);
+  const Event_Journal::Written lost = journal_->Append_Written(Event(1));
+  ASSERT_EQ(lost.Error, "");  // still the old file, now under another name
+  const std::string folder_error = "File open error. " + Error_Text(EISDIR);
+  EXPECT_EQ(journal_->Sync_File(), folder_error);
+  journal_->Settle(&lost.Slot, &lost.Ticket, 1, false);
+  EXPECT_EQ(journal_->Append_Written(Event(2)).Error, folder_error);
+  EXPECT_EQ(journal_->Head(), 1u);  // the refused record is not in the ring
+
+  ASSERT_EQ(::rmdir(path_.c_str()), 0);
+  ASSERT_EQ(std::rename((path_ + ".away").c_str(), path_.c_str()), 0);
+  const Event_Journal::Written back = journal_->Append_Written(Event(3));
+  ASSERT_EQ(back.Error, "");
+  EXPECT_EQ(journal_->Sync_File(), "");
+  EXPECT_EQ(File_Slot(1), Record_Bytes(Event(3)));
+  EXPECT_EQ(File_Head(), 2u);
 }
 
 }  // namespace

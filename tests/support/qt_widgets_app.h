@@ -20,14 +20,3 @@ inline QApplication& Test_Widgets_App() {
   static QApplication* app = new QApplication(argc, argv);
   return *app;
 }
-
-// Serves the event loop until `condition` holds or `milliseconds` have passed; false on timeout.
-inline bool Pump_Until(const std::function<bool()>& condition, int milliseconds = 5000) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= until) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
-}

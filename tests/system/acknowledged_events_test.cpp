@@ -327,8 +327,11 @@ std::vector<Traced_Call> Parse_Strace(const std::string& log) {
   for (std::size_t n = 0; std::getline(in, line); ++n) {
     const std::size_t space = line.find(' ');
     if (space == std::string::npos) continue;
+    // strace pads the pid to a fixed width: one or more spaces follow it.
     const std::string pid = line.substr(0, space);
-    const std::string rest = line.substr(space + 1);
+    const std::size_t call_start = line.find_first_not_of(' ', space);
+    if (call_start == std::string::npos) continue;
+    const std::string rest = line.substr(call_start);
     if (rest.rfind("<... ", 0) == 0) {
       auto it = unfinished.find(pid);
       if (it == unfinished.end()) continue;

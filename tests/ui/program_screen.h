@@ -11,6 +11,7 @@
 #include "app/receiver_core.h"
 #include "support/qt_widgets_app.h"
 #include "support/temp_folder.h"
+#include "support/wait.h"
 #include "ui/about_form.h"
 #include "ui/com_settings_form.h"
 #include "ui/log_form.h"

@@ -19,12 +19,13 @@ void Shoot(QWidget& window, const QDir& folder, const QString& name) {
   window.show();
   window.raise();
   window.activateWindow();
-  ASSERT_TRUE(Pump_Until([&] {
+  ASSERT_TRUE(Wait_Until([&] {
     return window.windowHandle() != nullptr && window.windowHandle()->isExposed() &&
            window.isActiveWindow();
   })) << name.toStdString();
   // The window manager's frame (title bar included) is reported a moment after the window shows.
-  Pump_Until([&] { return window.frameGeometry().top() < window.geometry().top(); }, 2000);
+  Wait_Until([&] { return window.frameGeometry().top() < window.geometry().top(); },
+             std::chrono::milliseconds(2000));
   window.repaint();
   QCoreApplication::processEvents();
   const QRect frame = window.frameGeometry();

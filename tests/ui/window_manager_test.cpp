@@ -32,7 +32,7 @@ std::vector<WId> X_Stacking() {
 
 // Waits until the window manager has made `window` the active window and the program knows it.
 bool Wait_Active(QWidget& window) {
-  return Pump_Until([&] {
+  return Wait_Until([&] {
     return window.isVisible() && Active_X_Window() == window.winId() &&
            QApplication::activeWindow() == &window;
   });
@@ -65,20 +65,22 @@ class Box_Watch {
     timer_.stop();
     found = true;
     seen.Text = box->text();
-    seen.Active = Pump_Until([&] { return Active_X_Window() == box->winId(); }, 3000);
-    seen.On_Top = Pump_Until(
+    seen.Active = Wait_Until([&] { return Active_X_Window() == box->winId(); },
+                             std::chrono::milliseconds(3000));
+    seen.On_Top = Wait_Until(
         [&] {
           const std::vector<WId> stack = X_Stacking();
           return !stack.empty() && stack.back() == box->winId();
         },
-        3000);
+        std::chrono::milliseconds(3000));
     QAbstractButton* button = box->button(QMessageBox::No);
     if (button == nullptr) button = box->button(QMessageBox::Ok);
     ASSERT_NE(button, nullptr);
     const QPoint centre = button->mapToGlobal(button->rect().center());
     Run_X_Tool("xdotool", {"mousemove", "--sync", QString::number(centre.x()),
                            QString::number(centre.y()), "click", "1"});
-    const bool closed = Pump_Until([&] { return !box->isVisible(); }, 3000);
+    const bool closed =
+        Wait_Until([&] { return !box->isVisible(); }, std::chrono::milliseconds(3000));
     seen.Clicked = closed && box->clickedButton() == button;
     // A box the click did not reach must not hold the test forever.
     if (!closed) box->done(QMessageBox::Cancel);
@@ -113,7 +115,7 @@ TEST_F(Window_Manager_Test, The_Refusal_Of_The_Serial_Dialog_Opens_Above_It) {
   dialog.ComboBox_COM_Baud->setFocus();
   Box_Watch watch;
   Run_X_Tool("xdotool", {"key", "--clearmodifiers", "ctrl+a", "BackSpace"});
-  ASSERT_TRUE(Pump_Until([&] { return watch.found; }));
+  ASSERT_TRUE(Wait_Until([&] { return watch.found; }));
   Expect_Box_Above(watch, "'' is not a valid integer value");
   // The dialog answers the operator again.
   EXPECT_TRUE(dialog.isVisible());
