@@ -29,24 +29,38 @@ std::optional<int32_t> Number_In(const std::string& text, int32_t low, int32_t h
   return value;
 }
 
+// The record is packed, so a number field may sit at any address: it is read and written
+// bytewise, never through a typed load or store.
+template <typename T, T Settings_Record::*Member>
+T Load_Field(const Settings_Record& r) {
+  T value;
+  std::memcpy(&value, &(r.*Member), sizeof value);
+  return value;
+}
+
+template <typename T, T Settings_Record::*Member>
+void Store_Field(Settings_Record& r, T value) {
+  std::memcpy(&(r.*Member), &value, sizeof value);
+}
+
 template <typename T, int32_t Low, int32_t High, T Settings_Record::*Member>
 std::string Set_Number(Settings_Record& r, const std::string& text) {
   std::string rule;
   const auto value = Number_In(text, Low, High, rule);
-  if (value) r.*Member = static_cast<T>(*value);
+  if (value) Store_Field<T, Member>(r, static_cast<T>(*value));
   return rule;
 }
 
 template <typename T, T Settings_Record::*Member>
 std::string Show_Number(const Settings_Record& r) {
-  return std::to_string(static_cast<long long>(r.*Member));
+  return std::to_string(static_cast<long long>(Load_Field<T, Member>(r)));
 }
 
 template <int32_t Settings_Record::*Member>
 std::string Set_Port(Settings_Record& r, const std::string& text) {
   int32_t port = 0;
   if (!Parse_Whole_Number(text, port) || !Port_In_Range(port)) return "a TCP port from 1 to 65535";
-  r.*Member = port;
+  Store_Field<int32_t, Member>(r, port);
   return {};
 }
 
