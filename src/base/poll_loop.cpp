@@ -78,16 +78,16 @@ Timer_Fd::~Timer_Fd() {
 }
 
 void Timer_Fd::Arm(int ms) {
-  itimerspec spec{};
-  spec.it_value.tv_sec = ms / 1000;
-  spec.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
-  if (ms <= 0) spec.it_value.tv_nsec = 1;  // a zero value would disarm it
-  ::timerfd_settime(fd_, 0, &spec, nullptr);
+  itimerspec expiry{};
+  expiry.it_value.tv_sec = ms / 1000;
+  expiry.it_value.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
+  if (ms <= 0) expiry.it_value.tv_nsec = 1;  // a zero value would disarm it
+  ::timerfd_settime(fd_, 0, &expiry, nullptr);
 }
 
 void Timer_Fd::Disarm() {
-  itimerspec spec{};
-  ::timerfd_settime(fd_, 0, &spec, nullptr);
+  itimerspec expiry{};
+  ::timerfd_settime(fd_, 0, &expiry, nullptr);
   Consume();
 }
 
