@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is needed, then builds and runs every test: the format and layer checks, the parser fuzz
+# Installs what is needed, then builds and runs every test: the format and layer checks, the clang
+# thread-safety build of the logic libraries, the parser fuzz
 # target (60 s), the protocol and core tests under AddressSanitizer + UndefinedBehaviorSanitizer,
 # the core tests (all the threads) under ThreadSanitizer, and finally the whole suite (window
 # and whole-program tests included) in build/.
@@ -13,6 +14,10 @@ find src tests tools bench fuzz -name '*.cpp' -o -name '*.h' | xargs -r clang-fo
 
 echo "== layer check"
 bash scripts/check_layers.sh
+
+echo "== lock rules: clang -Wthread-safety on the logic libraries"
+cmake --preset tsa >/dev/null
+cmake --build --preset tsa --target quenor_core
 
 echo "== fuzz: DC-09 parser, 60 s"
 cmake --preset fuzz >/dev/null
