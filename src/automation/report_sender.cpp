@@ -207,9 +207,11 @@ void Report_Sender::Data_Pass() {
   bool file_used = false;
   for (int k = 0; k < JOURNAL_SLOTS; ++k) {
     if (!Gate_Open()) break;
-    if (!journal_.Is_Due(k)) continue;
-    const Event_Record record = journal_.Slot(k);
-    if ((record.Status & (EVT_SAVED | EVT_REPORTED)) != EVT_SAVED || Is_Link_Test(record)) continue;
+    // The copy and its generation: the status lands only on the event that was sent, even when
+    // a clearing and a new append take the slot while its ACK is awaited.
+    Event_Record record;
+    uint32_t generation = 0;
+    if (!journal_.Due_Slot(k, record, generation)) continue;
     const Answer answer = Send_Line(&record);
     if (answer.Kind == Outcome::No_Transport) break;
     if (answer.Kind == Outcome::No_Answer) {
@@ -218,7 +220,7 @@ void Report_Sender::Data_Pass() {
       break;
     }
     if (answer.Byte == ANSWER_ACK) {
-      const std::string error = writer.Save_Status(k);
+      const std::string error = writer.Save_Status(k, generation);
       file_used = file_used || writer.Is_Open();
       if (error.empty()) continue;
       Log(error, LOG_RED, true);

@@ -9,8 +9,8 @@
 
 namespace {
 
-uint32_t Interest(bool want_write) {
-  return EPOLLIN | EPOLLRDHUP | (want_write ? EPOLLOUT : 0u);
+uint32_t Interest(bool want_write, bool want_read = true) {
+  return (want_read ? EPOLLIN | EPOLLRDHUP : 0u) | (want_write ? EPOLLOUT : 0u);
 }
 
 }  // namespace
@@ -28,9 +28,9 @@ bool Poll_Loop::Add(int fd, uint64_t tag, bool want_write) {
   return ::epoll_ctl(fd_, EPOLL_CTL_ADD, fd, &event) == 0;
 }
 
-bool Poll_Loop::Modify(int fd, uint64_t tag, bool want_write) {
+bool Poll_Loop::Modify(int fd, uint64_t tag, bool want_write, bool want_read) {
   epoll_event event{};
-  event.events = Interest(want_write);
+  event.events = Interest(want_write, want_read);
   event.data.u64 = tag;
   return ::epoll_ctl(fd_, EPOLL_CTL_MOD, fd, &event) == 0;
 }

@@ -14,9 +14,10 @@ class Poll_Loop {
   Poll_Loop(const Poll_Loop&) = delete;
   Poll_Loop& operator=(const Poll_Loop&) = delete;
 
-  // Level-triggered interest: readable always, writable when `want_write`. False on failure.
+  // Level-triggered interest: readable unless `want_read` is off (errors and hang-ups are always
+  // reported), writable when `want_write`. False on failure.
   bool Add(int fd, uint64_t tag, bool want_write = false);
-  bool Modify(int fd, uint64_t tag, bool want_write);
+  bool Modify(int fd, uint64_t tag, bool want_write, bool want_read = true);
   void Remove(int fd);
 
   struct Ready {

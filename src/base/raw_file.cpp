@@ -140,6 +140,10 @@ int Sync_Data(int fd) {
   return ::fdatasync(fd) == 0 ? 0 : errno;
 }
 
+int Set_Size(int fd, int64_t size) {
+  return ::ftruncate(fd, static_cast<off_t>(size)) == 0 ? 0 : errno;
+}
+
 int Descriptor_Identity(int fd, uint64_t& device, uint64_t& inode) {
   struct stat st;
   if (::fstat(fd, &st) != 0) return errno;

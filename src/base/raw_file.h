@@ -74,6 +74,8 @@ std::string Error_Text(int code);
 int Write_At(int fd, const void* data, std::size_t size, int64_t offset);
 // Makes the file's data durable (fdatasync).
 int Sync_Data(int fd);
+// Cuts or extends the file to `size` bytes (ftruncate).
+int Set_Size(int fd, int64_t size);
 // The device and inode of an open descriptor or of a path, to tell whether a path still names
 // the file a descriptor was opened on.
 int Descriptor_Identity(int fd, uint64_t& device, uint64_t& inode);

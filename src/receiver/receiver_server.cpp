@@ -1,6 +1,7 @@
 #include "receiver/receiver_server.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -16,6 +17,7 @@
 
 #include "base/listen_socket.h"
 #include "base/process_setup.h"
+#include "base/raw_file.h"
 #include "base/socket_error.h"
 #include "protocol/dc9_parser.h"
 
@@ -127,13 +129,13 @@ void Receiver_Server::Call(const std::function<void()>& work) {
   }
   bool done = false;
   {
-    std::lock_guard lock(command_mutex_);
+    Mutex_Lock lock(command_mutex_);
     commands_.emplace_back(&work, &done);
   }
   command_wake_.Signal();
   {
-    std::unique_lock lock(command_mutex_);
-    command_done_.wait(lock, [&] { return done; });
+    Mutex_Lock lock(command_mutex_);
+    lock.Wait(command_done_, [&] { return done; });
   }
   to_main_.Drain();
 }
@@ -157,7 +159,7 @@ void Receiver_Server::Settings_Changed() {
     return;
   }
   {
-    std::lock_guard lock(command_mutex_);
+    Mutex_Lock lock(command_mutex_);
     pending_settings_ = std::move(copy);
     settings_pending_ = true;
   }
@@ -173,7 +175,7 @@ void Receiver_Server::Start() {
   timer_interval_.store(TICK_MS);
   timer_.Arm(TICK_MS);
   {
-    std::lock_guard lock(sync_mutex_);
+    Mutex_Lock lock(sync_mutex_);
     sync_stop_ = false;
   }
   sync_thread_ = std::thread([this] { Sync_Run(); });
@@ -191,7 +193,7 @@ void Receiver_Server::Stop() {
   });
   if (thread_.joinable()) thread_.join();
   {
-    std::lock_guard lock(sync_mutex_);
+    Mutex_Lock lock(sync_mutex_);
     sync_stop_ = true;
   }
   sync_changed_.notify_all();
@@ -308,7 +310,7 @@ void Receiver_Server::Run_Commands() {
   std::deque<std::pair<const std::function<void()>*, bool*>> commands;
   bool adopt = false;
   {
-    std::lock_guard lock(command_mutex_);
+    Mutex_Lock lock(command_mutex_);
     commands.swap(commands_);
     adopt = settings_pending_;
     settings_pending_ = false;
@@ -319,7 +321,7 @@ void Receiver_Server::Run_Commands() {
   to_main_.Post(for_main_);
   if (commands.empty()) return;
   {
-    std::lock_guard lock(command_mutex_);
+    Mutex_Lock lock(command_mutex_);
     for (auto& command : commands) *command.second = true;
   }
   command_done_.notify_all();
@@ -334,9 +336,11 @@ void Receiver_Server::Tick() {
   timer_interval_.store(TICK_MS);
 
   if (!start_logged_) Log_Start_Line();
+  Journal_Notice();  // a file the save pass made again
 
   if (settings_copy_.Port_Enable) {
     if (listen_fd_ >= 0) {
+      Watch_Listener();  // watched again a second after descriptors ran out
       std::string text =
           "Receiver port is open.  Connections: " + std::to_string(active_connections_.load());
       To_Main([this, text = std::move(text)] { operator_.Set_Status_Text(STATUS_RECEIVER, text); });
@@ -361,7 +365,7 @@ void Receiver_Server::Tick() {
     for (Connection& connection : connections_by_fd_) {
       if (connection.Fd < 0) continue;
       if (keys.count(connection.Address + '|' + std::to_string(connection.Port)) != 0) {
-        Close_Connection(connection.Fd, 0);
+        Finish_Connection(connection);
       }
     }
   }
@@ -394,6 +398,8 @@ void Receiver_Server::Open_Listener() {
     }
     if (!listen_failure.Api) {
       listen_fd_ = fd;
+      listener_watched_ = true;
+      if (spare_fd_ < 0) spare_fd_ = Open_Descriptor("/dev/null", O_RDONLY);
       listening_port_.store(static_cast<uint16_t>(port));
       Log("Port " + std::to_string(port) + " is open.", LOG_BLACK);
       return;
@@ -407,11 +413,14 @@ void Receiver_Server::Open_Listener() {
 
 void Receiver_Server::Close_All() {
   if (listen_fd_ >= 0) {
-    loop_.Remove(listen_fd_);
+    if (listener_watched_) loop_.Remove(listen_fd_);
+    listener_watched_ = false;
     Socket_Close(listen_fd_);
     listen_fd_ = -1;
     listening_port_.store(0);
   }
+  Close_Descriptor(spare_fd_);
+  spare_fd_ = -1;
   for (Connection& connection : connections_by_fd_) {
     if (connection.Fd >= 0) Close_Connection(connection.Fd, 0);
   }
@@ -437,9 +446,60 @@ void Receiver_Server::Accept_All() {
     active_connections_.fetch_add(1);
     table_.Set_Countdown(connection.Address, connection.Port, SHORT_COUNTDOWN);
   }
-  // Out of descriptors or another failure of accept: logged like any socket error; the pending
-  // connection is taken at the next readiness.
-  if (error != 0 && error != ECONNABORTED) ServerSocket_DC9ClientError(error);
+  if (error == EMFILE || error == ENFILE) {
+    Out_Of_Descriptors(error);
+  } else if (error != 0 && error != ECONNABORTED) {
+    // Another failure of accept: logged like any socket error; the pending connection is taken
+    // at the next readiness.
+    ServerSocket_DC9ClientError(error);
+  }
+}
+
+void Receiver_Server::Out_Of_Descriptors(int error_code) {
+  // While it lasts the cause is named once every few seconds, not at every pass.
+  const auto now = std::chrono::steady_clock::now();
+  if (!descriptor_error_logged_ || now - last_descriptor_error_ >= FILE_ERROR_REPEAT) {
+    descriptor_error_logged_ = true;
+    last_descriptor_error_ = now;
+    ServerSocket_DC9ClientError(error_code);
+  }
+  // The level-triggered listener stays ready while a connection waits: the spare descriptor
+  // makes room to take the newcomer and close it at once (it connects again later).
+  if (spare_fd_ >= 0) {
+    Close_Descriptor(spare_fd_);
+    spare_fd_ = -1;
+    Accepted_Peer peer;
+    int error = 0;
+    if (Accept_Connection(listen_fd_, peer, error)) Socket_Close(peer.Fd);
+    spare_fd_ = Open_Descriptor("/dev/null", O_RDONLY);
+    if (spare_fd_ >= 0) return;
+  }
+  // No spare: the listener is left unwatched until a connection closes or the next tick.
+  if (listener_watched_) loop_.Remove(listen_fd_);
+  listener_watched_ = false;
+}
+
+void Receiver_Server::Watch_Listener() {
+  if (listen_fd_ < 0 || listener_watched_) return;
+  if (spare_fd_ < 0) spare_fd_ = Open_Descriptor("/dev/null", O_RDONLY);
+  listener_watched_ = loop_.Add(listen_fd_, TAG_LISTENER);
+}
+
+void Receiver_Server::Finish_Connection(Connection& connection) {
+  if (connection.Waiting == 0 && connection.Out.empty()) {
+    Close_Connection(connection.Fd, 0);
+    return;
+  }
+  connection.Closing = true;
+  loop_.Modify(connection.Fd, static_cast<uint64_t>(connection.Fd), !connection.Out.empty(), false);
+}
+
+void Receiver_Server::Close_If_Finished(int fd) {
+  Connection& connection = connections_by_fd_[fd];
+  if (connection.Fd == fd && connection.Closing && connection.Waiting == 0 &&
+      connection.Out.empty()) {
+    Close_Connection(fd, 0);
+  }
 }
 
 void Receiver_Server::Close_Connection(int fd, int error_code) {
@@ -450,6 +510,7 @@ void Receiver_Server::Close_Connection(int fd, int error_code) {
   Socket_Close(fd);
   connection = Connection{};
   active_connections_.fetch_sub(1);
+  Watch_Listener();  // a descriptor is free again
 }
 
 void Receiver_Server::Read_From(int fd) {
@@ -457,9 +518,14 @@ void Receiver_Server::Read_From(int fd) {
   // All waiting bytes with a NUL behind them (the parser works in place).
   const long got = Socket_Read(fd, read_buffer_.data(), READ_SIZE);
   if (got == -EAGAIN || got == -EWOULDBLOCK) return;
-  if (got <= 0) {
-    // The peer's ordinary close logs nothing; a reset or another failure is logged with its code.
-    Close_Connection(fd, got == 0 ? 0 : static_cast<int>(-got));
+  if (got == 0) {
+    // The peer's end of stream (it may still read): its waiting answers go out first.
+    Finish_Connection(connection);
+    return;
+  }
+  if (got < 0) {
+    // A reset or another failure closes at once and is logged with its code.
+    Close_Connection(fd, static_cast<int>(-got));
     return;
   }
   const auto size = static_cast<std::size_t>(got);
@@ -545,6 +611,7 @@ int32_t Receiver_Server::Answer_And_Store(Connection& connection, Parse_Result r
     // The write-ahead: the slot and the head are in the file before the answer leaves, and the
     // answer waits for the sync that makes them durable.
     Event_Journal::Written written = journal_.Append_Written(record);
+    Journal_Notice();
     if (!written.Error.empty()) {
       File_Error(written.Error);
       return SHORT_COUNTDOWN;  // not answered: the communicator sends it again
@@ -561,6 +628,13 @@ int32_t Receiver_Server::Answer_And_Store(Connection& connection, Parse_Result r
   // A negative timeout in the settings file would never count down to the close; it means the
   // same as 0: the receiver leaves the connection open.
   return settings_copy_.Conn_Timeout > 0 ? settings_copy_.Conn_Timeout : 0;
+}
+
+void Receiver_Server::Journal_Notice() {
+  const std::string notice = journal_.Take_Notice();
+  if (notice.empty()) return;
+  Log(notice, LOG_RED);
+  To_Main([this] { operator_.Beep(); });
 }
 
 void Receiver_Server::File_Error(const std::string& line) {
@@ -597,13 +671,13 @@ void Receiver_Server::Send(Connection& connection, const char* data, std::size_t
   }
   const std::size_t done = sent > 0 ? static_cast<std::size_t>(sent) : 0;
   connection.Out.assign(data + done, size - done);
-  loop_.Modify(connection.Fd, static_cast<uint64_t>(connection.Fd), true);
+  loop_.Modify(connection.Fd, static_cast<uint64_t>(connection.Fd), true, !connection.Closing);
 }
 
 void Receiver_Server::Flush(int fd) {
   Connection& connection = connections_by_fd_[fd];
   if (connection.Out.empty()) {
-    loop_.Modify(fd, static_cast<uint64_t>(fd), false);
+    loop_.Modify(fd, static_cast<uint64_t>(fd), false, !connection.Closing);
     return;
   }
   const long sent = Socket_Send(fd, connection.Out.data(), connection.Out.size());
@@ -612,7 +686,10 @@ void Receiver_Server::Flush(int fd) {
     return;
   }
   if (sent > 0) connection.Out.erase(0, static_cast<std::size_t>(sent));
-  if (connection.Out.empty()) loop_.Modify(fd, static_cast<uint64_t>(fd), false);
+  if (connection.Out.empty()) {
+    loop_.Modify(fd, static_cast<uint64_t>(fd), false, !connection.Closing);
+    Close_If_Finished(fd);
+  }
 }
 
 void Receiver_Server::Start_Sync() {
@@ -621,13 +698,13 @@ void Receiver_Server::Start_Sync() {
   sync_busy_ = true;
   if (syncing_.Slots.empty()) {
     // Only answers held behind an earlier sync, which has returned: nothing to sync.
-    std::lock_guard lock(sync_mutex_);
+    Mutex_Lock lock(sync_mutex_);
     sync_error_.clear();
     sync_wake_.Signal();
     return;
   }
   {
-    std::lock_guard lock(sync_mutex_);
+    Mutex_Lock lock(sync_mutex_);
     sync_requested_ = true;
   }
   sync_changed_.notify_one();
@@ -637,12 +714,15 @@ void Receiver_Server::Sync_Finished() {
   if (!sync_busy_) return;
   std::string error;
   {
-    std::lock_guard lock(sync_mutex_);
+    Mutex_Lock lock(sync_mutex_);
     error = std::move(sync_error_);
     sync_error_.clear();
   }
   const bool durable = error.empty();
+  // After a failed sync the slots are taken back: their messages are not answered, and the
+  // communicators' retries are the only copies.
   journal_.Settle(syncing_.Slots.data(), syncing_.Tickets.data(), syncing_.Slots.size(), durable);
+  Journal_Notice();
   if (!durable) File_Error(error);
   // The events are stored before anyone hears of them: the signals go before the answers.
   if (durable && !syncing_.Slots.empty()) {
@@ -660,6 +740,7 @@ void Receiver_Server::Sync_Finished() {
       --connection.Waiting;
       // After a failed sync nothing of the batch is answered: the communicators send it again.
       if (durable) Send(connection, held.Bytes.data(), held.Bytes.size());
+      Close_If_Finished(held.Fd);
     }
     if (notices) To_Main([this, result = held.Result] { emit Read_Handled(result); });
   }
@@ -671,14 +752,17 @@ void Receiver_Server::Sync_Finished() {
 // ---- Sync thread ---------------------------------------------------------------------------
 
 void Receiver_Server::Sync_Run() {
-  std::unique_lock lock(sync_mutex_);
+  Mutex_Lock lock(sync_mutex_);
   while (true) {
-    sync_changed_.wait(lock, [this] { return sync_requested_ || sync_stop_; });
+    lock.Wait(sync_changed_, [this] {
+      sync_mutex_.Assert_Held();
+      return sync_requested_ || sync_stop_;
+    });
     if (!sync_requested_) return;
     sync_requested_ = false;
-    lock.unlock();
+    lock.Unlock();
     std::string error = journal_.Sync_File();
-    lock.lock();
+    lock.Lock();
     sync_error_ = std::move(error);
     sync_wake_.Signal();
   }

@@ -9,10 +9,13 @@
 // sync). The Connection_Table, the connections and the receiver's copy of its settings belong to
 // that thread alone. A sync thread makes the journal's write-ahead durable: the slots that one
 // pass over the ready connections wrote are synced together while the next pass is read, and
-// their ACKs are sent when that sync has returned. Log lines, beeps, status texts and data log
-// lines go to the main thread through a Main_Queue, in order, a batch per pass; the receiver never
-// waits for the main thread. The main thread's calls below post a command to the loop and wait
-// for it (the loop never blocks), then run what the loop left for the main thread.
+// their ACKs are sent when that sync has returned; a connection is not closed by its end of
+// stream or its countdown while an answer of it waits (a reset closes it at once). Log lines,
+// beeps, status texts and data log lines go to the main thread through a Main_Queue, in order, a
+// batch per pass; the receiver never waits for the main thread. The main thread's calls below
+// post a command to the loop (under command_mutex_) and wait for it (the loop never blocks),
+// then run what the loop left for the main thread; the sync thread's hand-over is guarded by
+// sync_mutex_.
 #pragma once
 
 #include <QObject>
@@ -23,7 +26,6 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <string>
 #include <thread>
@@ -34,6 +36,7 @@
 #include "base/poll_loop.h"
 #include "base/settings.h"
 #include "base/sync_objects.h"
+#include "base/thread_annotations.h"
 #include "protocol/dc9_response.h"
 #include "receiver/connection_table.h"
 #include "store/event_journal.h"
@@ -128,8 +131,9 @@ class Receiver_Server : public QObject {
     uint32_t Generation = 0;
     std::string Address;
     int32_t Port = 0;
-    std::string Out;  // answer bytes the socket did not take yet
-    int Waiting = 0;  // answers of this connection waiting for a journal sync
+    std::string Out;       // answer bytes the socket did not take yet
+    int Waiting = 0;       // answers of this connection waiting for a journal sync
+    bool Closing = false;  // no longer read: closed once its waiting answers are out
   };
   struct Held_Answer {
     int Fd;
@@ -166,6 +170,12 @@ class Receiver_Server : public QObject {
   void Close_All();
   void Accept_All();
   void Close_Connection(int fd, int error_code);
+  // End of stream or countdown out: closes now, or once the answers that wait are sent.
+  void Finish_Connection(Connection& connection);
+  void Close_If_Finished(int fd);
+  // accept failed for want of descriptors: sheds the newcomer or stops watching the listener.
+  void Out_Of_Descriptors(int error_code);
+  void Watch_Listener();
   void Read_From(int fd);
   int32_t Answer_And_Store(Connection& connection, Parse_Result result, Event_Record& record,
                            uint32_t sequence, const Extended_Data& extended);
@@ -175,6 +185,8 @@ class Receiver_Server : public QObject {
   void Start_Sync();
   void Sync_Finished();
   void File_Error(const std::string& line);
+  // Logs in red what the journal kept about its file (a file made again).
+  void Journal_Notice();
   void To_Main(Main_Queue::Work work) { for_main_.push_back(std::move(work)); }
   void Log(std::string text, uint32_t colour);
   void Sync_Run();
@@ -198,11 +210,11 @@ class Receiver_Server : public QObject {
   Main_Queue to_main_;
 
   // Shared with the main thread.
-  std::mutex command_mutex_;
+  Mutex command_mutex_;
   std::condition_variable command_done_;
-  std::deque<std::pair<const std::function<void()>*, bool*>> commands_;  // guarded
-  bool settings_pending_ = false;                                        // guarded
-  Settings_Copy pending_settings_;                                       // guarded
+  std::deque<std::pair<const std::function<void()>*, bool*>> commands_ GUARDED_BY(command_mutex_);
+  bool settings_pending_ GUARDED_BY(command_mutex_) = false;
+  Settings_Copy pending_settings_ GUARDED_BY(command_mutex_);
   std::atomic<bool> stop_{false};
   std::atomic<uint16_t> listening_port_{0};
   std::atomic<int> active_connections_{0};
@@ -233,13 +245,19 @@ class Receiver_Server : public QObject {
   bool sync_busy_ = false;
   std::chrono::steady_clock::time_point last_file_error_{};
   bool file_error_logged_ = false;
+  // A descriptor held in reserve: closed to accept and close a newcomer when the process has no
+  // descriptor left, so that the listener does not stay ready.
+  int spare_fd_ = -1;
+  bool listener_watched_ = false;
+  std::chrono::steady_clock::time_point last_descriptor_error_{};
+  bool descriptor_error_logged_ = false;
 
-  // The sync thread and its hand-over (guarded by sync_mutex_).
-  std::mutex sync_mutex_;
+  // The sync thread and its hand-over.
+  Mutex sync_mutex_;
   std::condition_variable sync_changed_;
-  bool sync_requested_ = false;
-  bool sync_stop_ = false;
-  std::string sync_error_;
+  bool sync_requested_ GUARDED_BY(sync_mutex_) = false;
+  bool sync_stop_ GUARDED_BY(sync_mutex_) = false;
+  std::string sync_error_ GUARDED_BY(sync_mutex_);
 
   std::thread thread_;
   std::thread sync_thread_;

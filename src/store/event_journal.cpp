@@ -3,9 +3,7 @@
 #include <fcntl.h>
 
 #include <cerrno>
-
 #include <cstring>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -17,44 +15,135 @@ bool Same_Record(const Event_Record& a, const Event_Record& b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
+// The file holds a slot's Status as 0, 1 or 7: EVT_SAVED is a mark of memory only.
+Event_Record As_In_File(Event_Record record) {
+  if (!(record.Status & EVT_REPORTED)) record.Status &= static_cast<uint8_t>(~EVT_SAVED);
+  return record;
+}
+
 }  // namespace
 
 Event_Journal::Event_Journal(std::string path) : path_(std::move(path)) {}
 
 Event_Journal::~Event_Journal() {
+  Mutex_Lock file_lock(file_mutex_);
   Close_Descriptor(fd_);
+  Close_Descriptor(retired_fd_);
 }
 
-bool Event_Journal::Open_Kept(int& error) {
-  if (fd_ >= 0) return true;
-  // Never created here: a missing file is an error the operator sees, as in the save pass.
-  const int fd = Open_Descriptor(path_, O_RDWR);
-  if (fd < 0) {
-    error = -fd;
-    return false;
+void Event_Journal::Drop_Kept() {
+  if (fd_ >= 0 && fd_ == syncing_fd_) {
+    // The sync thread is syncing it without the lock: it closes the descriptor when done.
+    Close_Descriptor(retired_fd_);
+    retired_fd_ = fd_;
+  } else {
+    Close_Descriptor(fd_);
   }
-  if (const int failed = Descriptor_Identity(fd, fd_device_, fd_inode_)) {
-    Close_Descriptor(fd);
-    error = failed;
-    return false;
+  fd_ = -1;
+}
+
+int Event_Journal::Write_Ring() {
+  std::vector<char> image(JOURNAL_FILE_SIZE, 0);
+  {
+    Mutex_Lock lock(ring_mutex_);
+    std::memcpy(image.data(), &head_, sizeof head_);
+    for (int k = 0; k < JOURNAL_SLOTS; ++k) {
+      const Event_Record record = As_In_File(slots_[k]);
+      std::memcpy(image.data() + Journal_Slot_Offset(k), &record, sizeof record);
+    }
   }
-  fd_ = fd;
-  return true;
+  int error = Write_At(fd_, image.data(), image.size(), 0);
+  if (error == 0) error = Set_Size(fd_, static_cast<int64_t>(JOURNAL_FILE_SIZE));
+  if (error == 0) error = Sync_Data(fd_);
+  if (error == 0) {
+    std::memset(erase_, 0, sizeof erase_);
+    erase_pending_ = false;
+  }
+  return error;
+}
+
+int Event_Journal::Ensure_File(const char*& what) {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  const int path_error = Path_Identity(path_, device, inode);
+  if (fd_ >= 0 && (path_error != 0 || device != fd_device_ || inode != fd_inode_)) {
+    // Deleted, renamed away or replaced: what went through fd_ is in a file no longer there.
+    Drop_Kept();
+  }
+  if (fd_ < 0) {
+    bool remake = path_error == ENOENT;
+    // A missing file is made anew (never through a name planted meanwhile); an existing one is
+    // opened as it stands.
+    const int fd =
+        remake ? Open_Descriptor(path_, O_RDWR | O_CREAT | O_EXCL) : Open_Descriptor(path_, O_RDWR);
+    if (fd < 0) {
+      what = "File open error. ";
+      return -fd;
+    }
+    if (const int failed = Descriptor_Identity(fd, device, inode)) {
+      Close_Descriptor(fd);
+      what = "File open error. ";
+      return failed;
+    }
+    remake = remake || (known_ && (device != fd_device_ || inode != fd_inode_));
+    fd_ = fd;
+    known_ = true;
+    fd_device_ = device;
+    fd_inode_ = inode;
+    if (remake) {
+      // As at start-up: the file holds the whole ring, made durable before anything else.
+      if (const int failed = Write_Ring()) {
+        Drop_Kept();
+        known_ = false;  // the half-made file is made again at the next write
+        what = "Disk write error. ";
+        return failed;
+      }
+      if (!notice_.empty()) notice_ += '\n';
+      notice_ += "File " + path_ + " was missing or replaced, new file written from memory.";
+    }
+  }
+  if (erase_pending_) {
+    // Slots taken back after a failed sync: their file copies go, unless a new append has
+    // taken the slot (it wrote the slot itself).
+    for (int k = 0; k < JOURNAL_SLOTS; ++k) {
+      if (!erase_[k]) continue;
+      Event_Record record;
+      {
+        Mutex_Lock lock(ring_mutex_);
+        record = As_In_File(slots_[k]);
+      }
+      if (const int failed =
+              Write_At(fd_, &record, sizeof record, static_cast<int64_t>(Journal_Slot_Offset(k)))) {
+        what = "Disk write error. ";
+        return failed;
+      }
+      erase_[k] = false;
+    }
+    erase_pending_ = false;
+  }
+  return 0;
+}
+
+std::string Event_Journal::Take_Notice() {
+  Mutex_Lock file_lock(file_mutex_);
+  return std::exchange(notice_, std::string());
 }
 
 std::string Event_Journal::Load() {
   std::string message = Load_Image();
-  std::lock_guard file_lock(file_mutex_);
-  Close_Descriptor(fd_);
-  fd_ = -1;
-  int error = 0;
-  Open_Kept(error);  // a file that cannot be opened now is tried again at the first write
+  Mutex_Lock file_lock(file_mutex_);
+  Drop_Kept();
+  known_ = false;
+  std::memset(erase_, 0, sizeof erase_);
+  erase_pending_ = false;
+  const char* what = "";
+  Ensure_File(what);  // a file that cannot be opened now is tried again at the first write
   return message;
 }
 
 std::string Event_Journal::Load_Image() {
   {
-    std::lock_guard lock(ring_mutex_);
+    Mutex_Lock lock(ring_mutex_);
     head_ = 0;
     std::memset(slots_, 0, sizeof slots_);
     std::memset(tickets_, 0, sizeof tickets_);
@@ -73,7 +162,7 @@ std::string Event_Journal::Load_Image() {
     file.Read_Up_To(image.data(), image.size());
     uint32_t head;
     std::memcpy(&head, image.data(), sizeof head);
-    std::lock_guard lock(ring_mutex_);
+    Mutex_Lock lock(ring_mutex_);
     head_ = head % JOURNAL_SLOTS;
     std::memcpy(slots_, image.data() + 4, sizeof slots_);
     return {};
@@ -84,41 +173,48 @@ std::string Event_Journal::Load_Image() {
 }
 
 bool Event_Journal::Is_Full() const {
-  std::lock_guard lock(ring_mutex_);
+  Mutex_Lock lock(ring_mutex_);
   const Event_Record& next = slots_[head_];
   return (next.Status & EVT_PRESENT) && !(next.Status & EVT_REPORTED) && !Is_Link_Test(next);
 }
 
 void Event_Journal::Append(const Event_Record& record) {
-  std::lock_guard lock(ring_mutex_);
+  Mutex_Lock lock(ring_mutex_);
   slots_[head_] = record;
   tickets_[head_] = 0;
+  ++generations_[head_];
   head_ = (head_ + 1) & (JOURNAL_SLOTS - 1);
 }
 
 Event_Journal::Written Event_Journal::Append_Written(const Event_Record& record) {
   Written written;
-  std::lock_guard file_lock(file_mutex_);
-  int error = 0;
-  if (!Open_Kept(error)) {
-    written.Error = "File open error. " + Error_Text(error);
+  Mutex_Lock file_lock(file_mutex_);
+  const char* what = "";
+  if (const int error = Ensure_File(what)) {
+    written.Error = what + Error_Text(error);
     return written;
   }
   uint32_t head;
   {
-    std::lock_guard lock(ring_mutex_);
+    Mutex_Lock lock(ring_mutex_);
     head = head_;
   }
   const uint32_t next = (head + 1) & (JOURNAL_SLOTS - 1);
   // The same bytes the save pass writes: the record with Status 1 here, the head (once for all
   // records of a sync) in Sync_File.
-  error = Write_At(fd_, &record, sizeof record, static_cast<int64_t>(Journal_Slot_Offset(head)));
-  if (error != 0) {
+  if (const int error =
+          Write_At(fd_, &record, sizeof record, static_cast<int64_t>(Journal_Slot_Offset(head)))) {
+    // A part of the record may have reached the file: the slot's copy there is written again
+    // from memory at the next write that succeeds.
+    erase_[head] = true;
+    erase_pending_ = true;
     written.Error = "Disk write error. " + Error_Text(error);
     return written;
   }
-  std::lock_guard lock(ring_mutex_);
+  erase_[head] = false;
+  Mutex_Lock lock(ring_mutex_);
   slots_[head] = record;
+  ++generations_[head];
   written.Slot = static_cast<int>(head);
   written.Ticket = next_ticket_++;
   tickets_[head] = written.Ticket;
@@ -127,84 +223,98 @@ Event_Journal::Written Event_Journal::Append_Written(const Event_Record& record)
 }
 
 void Event_Journal::Set_Sync_Hook(std::function<void()> hook) {
-  std::lock_guard lock(hook_mutex_);
+  Mutex_Lock lock(hook_mutex_);
   sync_hook_ = std::move(hook);
+}
+
+void Event_Journal::Set_Sync_Failure_Hook(std::function<int()> hook) {
+  Mutex_Lock lock(hook_mutex_);
+  sync_failure_hook_ = std::move(hook);
 }
 
 std::string Event_Journal::Sync_File() {
   int fd;
-  uint64_t device;
-  uint64_t inode;
-  int error = 0;
   {
-    std::lock_guard file_lock(file_mutex_);
-    fd = fd_;
-    device = fd_device_;
-    inode = fd_inode_;
+    Mutex_Lock file_lock(file_mutex_);
+    const char* what = "";
+    if (const int error = Ensure_File(what)) return what + Error_Text(error);
     // The head of every record written so far.
     const uint32_t head = Head();
-    error = fd < 0 ? EBADF : Write_At(fd, &head, sizeof head, 0);
+    if (const int error = Write_At(fd_, &head, sizeof head, 0)) {
+      Drop_Kept();
+      return "Disk write error. " + Error_Text(error);
+    }
+    fd = fd_;
+    syncing_fd_ = fd;
   }
+  int error = 0;
   {
-    std::lock_guard lock(hook_mutex_);
+    Mutex_Lock lock(hook_mutex_);
     if (sync_hook_) sync_hook_();
+    if (sync_failure_hook_) error = sync_failure_hook_();
   }
-  // Only this thread closes the kept descriptor, so `fd` stays valid without the lock.
+  // fd stays open while syncing_fd_ names it: a writer that drops it leaves it to this thread.
   if (error == 0) error = Sync_Data(fd);
-  uint64_t path_device = 0;
-  uint64_t path_inode = 0;
-  const bool same_file = error == 0 && Path_Identity(path_, path_device, path_inode) == 0 &&
-                         path_device == device && path_inode == inode;
-  if (same_file) return {};
-  std::lock_guard file_lock(file_mutex_);
-  if (fd_ == fd) {
-    Close_Descriptor(fd_);
-    fd_ = -1;
+  Mutex_Lock file_lock(file_mutex_);
+  syncing_fd_ = -1;
+  Close_Descriptor(retired_fd_);
+  retired_fd_ = -1;
+  if (error != 0) {
+    if (fd_ == fd) Drop_Kept();
+    return "Disk write error. " + Error_Text(error);
   }
-  if (error != 0) return "Disk write error. " + Error_Text(error);
-  // The path names another file or none: what was written went into a file no longer there.
-  const int fresh = Open_Descriptor(path_, O_RDWR);
-  if (fresh < 0) return "File open error. " + Error_Text(-fresh);
-  Close_Descriptor(fresh);
-  return "File open error. " + Error_Text(ESTALE);
+  // The file may have been deleted or replaced during the sync: then the ring (the slots
+  // written for this sync included) is written into a new file and synced there.
+  const char* what = "";
+  if (const int failed = Ensure_File(what)) return what + Error_Text(failed);
+  return {};
 }
 
 void Event_Journal::Settle(const int* slots, const uint64_t* tickets, std::size_t count,
                            bool durable) {
-  std::lock_guard lock(ring_mutex_);
+  Mutex_Lock file_lock(file_mutex_);
+  Mutex_Lock lock(ring_mutex_);
   for (std::size_t i = 0; i < count; ++i) {
     const int k = slots[i];
     if (tickets_[k] != tickets[i]) continue;  // cleared or appended over meanwhile
     tickets_[k] = 0;
-    if (durable && (slots_[k].Status & EVT_PRESENT)) slots_[k].Status |= EVT_SAVED;
+    if (durable) {
+      if (slots_[k].Status & EVT_PRESENT) slots_[k].Status |= EVT_SAVED;
+      continue;
+    }
+    // Not answered: the communicator sends it again, and that copy is the only one kept.
+    std::memset(&slots_[k], 0, sizeof slots_[k]);
+    ++generations_[k];
+    erase_[k] = true;
+    erase_pending_ = true;
   }
 }
 
 uint32_t Event_Journal::Head() const {
-  std::lock_guard lock(ring_mutex_);
+  Mutex_Lock lock(ring_mutex_);
   return head_;
 }
 
 Event_Record Event_Journal::Slot(int k) const {
-  std::lock_guard lock(ring_mutex_);
+  Mutex_Lock lock(ring_mutex_);
   return slots_[k];
 }
 
 Event_Journal::Save_Outcome Event_Journal::Save_New(const Manual_Reset_Event& run_gate) {
   Save_Outcome outcome;
-  Raw_File file;
   // When the pass wrote anything: the head last, then the events window is to be refreshed.
   auto finish = [&] {
-    if (!file.Is_Open()) return outcome;
-    outcome.Wrote = true;
+    if (!outcome.Wrote) return outcome;
     outcome.Refresh = true;
-    std::lock_guard file_lock(file_mutex_);
-    const uint32_t head = Head();
-    if (!file.Seek(0)) {
-      outcome.Error = "File seek error. " + Error_Text(file.Error());
-    } else if (!file.Write_All(&head, sizeof head)) {
-      outcome.Error = "Disk write error. " + Error_Text(file.Error());
+    Mutex_Lock file_lock(file_mutex_);
+    const char* what = "";
+    int error = Ensure_File(what);
+    if (error == 0) {
+      const uint32_t head = Head();
+      what = "Disk write error. ";
+      error = Write_At(fd_, &head, sizeof head, 0);
     }
+    if (error != 0) outcome.Error = what + Error_Text(error);
     return outcome;
   };
   // The slots are looked at in blocks under one short lock each, so that the pass over an idle
@@ -215,7 +325,7 @@ Event_Journal::Save_Outcome Event_Journal::Save_New(const Manual_Reset_Event& ru
   for (int block = 0; block < JOURNAL_SLOTS; block += kBlock) {
     int count = 0;
     {
-      std::lock_guard lock(ring_mutex_);
+      Mutex_Lock lock(ring_mutex_);
       for (int k = block; k < block + kBlock; ++k) {
         if ((slots_[k].Status & (EVT_PRESENT | EVT_SAVED)) != EVT_PRESENT) continue;
         if (tickets_[k] != 0) continue;  // written by the receiver, its sync still awaited
@@ -230,28 +340,28 @@ Event_Journal::Save_Outcome Event_Journal::Save_New(const Manual_Reset_Event& ru
       const Event_Record& slot = copies[next++];
       // The check and the write are one step: an append that replaced the slot since its copy
       // (and may have written it already) must not be overwritten by the older record.
-      std::lock_guard file_lock(file_mutex_);
+      Mutex_Lock file_lock(file_mutex_);
       {
-        std::lock_guard lock(ring_mutex_);
+        Mutex_Lock lock(ring_mutex_);
         if (!Same_Record(slots_[k], slot) || tickets_[k] != 0) continue;
       }
-      // The file is opened only when a slot needs saving, so an idle pass touches no file.
-      if (!file.Is_Open() && !file.Open(path_, O_WRONLY)) {
-        outcome.Error = "File open error. " + Error_Text(file.Error());
-        return outcome;
+      const char* what = "";
+      int error = Ensure_File(what);
+      if (error != 0 && !outcome.Wrote) {
+        outcome.Error = what + Error_Text(error);
+        return outcome;  // nothing written: no head, no refresh
       }
-      if (!file.Seek(static_cast<int64_t>(Journal_Slot_Offset(k)))) {
-        outcome.Error = "File seek error. " + Error_Text(file.Error());
-      } else if (!file.Write_All(&slot, sizeof slot)) {
-        outcome.Error = "Disk write error. " + Error_Text(file.Error());
+      if (error == 0) {
+        what = "Disk write error. ";
+        error = Write_At(fd_, &slot, sizeof slot, static_cast<int64_t>(Journal_Slot_Offset(k)));
       }
-      if (!outcome.Error.empty()) {
-        outcome.Wrote = true;
+      outcome.Wrote = true;
+      if (error != 0) {
+        outcome.Error = what + Error_Text(error);
         outcome.Refresh = true;
         return outcome;
       }
-      std::lock_guard lock(ring_mutex_);
-      // An append may have replaced the slot since its copy; the newcomer is not saved yet.
+      Mutex_Lock lock(ring_mutex_);
       if (Same_Record(slots_[k], slot)) slots_[k].Status |= EVT_SAVED;
     }
   }
@@ -259,67 +369,86 @@ Event_Journal::Save_Outcome Event_Journal::Save_New(const Manual_Reset_Event& ru
 }
 
 bool Event_Journal::Is_Due(int k) const {
-  std::lock_guard lock(ring_mutex_);
+  Event_Record record;
+  uint32_t generation;
+  return Due_Slot(k, record, generation);
+}
+
+bool Event_Journal::Due_Slot(int k, Event_Record& record, uint32_t& generation) const {
+  Mutex_Lock lock(ring_mutex_);
   const Event_Record& slot = slots_[k];
-  return (slot.Status & (EVT_PRESENT | EVT_SAVED | EVT_REPORTED)) == (EVT_PRESENT | EVT_SAVED) &&
-         !Is_Link_Test(slot);
+  if ((slot.Status & (EVT_PRESENT | EVT_SAVED | EVT_REPORTED)) != (EVT_PRESENT | EVT_SAVED) ||
+      Is_Link_Test(slot)) {
+    return false;
+  }
+  record = slot;
+  generation = generations_[k];
+  return true;
+}
+
+std::string Event_Journal::Status_Write(int k, const uint32_t* generation, bool& wrote) {
+  // The slot's check and its status write are one step against appends and the clearing.
+  Mutex_Lock file_lock(file_mutex_);
+  auto holds_the_event = [&] {
+    ring_mutex_.Assert_Held();
+    const Event_Record& slot = slots_[k];
+    // Only a saved slot is marked, and only while it holds the event that was reported.
+    return (slot.Status & (EVT_PRESENT | EVT_SAVED)) == (EVT_PRESENT | EVT_SAVED) &&
+           (generation == nullptr || generations_[k] == *generation);
+  };
+  {
+    Mutex_Lock lock(ring_mutex_);
+    if (!holds_the_event()) return {};
+  }
+  const char* what = "";
+  if (const int error = Ensure_File(what)) return what + Error_Text(error);
+  uint8_t status;
+  {
+    Mutex_Lock lock(ring_mutex_);
+    if (!holds_the_event()) return {};  // the file was made again from the ring meanwhile
+    slots_[k].Status |= EVT_REPORTED;
+    status = slots_[k].Status;
+  }
+  wrote = true;
+  if (const int error = Write_At(fd_, &status, 1, static_cast<int64_t>(Journal_Slot_Offset(k)))) {
+    return "Disk write error. " + Error_Text(error);
+  }
+  return {};
+}
+
+std::string Event_Journal::Status_Writer::Save_Status(int k, uint32_t generation) {
+  return journal_.Status_Write(k, &generation, used_);
 }
 
 std::string Event_Journal::Status_Writer::Save_Status(int k) {
-  // The slot's check and its status write are one step against the receiver's appends.
-  std::lock_guard file_lock(journal_.file_mutex_);
-  Raw_File file;
-  if (fd_ < 0) {
-    // Opened at the first acknowledgement of the pass and kept open for the rest of it.
-    if (!file.Open(journal_.path_, O_WRONLY)) return "File open error. " + Error_Text(file.Error());
-  } else {
-    file.Adopt(fd_);
-  }
-  fd_ = -1;
-  uint8_t status;
-  {
-    std::lock_guard lock(journal_.ring_mutex_);
-    Event_Record& slot = journal_.slots_[k];
-    // Only a saved slot is marked: a slot that an append replaced meanwhile holds another event.
-    if ((slot.Status & (EVT_PRESENT | EVT_SAVED)) != (EVT_PRESENT | EVT_SAVED)) {
-      fd_ = file.Release();
-      return {};
-    }
-    slot.Status |= EVT_REPORTED;
-    status = slot.Status;
-  }
-  std::string error;
-  if (!file.Seek(static_cast<int64_t>(Journal_Slot_Offset(k)))) {
-    error = "File seek error. " + Error_Text(file.Error());
-  } else if (!file.Write_All(&status, 1)) {
-    error = "Disk write error. " + Error_Text(file.Error());
-  }
-  // After a failure the file is closed with the Raw_File; the pass ends there.
-  if (error.empty()) fd_ = file.Release();
-  return error;
+  return journal_.Status_Write(k, nullptr, used_);
 }
 
-void Event_Journal::Status_Writer::Close() {
-  Raw_File file;
-  file.Adopt(fd_);
-  fd_ = -1;
-}
-
-bool Event_Journal::Clear(Manual_Reset_Event& run_gate) {
+bool Event_Journal::Clear() {
   if (!File_Exists(path_)) return false;
-  run_gate.Reset();
-  // Lets the report sender reach its next gate test and leave the journal alone.
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  Mutex_Lock file_lock(file_mutex_);
   {
-    std::lock_guard file_lock(file_mutex_);
-    {
-      std::lock_guard lock(ring_mutex_);
-      head_ = 0;
-      std::memset(slots_, 0, sizeof slots_);
-      std::memset(tickets_, 0, sizeof tickets_);
+    Mutex_Lock lock(ring_mutex_);
+    // A slot whose write-ahead sync is in flight holds a message not answered yet: the
+    // communicator still waits for its ACK, which leaves once the sync returns. Clearing it
+    // would lose an event acknowledged after the clearing, so it stays, with the head behind it
+    // (those slots are the newest ones); with none in flight the head goes back to 0.
+    bool in_flight = false;
+    for (int k = 0; k < JOURNAL_SLOTS; ++k) {
+      if (tickets_[k] != 0) {
+        in_flight = true;
+        continue;
+      }
+      std::memset(&slots_[k], 0, sizeof slots_[k]);
+      ++generations_[k];
     }
-    Write_Zero_File(path_, JOURNAL_FILE_SIZE);
+    if (!in_flight) head_ = 0;
   }
-  run_gate.Set();
+  std::memset(erase_, 0, sizeof erase_);
+  erase_pending_ = false;
+  const char* what = "";
+  // The buffer is cleared in any case; a file that cannot be written is made again (or its
+  // fault reported) at the next write.
+  if (Ensure_File(what) == 0) Write_Ring();
   return true;
 }

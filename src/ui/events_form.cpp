@@ -141,7 +141,7 @@ void TForm_Events::Menu_Clear_EventsClick() {
       box_(this, {"Clear Events", "     Are you sure you want to delete all events?",
                   QMessageBox::Question, QMessageBox::Ok | QMessageBox::Cancel});
   if (answer != QMessageBox::Ok) return;
-  if (journal_.Clear(run_gate_)) Refresh_Log_Grid();
+  if (journal_.Clear()) Refresh_Log_Grid();
 }
 
 int TForm_Events::Row_Count() const {

@@ -138,11 +138,12 @@ TEST_F(Event_Journal_Test, SavePassThenStatusGiveFileStatus1Then7) {
   EXPECT_FALSE(outcome.Refresh);
 }
 
-TEST_F(Event_Journal_Test, IdlePassOpensNoFile) {
+// An idle pass writes nothing, even with the file gone; a deleted file is made again from the
+// ring (saved slots with their file status 1) at the next write, with a red line.
+TEST_F(Event_Journal_Test, IdlePassWritesNothingAndADeletedFileIsMadeFromTheRing) {
   journal_->Load();
   journal_->Append(Event(1));
   journal_->Save_New(gate_);
-  // With the file gone any open for writing would fail and report it.
   ASSERT_EQ(::unlink(path_.c_str()), 0);
   Event_Journal::Save_Outcome outcome = journal_->Save_New(gate_);
   EXPECT_EQ(outcome.Error, "");
@@ -151,10 +152,16 @@ TEST_F(Event_Journal_Test, IdlePassOpensNoFile) {
 
   journal_->Append(Event(2));
   outcome = journal_->Save_New(gate_);
-  EXPECT_EQ(outcome.Error, "File open error.  Error: 2. No such file or directory");
-  EXPECT_FALSE(outcome.Refresh);
-  EXPECT_EQ(journal_->Slot(1).Status, 1);  // tried again in the next cycle
-  EXPECT_EQ(File_Size(path_), -1);         // never created by the save pass
+  EXPECT_EQ(outcome.Error, "");
+  EXPECT_TRUE(outcome.Refresh);
+  EXPECT_EQ(journal_->Slot(1).Status, 3);
+  ASSERT_EQ(File_Size(path_), 327684);
+  EXPECT_EQ(File_Slot(0), Record_Bytes(Event(1)));
+  EXPECT_EQ(File_Slot(1), Record_Bytes(Event(2)));
+  EXPECT_EQ(File_Head(), 2u);
+  EXPECT_EQ(journal_->Take_Notice(),
+            "File " + path_ + " was missing or replaced, new file written from memory.");
+  EXPECT_EQ(journal_->Take_Notice(), "");
 }
 
 TEST_F(Event_Journal_Test, ClosedGateStopsThePass) {
@@ -178,9 +185,9 @@ TEST_F(Event_Journal_Test, WriteFailuresGiveTheRedLines) {
   EXPECT_EQ(writer.Save_Status(0), "");  // not saved yet: nothing to mark, nothing written
 
   Event_Journal missing(folder_.File("none/dorvex.dat"));
-  Event_Journal::Status_Writer missing_writer(missing);
-  EXPECT_EQ(missing_writer.Save_Status(0), "File open error.  Error: 2. No such file or directory");
-  EXPECT_FALSE(missing_writer.Is_Open());
+  EXPECT_EQ(missing.Append_Written(Event(1)).Error,
+            "File open error.  Error: 2. No such file or directory");
+  EXPECT_EQ(missing.Head(), 0u);
 }
 
 TEST_F(Event_Journal_Test, SavedButUnreportedSlotIsSavedAgainAfterARestart) {
@@ -206,10 +213,70 @@ TEST_F(Event_Journal_Test, ClearZeroesRingAndFile) {
   journal_->Load();
   journal_->Append(Event(1));
   journal_->Save_New(gate_);
-  ASSERT_TRUE(journal_->Clear(gate_));
+  ASSERT_TRUE(journal_->Clear());
   EXPECT_TRUE(gate_.Is_Set());
   EXPECT_EQ(journal_->Head(), 0u);
   EXPECT_EQ(journal_->Slot(0).Status, 0);
+  EXPECT_EQ(File_Size(path_), 327684);
+  EXPECT_TRUE(All_Zero(Read_Bytes(path_)));
+}
+
+// A report's ACK that comes after the slot was cleared and taken by a new event marks nothing:
+// the new event stays due, in memory and in the file.
+TEST_F(Event_Journal_Test, ReportStatusLandsOnlyOnTheEventThatWasSent) {
+  journal_->Load();
+  auto store = [&](const Event_Record& record) {
+    const Event_Journal::Written written = journal_->Append_Written(record);
+    ASSERT_EQ(written.Error, "");
+    ASSERT_EQ(journal_->Sync_File(), "");
+    journal_->Settle(&written.Slot, &written.Ticket, 1, true);
+  };
+  store(Event(1));
+  Event_Record offered;
+  uint32_t generation = 0;
+  ASSERT_TRUE(journal_->Due_Slot(0, offered, generation));
+  EXPECT_EQ(Record_Bytes(offered), Record_Bytes(journal_->Slot(0)));
+
+  ASSERT_TRUE(journal_->Clear());
+  store(Event(2));  // takes slot 0 while the report of Event(1) waits for its ACK
+  Event_Journal::Status_Writer writer(*journal_);
+  EXPECT_EQ(writer.Save_Status(0, generation), "");
+  EXPECT_FALSE(writer.Is_Open());
+  EXPECT_EQ(journal_->Slot(0).Status, EVT_PRESENT | EVT_SAVED);
+  EXPECT_EQ(File_Slot(0), Record_Bytes(Event(2)));
+  EXPECT_TRUE(journal_->Is_Due(0));
+
+  // The ACK of the event that is there marks it.
+  ASSERT_TRUE(journal_->Due_Slot(0, offered, generation));
+  EXPECT_EQ(writer.Save_Status(0, generation), "");
+  EXPECT_TRUE(writer.Is_Open());
+  EXPECT_EQ(journal_->Slot(0).Status, 7);
+  EXPECT_EQ(Read_Bytes(path_)[Journal_Slot_Offset(0)], 7);
+}
+
+// Clear removes what the journal holds, but not a slot whose write-ahead sync is in flight: its
+// ACK has not left yet and will, so it is an event stored after the clearing.
+TEST_F(Event_Journal_Test, ClearKeepsTheSlotWhoseSyncIsInFlight) {
+  journal_->Load();
+  journal_->Append(Event(1));
+  journal_->Save_New(gate_);
+  const Event_Journal::Written in_flight = journal_->Append_Written(Event(2));
+  ASSERT_EQ(in_flight.Error, "");
+  ASSERT_TRUE(journal_->Clear());
+  EXPECT_TRUE(gate_.Is_Set());
+  EXPECT_EQ(journal_->Slot(0).Status, 0);
+  EXPECT_EQ(Record_Bytes(journal_->Slot(1)), Record_Bytes(Event(2)));
+  EXPECT_EQ(journal_->Head(), 2u);
+  EXPECT_TRUE(All_Zero(File_Slot(0)));
+  EXPECT_EQ(File_Slot(1), Record_Bytes(Event(2)));
+  EXPECT_EQ(File_Head(), 2u);
+
+  EXPECT_EQ(journal_->Sync_File(), "");
+  journal_->Settle(&in_flight.Slot, &in_flight.Ticket, 1, true);
+  EXPECT_TRUE(journal_->Is_Due(1));
+  // With nothing in flight the clearing leaves the file all zeros, the head 0.
+  ASSERT_TRUE(journal_->Clear());
+  EXPECT_EQ(journal_->Head(), 0u);
   EXPECT_EQ(File_Size(path_), 327684);
   EXPECT_TRUE(All_Zero(Read_Bytes(path_)));
 }
@@ -218,7 +285,7 @@ TEST_F(Event_Journal_Test, ClearOfADeletedFileChangesNothing) {
   journal_->Load();
   journal_->Append(Event(1));
   ASSERT_EQ(::unlink(path_.c_str()), 0);
-  EXPECT_FALSE(journal_->Clear(gate_));
+  EXPECT_FALSE(journal_->Clear());
   EXPECT_TRUE(gate_.Is_Set());
   EXPECT_EQ(journal_->Head(), 1u);
   EXPECT_EQ(Record_Bytes(journal_->Slot(0)), Record_Bytes(Event(1)));
@@ -235,6 +302,11 @@ TEST_F(Event_Journal_Test, FullWhenTheNextSlotStillWaitsForItsReport) {
   journal_->Save_New(gate_);
   Event_Journal::Status_Writer writer(*journal_);
   EXPECT_EQ(writer.Save_Status(1), "");
+  EXPECT_FALSE(journal_->Is_Full());
+  // A full journal is freed by the clearing.
+  for (int n = 0; n < 4096; ++n) journal_->Append(Event(n));
+  ASSERT_TRUE(journal_->Is_Full());
+  ASSERT_TRUE(journal_->Clear());
   EXPECT_FALSE(journal_->Is_Full());
 }
 
@@ -263,17 +335,19 @@ TEST_F(Event_Journal_Test, WriteAheadWritesTheSavePassBytesAndSettlesTheSlot) {
   EXPECT_EQ(journal_->Slot(0).Status, EVT_PRESENT | EVT_SAVED);
   EXPECT_FALSE(journal_->Save_New(gate_).Wrote);
 
-  // A sync that failed leaves the slot to the save pass, which writes the same bytes again.
+  // A sync that failed takes the slot back, in memory at once and in the file at the next write,
+  // so the save pass never writes it: the communicator's retry is the only copy.
   const Event_Record second = Event(2);
   const Event_Journal::Written again = journal_->Append_Written(second);
-  journal_->Settle(&again.Slot, &again.Ticket, 1, false);
-  EXPECT_EQ(journal_->Slot(1).Status, EVT_PRESENT);
-  Write_Bytes(path_, std::string(JOURNAL_FILE_SIZE, '\0'));  // same file, content wiped
-  const Event_Journal::Save_Outcome saved = journal_->Save_New(gate_);
-  EXPECT_TRUE(saved.Wrote);
-  EXPECT_EQ(saved.Error, "");
   EXPECT_EQ(File_Slot(1), Record_Bytes(second));
-  EXPECT_EQ(File_Head(), 2u);
+  journal_->Settle(&again.Slot, &again.Ticket, 1, false);
+  EXPECT_EQ(journal_->Slot(1).Status, 0);
+  EXPECT_FALSE(journal_->Save_New(gate_).Wrote);
+  const Event_Journal::Written retry = journal_->Append_Written(Event(3));
+  ASSERT_EQ(retry.Error, "");
+  EXPECT_EQ(retry.Slot, 2);
+  EXPECT_TRUE(All_Zero(File_Slot(1)));
+  EXPECT_EQ(File_Slot(2), Record_Bytes(Event(3)));
 }
 
 // The kept descriptor must not write into a file that is no longer "dorvex.dat": a folder put in
@@ -282,21 +356,19 @@ TEST_F(Event_Journal_Test, FileReplacedByAFolderFailsUntilAFileIsBack) {
   ASSERT_EQ(journal_->Load(), "");
   ASSERT_EQ(std::rename(path_.c_str(), (path_ + ".away").c_str()), 0);
   ASSERT_EQ(::mkdir(path_.c_str(), 0755), 0);
-  const Event_Journal::Written lost = journal_->Append_Written(Event(1));
-  ASSERT_EQ(lost.Error, "");  // still the old file, now under another name
   const std::string folder_error = "File open error. " + Error_Text(EISDIR);
+  EXPECT_EQ(journal_->Append_Written(Event(1)).Error, folder_error);
   EXPECT_EQ(journal_->Sync_File(), folder_error);
-  journal_->Settle(&lost.Slot, &lost.Ticket, 1, false);
-  EXPECT_EQ(journal_->Append_Written(Event(2)).Error, folder_error);
-  EXPECT_EQ(journal_->Head(), 1u);  // the refused record is not in the ring
+  EXPECT_EQ(journal_->Head(), 0u);  // the refused record is not in the ring
 
   ASSERT_EQ(::rmdir(path_.c_str()), 0);
   ASSERT_EQ(std::rename((path_ + ".away").c_str(), path_.c_str()), 0);
   const Event_Journal::Written back = journal_->Append_Written(Event(3));
   ASSERT_EQ(back.Error, "");
   EXPECT_EQ(journal_->Sync_File(), "");
-  EXPECT_EQ(File_Slot(1), Record_Bytes(Event(3)));
-  EXPECT_EQ(File_Head(), 2u);
+  EXPECT_EQ(File_Slot(0), Record_Bytes(Event(3)));
+  EXPECT_EQ(File_Head(), 1u);
+  EXPECT_EQ(journal_->Take_Notice(), "");  // the same file came back: nothing made again
 }
 
 }  // namespace
