@@ -149,6 +149,8 @@ class Client {
     ::close(fd_);
     fd_ = -1;
   }
+  // Ends the sending side only (the peer reads its end of stream); answers still arrive.
+  void Shut_Write() { ::shutdown(fd_, SHUT_WR); }
 
  private:
   void Drain() {
