@@ -198,14 +198,15 @@ void Receiver_Server::Stop() {
   }
   sync_changed_.notify_all();
   if (sync_thread_.joinable()) sync_thread_.join();
-  // What was written but not yet synced is made durable now; its answers are gone with their
-  // connections, so the communicators send those messages again.
+  // The answers still waiting are gone with their connections, so the communicators send those
+  // messages again: their slots are taken back (the retries are the only copies), and the
+  // emptied slots are made durable.
   if (!syncing_.Empty() || !filling_.Empty()) {
-    const bool durable = journal_.Sync_File().empty();
     for (Batch* batch : {&syncing_, &filling_}) {
-      journal_.Settle(batch->Slots.data(), batch->Tickets.data(), batch->Slots.size(), durable);
+      journal_.Settle(batch->Slots.data(), batch->Tickets.data(), batch->Slots.size(), false);
       batch->Clear();
     }
+    journal_.Sync_File();
     sync_busy_ = false;
   }
   to_main_.Post(for_main_);

@@ -73,7 +73,8 @@ class Receiver_Server : public QObject {
   // (first tick after 1000 ms).
   void Start();
   // Shutdown: stops Timer_DC9, closes the listener with all its connections (a sync under way is
-  // finished first, so what was written is durable) and ends both threads.
+  // finished first; slots whose answers never left are taken back, the communicators send them
+  // again) and ends both threads.
   void Stop();
   // The page's "Open": the next tick comes 1000 ms from now, also after a failed open.
   void Reset_Timer_Interval();

@@ -71,10 +71,11 @@ TEST_F(Journal_Faults, AnswerWaitingForItsSyncOutlivesEndOfStreamAndCountdown) {
     auto client = Connect();
     client->Send(Cid_Frame());
     ASSERT_TRUE(held->Wait_Syncing());
+    std::unique_ptr<Client> other;
     if (half_close) {
       client->Shut_Write();
       // A read on another connection, handled in the pass that sees the end of stream or later.
-      auto other = Connect();
+      other = Connect();
       Send_And_Wait(*other, "not a message");
     } else {
       Server().Timer_DC9Timer();  // the countdown of 1 runs out
