@@ -10,7 +10,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <regex>
 
 #include "automation/link_fixture.h"
@@ -155,6 +157,50 @@ TEST_F(Report_Sender_Test, RefusedEventIsOfferedAgainAndHoldsBackLaterSlots) {
   EXPECT_EQ(f->screen.Beeps, 1);
   EXPECT_FALSE(f->screen.Logged("Connection with automation software established.", LOG_BLACK));
   EXPECT_EQ(f->sync.Link_State.load(), LINK_UP);  // a NAK never changes Link_State
+}
+
+// "Clear Events" while a report waits for its ACK, then a new event stored (and synced) in the
+// same slot, then the late ACK: the new event is not marked; it is reported in its own right.
+TEST_F(Report_Sender_Test, LateAckAfterClearingMarksNotTheEventThatTookTheSlot) {
+  f->settings.HB_Period = 0;
+  f->Start_Workers();
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool offered = false;
+  bool answer = false;
+  Open_Server_Link([&](int, const std::string& line) {
+    if (line.find("1111") != std::string::npos) {
+      std::unique_lock lock(mutex);
+      offered = true;
+      changed.notify_all();
+      changed.wait(lock, [&] { return answer; });
+    }
+    return PEER_ACK;
+  });
+  ASSERT_TRUE(Wait_Until([&] { return f->sync.Link_State.load() == LINK_UP; }));
+  f->journal.Append(Example_Event({.Account = "1111"}));
+  // The main thread's loop runs while waiting: the sender hands the line over through it.
+  ASSERT_TRUE(Wait_Until([&] {
+    std::lock_guard lock(mutex);
+    return offered;
+  }));
+  ASSERT_TRUE(f->journal.Clear());
+  // The receiver's write-ahead stores the next event in slot 0, saved once its sync returned.
+  const Event_Journal::Written written =
+      f->journal.Append_Written(Example_Event({.Account = "2222"}));
+  ASSERT_EQ(written.Slot, 0);
+  ASSERT_EQ(f->journal.Sync_File(), "");
+  f->journal.Settle(&written.Slot, &written.Ticket, 1, true);
+  {
+    std::lock_guard lock(mutex);
+    answer = true;
+    changed.notify_all();
+  }
+  const std::string first = "5011 181111E40101001\x14";
+  const std::string second = "5011 182222E40101001\x14";
+  ASSERT_TRUE(Wait_Until([&] { return peer->Texts().size() >= 2 && f->File_Status(0) == 7; }));
+  EXPECT_EQ(peer->Texts(), (std::vector<std::string>{first, second}));
+  EXPECT_EQ(f->journal.Slot(0).Status, EVT_PRESENT | EVT_SAVED | EVT_REPORTED);
 }
 
 // The automation software stays silent: the heartbeat goes unanswered, the error is logged and
