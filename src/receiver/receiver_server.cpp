@@ -465,17 +465,14 @@ void Receiver_Server::Out_Of_Descriptors(int error_code) {
     ServerSocket_DC9ClientError(error_code);
   }
   // The level-triggered listener stays ready while a connection waits: the spare descriptor
-  // makes room to take the newcomer and close it at once (it connects again later).
-  if (spare_fd_ >= 0) {
-    Close_Descriptor(spare_fd_);
-    spare_fd_ = -1;
-    Accepted_Peer peer;
-    int error = 0;
-    if (Accept_Connection(listen_fd_, peer, error)) Socket_Close(peer.Fd);
-    spare_fd_ = Open_Descriptor("/dev/null", O_RDONLY);
-    if (spare_fd_ >= 0) return;
-  }
-  // No spare: the listener is left unwatched until a connection closes or the next tick.
+  // makes room to take the newcomers and close them at once (they connect again later). The
+  // listener is then left unwatched, and the spare's descriptor free (for the log line among
+  // others), until a connection closes or the next tick.
+  Close_Descriptor(spare_fd_);
+  spare_fd_ = -1;
+  Accepted_Peer peer;
+  int error = 0;
+  while (Accept_Connection(listen_fd_, peer, error)) Socket_Close(peer.Fd);
   if (listener_watched_) loop_.Remove(listen_fd_);
   listener_watched_ = false;
 }
