@@ -35,7 +35,7 @@ void BM_Object_Update_New_Account_Full_Table(benchmark::State& state) {
   QTemporaryDir dir;
   const std::string path = dir.path().toStdString() + "/" + OBJECT_FILE_NAME;
   Write_Full_Table(path);
-  std::mutex file_lock;
+  Mutex file_lock;
   auto table = std::make_unique<Object_Table>(path, file_lock);
   table->Load();
   Extended_Data extended{};
@@ -59,7 +59,7 @@ void BM_Ping_Tick_10000(benchmark::State& state) {
   QTemporaryDir dir;
   const std::string path = dir.path().toStdString() + "/" + OBJECT_FILE_NAME;
   Write_Full_Table(path);
-  std::mutex file_lock;
+  Mutex file_lock;
   auto table = std::make_unique<Object_Table>(path, file_lock);
   table->Load();  // countdowns of 4200 seconds: no object expires while measured
   for (auto _ : state) benchmark::DoNotOptimize(table->Ping_Tick());
