@@ -1,6 +1,7 @@
-// The stores' hot paths: a message from a new account against a full object table, the
-// once-a-second supervision tick over all 10000 records, and the report sender's save pass over
-// an idle journal (which must touch no file).
+// The stores' hot paths: a message from a new account against a full object table, a message
+// from a known account in a full table and in an empty one, the once-a-second supervision tick
+// over all 10000 records, and the report sender's save pass over an idle journal (which must
+// touch no file).
 #include <benchmark/benchmark.h>
 
 #include <QTemporaryDir>
@@ -35,7 +36,7 @@ void BM_Object_Update_New_Account_Full_Table(benchmark::State& state) {
   QTemporaryDir dir;
   const std::string path = dir.path().toStdString() + "/" + OBJECT_FILE_NAME;
   Write_Full_Table(path);
-  std::mutex file_lock;
+  Mutex file_lock;
   auto table = std::make_unique<Object_Table>(path, file_lock);
   table->Load();
   Extended_Data extended{};
@@ -55,11 +56,38 @@ void BM_Object_Update_New_Account_Full_Table(benchmark::State& state) {
 }
 BENCHMARK(BM_Object_Update_New_Account_Full_Table)->Unit(benchmark::kMicrosecond);
 
+// Object_Update of a known account, in a full table (10000 objects; the last 100 accounts, the
+// ones a scan from record 0 reaches last) and in an empty one (a single object). Each update also
+// writes its 88-byte record to the file.
+void BM_Object_Update_Known_Account(benchmark::State& state) {
+  QTemporaryDir dir;
+  const std::string path = dir.path().toStdString() + "/" + OBJECT_FILE_NAME;
+  const bool full = state.range(0) != 0;
+  if (full) Write_Full_Table(path);
+  Shared_Sync sync;
+  auto table = std::make_unique<Object_Table>(path, sync.Object_Table_Lock);
+  table->Load();
+  Extended_Data extended{};
+  std::strcpy(extended.data(), "[Q25]");
+  int64_t n = 0;
+  for (auto _ : state) {
+    Event_Record event{};
+    event.Status = EVT_PRESENT;
+    std::snprintf(event.Account_Nr, sizeof event.Account_Nr, "A%d",
+                  full ? OBJECT_SLOTS - 1 - static_cast<int>(n % 100) : 0);
+    std::strcpy(event.Event_Code, "1130");
+    event.Time_Received = kNow + ++n;
+    benchmark::DoNotOptimize(table->Update(event, extended));
+  }
+  state.SetLabel(full ? "full table, accounts at the end" : "empty table");
+}
+BENCHMARK(BM_Object_Update_Known_Account)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
 void BM_Ping_Tick_10000(benchmark::State& state) {
   QTemporaryDir dir;
   const std::string path = dir.path().toStdString() + "/" + OBJECT_FILE_NAME;
   Write_Full_Table(path);
-  std::mutex file_lock;
+  Mutex file_lock;
   auto table = std::make_unique<Object_Table>(path, file_lock);
   table->Load();  // countdowns of 4200 seconds: no object expires while measured
   for (auto _ : state) benchmark::DoNotOptimize(table->Ping_Tick());

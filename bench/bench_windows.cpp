@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -62,7 +61,7 @@ BENCHMARK(BM_Event_Cells_All_Rows)->Unit(benchmark::kMillisecond);
 void BM_Object_Snapshot_Full(benchmark::State& state) {
   char path[] = "/tmp/bench_windows_XXXXXX";
   if (mkdtemp(path) == nullptr) return state.SkipWithError("no temporary folder");
-  std::mutex lock;
+  Mutex lock;
   Object_Table table(std::string(path) + "/latevn.dat", lock);
   table.Load();
   for (int n = 0; n < OBJECT_SLOTS; ++n) {
@@ -70,10 +69,8 @@ void BM_Object_Snapshot_Full(benchmark::State& state) {
     e.Status = 1;
     table.Update(e, Extended_Data{});
   }
-  std::vector<Object_Record> snapshot(OBJECT_SLOTS);
   for (auto _ : state) {
-    const int count = table.Count();
-    for (int i = 0; i < count; ++i) snapshot[i] = table.Record(i);
+    const std::vector<Object_Record> snapshot = table.Snapshot();
     benchmark::DoNotOptimize(snapshot.data());
   }
   std::remove((std::string(path) + "/latevn.dat").c_str());

@@ -180,9 +180,9 @@ bool Report_Sender::Supervision_Pass() {
   const int count = objects_.Count();  // used records are packed at the front
   for (int i = 0; i < count; ++i) {
     if (!Gate_Open()) return true;
-    Event_Record event{};
-    if (!objects_.Supervision_Event(i, event)) continue;
-    const Answer answer = Send_Line(&event);
+    Supervision_Report report;
+    if (!objects_.Supervision_Event(i, report)) continue;
+    const Answer answer = Send_Line(&report.Event);
     if (answer.Kind == Outcome::No_Transport) return false;
     if (answer.Kind == Outcome::No_Answer) {
       Log("Link error (ping): no ACK from automation software.", LOG_RED, true);
@@ -190,7 +190,8 @@ bool Report_Sender::Supervision_Pass() {
       return false;
     }
     if (answer.Byte == ANSWER_ACK) {
-      objects_.Clear_Report_Due(i);
+      // The acknowledged line belongs to its account, wherever a deletion moved it meanwhile.
+      objects_.Clear_Report_Due(report);
       continue;
     }
     if (answer.Byte == ANSWER_NAK) {

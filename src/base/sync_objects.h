@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "base/thread_annotations.h"
+
 // An event that stays set until it is reset (Answer_Event, Run_Gate).
 class Manual_Reset_Event {
  public:
@@ -62,8 +64,9 @@ inline constexpr uint8_t ANSWER_ACK = 0x06;
 inline constexpr uint8_t ANSWER_NAK = 0x15;
 
 struct Shared_Sync {
-  // Held around every write of the object table file "latevn.dat"; it guards the file.
-  std::mutex Object_Table_Lock;
+  // Held around every change of the object table that is written to "latevn.dat", from the
+  // change to the end of its write; it guards the file and is taken before the table's own lock.
+  Mutex Object_Table_Lock;
   // Carries an answer byte to the report sender; set by the serial receive thread, the TCP read
   // handlers and shutdown; reset by the sender before each line.
   Manual_Reset_Event Answer_Event{false};
@@ -73,7 +76,7 @@ struct Shared_Sync {
   // sender starts its next cycle at once instead of at the end of its 50 ms sleep.
   Waitable_Signal Event_Stored;
   // Open while the report sender may run its passes; closed by "Clear Events", "Delete all
-  // objects", the deletion of one object, and for good by shutdown.
+  // objects", and for good by shutdown.
   Manual_Reset_Event Run_Gate{true};
   // LINK_OPEN | LINK_ALIVE; changed flag-wise with fetch_or / fetch_and so no change is lost.
   std::atomic<uint32_t> Link_State{0};

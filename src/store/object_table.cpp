@@ -3,6 +3,7 @@
 #include <fcntl.h>
 
 #include <charconv>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <string_view>
@@ -47,6 +48,12 @@ bool Field_Empty(const char (&field)[N]) {
   return field[0] == '\0';
 }
 
+Account_Key Key_Of(const char (&account)[sizeof(Account_Key)]) {
+  Account_Key key;
+  std::memcpy(key.data(), account, key.size());
+  return key;
+}
+
 }  // namespace
 
 Event_Record Supervision_Record(const Object_Record& object) {
@@ -63,16 +70,23 @@ Event_Record Supervision_Record(const Object_Record& object) {
   return event;
 }
 
-Object_Table::Object_Table(std::string path, std::mutex& file_lock)
-    : path_(std::move(path)), file_lock_(file_lock) {}
+Object_Table::Object_Table(std::string path, Mutex& file_lock)
+    : path_(std::move(path)), file_lock_(file_lock) {
+  Mutex_Lock lock(table_mutex_);
+  index_.reserve(OBJECT_SLOTS);
+}
+
+Object_Table::~Object_Table() {
+  Mutex_Lock file_lock(file_lock_);
+  Close_Descriptor(fd_);
+}
 
 std::string Object_Table::Load() {
   std::string message;
-  {
-    std::lock_guard lock(table_mutex_);
-    std::memset(records_, 0, sizeof records_);
-    handed_out_ = {};
-  }
+  Mutex_Lock file_lock(file_lock_);
+  Close_Descriptor(fd_);
+  fd_ = -1;
+  std::vector<char> image(OBJECT_FILE_SIZE, 0);
   if (!File_Exists(path_)) {
     Write_Zero_File(path_, OBJECT_FILE_SIZE);
   } else {
@@ -81,10 +95,7 @@ std::string Object_Table::Load() {
     if (file.Open(path_, O_RDWR)) {
       const int64_t size = file.Size();
       if (size == static_cast<int64_t>(OBJECT_FILE_SIZE)) {
-        std::vector<char> image(OBJECT_FILE_SIZE, 0);
         file.Read_Up_To(image.data(), image.size());
-        std::lock_guard lock(table_mutex_);
-        std::memcpy(records_, image.data(), sizeof records_);
       } else {
         file.Close();
         Write_Zero_File(path_, OBJECT_FILE_SIZE);
@@ -92,19 +103,46 @@ std::string Object_Table::Load() {
       }
     }
   }
-  {
-    std::lock_guard file_lock(file_lock_);
-    Close_Descriptor(fd_);
-    fd_ = -1;
-  }
+  Mutex_Lock lock(table_mutex_);
+  std::memcpy(records_, image.data(), sizeof records_);
   // Every supervised object gets its full timeout again from the start, lost objects included.
-  std::lock_guard lock(table_mutex_);
   for (Object_Record& r : records_) r.Ping_Countdown = Full_Countdown(r.Ping_Timeout);
+  Rebuild_Index();
   return message;
 }
 
-void Object_Table::Save_Record(int i) {
-  const Object_Record copy = Record(i);
+int Object_Table::Find(const Account_Key& key) const {
+  const auto found = index_.find(key);
+  return found == index_.end() ? -1 : found->second;
+}
+
+void Object_Table::Index_Following() {
+  // emplace keeps an account's first record: records are indexed in table order.
+  while (used_ < OBJECT_SLOTS && records_[used_].Last_Event_Time != 0) {
+    index_.emplace(Key_Of(records_[used_].Account_Nr), used_);
+    ++used_;
+  }
+}
+
+void Object_Table::Rebuild_Index() {
+  index_.clear();
+  used_ = 0;
+  Index_Following();
+}
+
+int Object_Table::Oldest(int64_t now) const {
+  int oldest = 0;
+  int64_t minimum = now;
+  for (int i = 0; i < OBJECT_SLOTS; ++i) {
+    if (records_[i].Last_Event_Time < minimum) {
+      oldest = i;
+      minimum = records_[i].Last_Event_Time;
+    }
+  }
+  return oldest;
+}
+
+void Object_Table::Save_Record(int i, const Object_Record& record) {
   // The kept descriptor; a file that could not be opened is tried again and skipped silently.
   // Never created or truncated here: a missing file leaves memory ahead.
   if (fd_ < 0) {
@@ -112,22 +150,17 @@ void Object_Table::Save_Record(int i) {
     if (fd < 0) return;
     fd_ = fd;
   }
-  Write_At(fd_, &copy, sizeof copy, static_cast<int64_t>(sizeof(Object_Record)) * i);
+  Write_At(fd_, &record, sizeof record, static_cast<int64_t>(sizeof(Object_Record)) * i);
 }
 
-void Object_Table::Save_All() {
-  std::vector<char> image(OBJECT_FILE_SIZE);
-  {
-    std::lock_guard lock(table_mutex_);
-    std::memcpy(image.data(), records_, sizeof records_);
-  }
+void Object_Table::Save_All(const std::vector<char>& image) {
+  // Opened by its path: the next record write opens it again too, so a file that was replaced
+  // meanwhile is written, not the one it replaced.
+  Close_Descriptor(fd_);
+  fd_ = -1;
   Raw_File file;
   if (!file.Open(path_, O_WRONLY)) return;
   file.Write_All(image.data(), image.size());
-}
-
-Object_Table::~Object_Table() {
-  Close_Descriptor(fd_);
 }
 
 int Object_Table::Update(Event_Record& event, const Extended_Data& extended) {
@@ -143,33 +176,35 @@ int Object_Table::Update(Event_Record& event, const Extended_Data& extended) {
     std::memcpy(event.IP_Address, address.data(), address.size());
   }
   event.IP_Address[sizeof event.IP_Address - 1] = '\0';
+  const Account_Key key = Key_Of(event.Account_Nr);
 
+  Mutex_Lock file_lock(file_lock_);
   int index;
-  bool returned = false;
+  Object_Record written;
   {
-    std::lock_guard lock(table_mutex_);
-    // The used records are packed at the front: the first empty slot ends the search.
-    const int64_t now = event.Time_Received;
-    int oldest = 0;
-    int64_t minimum = now;
-    index = -1;
-    bool is_new = true;
-    for (int i = 0; i < OBJECT_SLOTS; ++i) {
-      const Object_Record& r = records_[i];
-      if (r.Last_Event_Time == 0) {
-        index = i;
-        break;
+    Mutex_Lock lock(table_mutex_);
+    index = Find(key);
+    const bool is_new = index < 0;
+    if (is_new) {
+      if (used_ < OBJECT_SLOTS) {
+        index = used_;
+      } else {
+        // A full table without this account: the object with the oldest last message goes.
+        index = Oldest(event.Time_Received);
+        const Account_Key gone = Key_Of(records_[index].Account_Nr);
+        const auto entry = index_.find(gone);
+        if (entry != index_.end() && entry->second == index) {
+          index_.erase(entry);
+          // A second record of the same account (a file written elsewhere) takes over its key.
+          for (int k = 0; k < used_; ++k) {
+            if (k != index && Key_Of(records_[k].Account_Nr) == gone) {
+              index_.emplace(gone, k);
+              break;
+            }
+          }
+        }
       }
-      if (r.Last_Event_Time < minimum) oldest = i;
-      if (std::memcmp(r.Account_Nr, event.Account_Nr, sizeof r.Account_Nr) == 0) {
-        index = i;
-        is_new = false;
-        break;
-      }
-      if (r.Last_Event_Time < minimum) minimum = r.Last_Event_Time;
     }
-    // A full table without this account: the object with the oldest last message goes.
-    if (index < 0) index = oldest;
 
     Object_Record& r = records_[index];
     if (is_new) r = Object_Record{};
@@ -182,11 +217,17 @@ int Object_Table::Update(Event_Record& event, const Extended_Data& extended) {
     std::memcpy(r.Zone_Nr, event.Zone_Nr, sizeof r.Zone_Nr);
     std::memcpy(r.IP_Address, event.IP_Address, sizeof r.IP_Address);
     r.Signal_Quality = static_cast<uint8_t>(event.Signal_Quality);
+    bool returned = false;
     if (is_new) {
       // The first message decides the timeout: 6 minutes with a signal quality, else 70.
       r.Ping_Timeout = quality < 0 ? 70 : 6;
       r.Ping_Countdown = Full_Countdown(r.Ping_Timeout);
       r.Object_Flags = 0;
+      index_.emplace(key, index);
+      if (index == used_) {
+        ++used_;
+        Index_Following();
+      }
     } else {
       if (r.Ping_Timeout != 0) r.Ping_Countdown = Full_Countdown(r.Ping_Timeout);
       if (r.Object_Flags & OBJ_LOST) {
@@ -194,23 +235,26 @@ int Object_Table::Update(Event_Record& event, const Extended_Data& extended) {
         returned = true;
       }
     }
+    // The file gets the record without the report-due flag of this return; memory gets it on
+    // this very record.
+    written = r;
+    if (returned) r.Object_Flags |= OBJ_REPORT_DUE;
   }
-  {
-    std::lock_guard file_lock(file_lock_);
-    Save_Record(index);
-  }
-  if (returned) {
-    // The return is to be reported; set after the record went to the file.
-    std::lock_guard lock(table_mutex_);
-    records_[index].Object_Flags |= OBJ_REPORT_DUE;
-  }
+  Save_Record(index, written);
+  file_lock.Unlock();
+  if (after_write_hook_) after_write_hook_();
   return index;
 }
 
 bool Object_Table::Ping_Tick() {
-  std::vector<int> lost;
+  struct Lost {
+    int Index;
+    Object_Record Written;
+  };
+  std::vector<Lost> lost;
+  Mutex_Lock file_lock(file_lock_);
   {
-    std::lock_guard lock(table_mutex_);
+    Mutex_Lock lock(table_mutex_);
     for (int i = 0; i < OBJECT_SLOTS; ++i) {
       Object_Record& r = records_[i];
       if (!Field_Empty(r.Account_Nr) && r.Ping_Countdown >= 2) {
@@ -218,53 +262,50 @@ bool Object_Table::Ping_Tick() {
       } else if (r.Ping_Countdown == 1) {
         r.Ping_Countdown = 0;
         r.Object_Flags |= OBJ_LOST;
-        lost.push_back(i);
+        // The file gets the loss; the report-due flag lives in memory, on this very record.
+        lost.push_back({i, r});
+        r.Object_Flags |= OBJ_REPORT_DUE;
       }
     }
   }
-  for (int i : lost) {
-    {
-      std::lock_guard file_lock(file_lock_);
-      Save_Record(i);
-    }
-    std::lock_guard lock(table_mutex_);
-    records_[i].Object_Flags |= OBJ_REPORT_DUE;
-  }
+  for (const Lost& l : lost) Save_Record(l.Index, l.Written);
+  file_lock.Unlock();
+  if (after_write_hook_) after_write_hook_();
   return !lost.empty();
 }
 
 bool Object_Table::Change_Timeout(int i, uint32_t minutes) {
   if (minutes > MAX_PING_TIMEOUT || i < 0 || i >= OBJECT_SLOTS) return false;
+  Mutex_Lock file_lock(file_lock_);
+  Object_Record written;
   {
-    std::lock_guard lock(table_mutex_);
+    Mutex_Lock lock(table_mutex_);
     Object_Record& r = records_[i];
     if (r.Last_Event_Time == 0) return false;
     if (r.Ping_Timeout != minutes) {
       r.Ping_Timeout = minutes;
       r.Ping_Countdown = minutes * 60;
     }
+    written = r;
   }
-  std::lock_guard file_lock(file_lock_);
-  Save_Record(i);
+  Save_Record(i, written);
   return true;
 }
 
-void Object_Table::Delete(int i, Manual_Reset_Event& run_gate) {
-  const int n = Count();
-  if (i < 0 || i >= n) return;
-  // The report sender must not read a record while the records move.
-  run_gate.Reset();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+bool Object_Table::Delete(int i, std::string_view account) {
+  Mutex_Lock file_lock(file_lock_);
+  std::vector<char> image(OBJECT_FILE_SIZE);
   {
-    std::lock_guard lock(table_mutex_);
+    Mutex_Lock lock(table_mutex_);
+    const int n = used_;
+    if (i < 0 || i >= n || Field_Text(records_[i].Account_Nr) != account) return false;
     std::memmove(&records_[i], &records_[i + 1], sizeof(Object_Record) * (n - 1 - i));
     records_[n - 1] = Object_Record{};
+    Rebuild_Index();
+    std::memcpy(image.data(), records_, sizeof records_);
   }
-  {
-    std::lock_guard file_lock(file_lock_);
-    Save_All();
-  }
-  run_gate.Set();
+  Save_All(image);
+  return true;
 }
 
 bool Object_Table::Clear(Manual_Reset_Event& run_gate) {
@@ -272,12 +313,14 @@ bool Object_Table::Clear(Manual_Reset_Event& run_gate) {
   run_gate.Reset();
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   {
-    std::lock_guard file_lock(file_lock_);
+    Mutex_Lock file_lock(file_lock_);
     {
-      std::lock_guard lock(table_mutex_);
+      Mutex_Lock lock(table_mutex_);
       std::memset(records_, 0, sizeof records_);
-      handed_out_ = {};
+      Rebuild_Index();
     }
+    Close_Descriptor(fd_);
+    fd_ = -1;
     Write_Zero_File(path_, OBJECT_FILE_SIZE);
   }
   run_gate.Set();
@@ -285,52 +328,36 @@ bool Object_Table::Clear(Manual_Reset_Event& run_gate) {
 }
 
 int Object_Table::Count() const {
-  std::lock_guard lock(table_mutex_);
-  int n = 0;
-  while (n < OBJECT_SLOTS && records_[n].Last_Event_Time != 0) ++n;
-  return n;
+  Mutex_Lock lock(table_mutex_);
+  return used_;
 }
 
 Object_Record Object_Table::Record(int i) const {
-  std::lock_guard lock(table_mutex_);
+  Mutex_Lock lock(table_mutex_);
   return records_[i];
 }
 
-bool Object_Table::Supervision_Event(int i, Event_Record& event) const {
-  std::lock_guard lock(table_mutex_);
+std::vector<Object_Record> Object_Table::Snapshot() const {
+  Mutex_Lock lock(table_mutex_);
+  return std::vector<Object_Record>(records_, records_ + used_);
+}
+
+bool Object_Table::Supervision_Event(int i, Supervision_Report& report) const {
+  if (i < 0 || i >= OBJECT_SLOTS) return false;
+  Mutex_Lock lock(table_mutex_);
   const Object_Record& r = records_[i];
   if (!(r.Object_Flags & OBJ_REPORT_DUE)) return false;
-  event = Supervision_Record(r);
-  handed_out_.Valid = true;
-  std::memcpy(handed_out_.Account_Nr, r.Account_Nr, sizeof r.Account_Nr);
-  handed_out_.Lost = r.Object_Flags & OBJ_LOST;
+  report.Event = Supervision_Record(r);
+  report.Account = Key_Of(r.Account_Nr);
+  report.Lost = (r.Object_Flags & OBJ_LOST) != 0;
   return true;
 }
 
-void Object_Table::Clear_Report_Due(int i) {
-  std::lock_guard lock(table_mutex_);
-  if (!handed_out_.Valid) {
-    if (i >= 0 && i < OBJECT_SLOTS) records_[i].Object_Flags &= ~OBJ_REPORT_DUE;
-    return;
-  }
-  handed_out_.Valid = false;
-  // The acknowledged line belongs to the account handed out, which a deletion may have moved.
-  int at = -1;
-  if (i >= 0 && i < OBJECT_SLOTS &&
-      std::memcmp(records_[i].Account_Nr, handed_out_.Account_Nr, sizeof handed_out_.Account_Nr) ==
-          0) {
-    at = i;
-  } else {
-    for (int k = 0; k < OBJECT_SLOTS && records_[k].Last_Event_Time != 0; ++k) {
-      if (std::memcmp(records_[k].Account_Nr, handed_out_.Account_Nr,
-                      sizeof handed_out_.Account_Nr) == 0) {
-        at = k;
-        break;
-      }
-    }
-  }
+void Object_Table::Clear_Report_Due(const Supervision_Report& report) {
+  Mutex_Lock lock(table_mutex_);
+  const int at = Find(report.Account);
   if (at < 0) return;
   Object_Record& r = records_[at];
   // A change of state during the wait for the answer is still to be reported.
-  if ((r.Object_Flags & OBJ_LOST) == handed_out_.Lost) r.Object_Flags &= ~OBJ_REPORT_DUE;
+  if (((r.Object_Flags & OBJ_LOST) != 0) == report.Lost) r.Object_Flags &= ~OBJ_REPORT_DUE;
 }

@@ -46,9 +46,8 @@ constexpr const char* WIDEST_OBJECT_CELLS[] = {
 Objects_Model::Objects_Model(QObject* parent) : QAbstractTableModel(parent) {}
 
 int Objects_Model::Load(const Object_Table& table) {
-  const int count = table.Count();
-  records_.resize(count);
-  for (int i = 0; i < count; ++i) records_[i] = table.Record(i);
+  records_ = table.Snapshot();
+  const int count = static_cast<int>(records_.size());
   const int rows = count > 0 ? count : 1;
   // Rows are added or taken at the end and the rest reported changed, so the view keeps its
   // current cell over a refresh.
@@ -218,11 +217,9 @@ void TForm_Latest_Events::Select_Cell(int row, int column) {
                   QMessageBox::Question, QMessageBox::Yes | QMessageBox::No});
   if (answer != QMessageBox::Yes) return;
   // Messages keep arriving while the question is open; a full table may have given this record
-  // to another object meanwhile, and the operator agreed to delete this account only.
-  const int i = row - 1;
-  if (i < objects_.Count() && Field_Text(objects_.Record(i).Account_Nr) == account) {
-    objects_.Delete(i, sync_.Run_Gate);
-  }
+  // to another object meanwhile, and the operator agreed to delete this account only: the table
+  // checks it under the same lock as the move.
+  objects_.Delete(row - 1, account);
   Refresh_ID_List_Grid();
 }
 

@@ -13,8 +13,8 @@ TEST(Sync_Objects_Test, InitialStates) {
   EXPECT_FALSE(sync.New_Event_Signal.Try_Take());
   EXPECT_EQ(sync.Link_State.load(), 0u);
   EXPECT_EQ(sync.Answer_Byte.load(), 0);
-  EXPECT_TRUE(sync.Object_Table_Lock.try_lock());
-  sync.Object_Table_Lock.unlock();
+  EXPECT_TRUE(sync.Object_Table_Lock.Try_Lock());
+  sync.Object_Table_Lock.Unlock();
 }
 
 TEST(Sync_Objects_Test, ManualResetEventStaysSetUntilReset) {

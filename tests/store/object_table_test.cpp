@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "store/test_files.h"
 #include "support/example_event.h"
@@ -44,7 +46,7 @@ class Object_Table_Test : public ::testing::Test {
  protected:
   Temp_Folder folder_;
   std::string path_ = folder_.File(OBJECT_FILE_NAME);
-  std::mutex file_lock_;
+  Mutex file_lock_;
   Manual_Reset_Event gate_{true};
   std::unique_ptr<Object_Table> table_ = std::make_unique<Object_Table>(path_, file_lock_);
 
@@ -226,11 +228,63 @@ TEST_F(Object_Table_Test, FullTableWithNothingOlderThanNowGivesUpRecordZero) {
   EXPECT_STREQ(table_->Record(0).Account_Nr, "NEW");
 }
 
+// The record a new account takes in a full table, found the way a scan from record 0 finds it:
+// the first record whose last message is older than every one before it and than `now`.
+int Scanned_Oldest(const Object_Table& table, int64_t now) {
+  int oldest = 0;
+  int64_t minimum = now;
+  for (int i = 0; i < OBJECT_SLOTS; ++i) {
+    const int64_t t = table.Record(i).Last_Event_Time;
+    if (t < minimum) {
+      oldest = i;
+      minimum = t;
+    }
+  }
+  return oldest;
+}
+
+TEST_F(Object_Table_Test, FullTableTakeOversFollowTheScanAndKeepTheIndexRight) {
+  // Times in runs of equal values, some of them later than the new messages.
+  Write_Table(OBJECT_SLOTS, [](int i) -> int64_t { return kNow - 5000 + (i * 7919) % 6000 / 3; });
+  std::vector<std::string> gone;
+  for (int n = 0; n < 40; ++n) {
+    const int64_t now = kNow + n;
+    const int expected = Scanned_Oldest(*table_, now);
+    gone.emplace_back(Field_Text(table_->Record(expected).Account_Nr));
+    const std::string account = "N" + std::to_string(n);
+    ASSERT_EQ(Update(account.c_str(), "", now), expected) << account;
+    EXPECT_EQ(Update(account.c_str(), "", now), expected);  // found again, not taken over again
+  }
+  EXPECT_EQ(table_->Count(), OBJECT_SLOTS);
+  // An account that was taken over is new when it comes back: it takes the oldest record again.
+  const int expected = Scanned_Oldest(*table_, kNow + 100);
+  EXPECT_EQ(Update(gone.front().c_str(), "", kNow + 100), expected);
+  EXPECT_EQ(table_->Record(expected).Ping_Timeout, 70u);
+}
+
+TEST_F(Object_Table_Test, AccountsAreMatchedAsAScanFromRecordZeroWould) {
+  // A file written elsewhere: "A1" twice, and records behind an empty one.
+  Write_Table(6, [](int i) -> int64_t { return i == 3 ? 0 : kNow - 100 + i; });
+  std::string image = Read_Bytes(path_);
+  std::memcpy(&image[88 * 4 + 8], "A1\0", 3);
+  Write_Bytes(path_, image);
+  ASSERT_EQ(table_->Load(), "");
+  EXPECT_EQ(table_->Count(), 3);
+  EXPECT_EQ(Update("A5"), 3);  // "A5" behind the empty record is not seen; the gap is filled
+  EXPECT_EQ(table_->Count(), 6);
+  EXPECT_EQ(Update("A1"), 1);  // the first of two
+  EXPECT_EQ(Update("A5"), 3);
+  ASSERT_TRUE(table_->Delete(1, "A1"));
+  EXPECT_EQ(Update("A1"), 3);  // the second one, moved down
+  EXPECT_EQ(Update("A5"), 2);
+  EXPECT_EQ(table_->Count(), 5);
+}
+
 TEST_F(Object_Table_Test, SilentObjectIsLostAtThe60thTickAndReportedBack) {
   Update("900");
   ASSERT_TRUE(table_->Change_Timeout(0, 1));
   EXPECT_EQ(table_->Record(0).Ping_Countdown, 60u);
-  Event_Record report;
+  Supervision_Report report;
   for (int t = 1; t < 60; ++t) ASSERT_FALSE(table_->Ping_Tick()) << t;
   EXPECT_FALSE(table_->Supervision_Event(0, report));
   EXPECT_TRUE(table_->Ping_Tick());
@@ -248,8 +302,8 @@ TEST_F(Object_Table_Test, SilentObjectIsLostAtThe60thTickAndReportedBack) {
   std::strcpy(expected.Event_Code, "1350");
   std::strcpy(expected.Group_Nr, "01");
   std::strcpy(expected.Zone_Nr, "000");
-  EXPECT_EQ(std::memcmp(&report, &expected, sizeof report), 0);
-  table_->Clear_Report_Due(0);
+  EXPECT_EQ(std::memcmp(&report.Event, &expected, sizeof expected), 0);
+  table_->Clear_Report_Due(report);
   EXPECT_EQ(table_->Record(0).Object_Flags, OBJ_LOST);
   EXPECT_EQ(Update("900", "", kNow + 70), 0);
   r = table_->Record(0);
@@ -257,8 +311,8 @@ TEST_F(Object_Table_Test, SilentObjectIsLostAtThe60thTickAndReportedBack) {
   EXPECT_EQ(r.Ping_Countdown, 60u);
   EXPECT_EQ(File_Record(0).Object_Flags, 0);
   ASSERT_TRUE(table_->Supervision_Event(0, report));
-  EXPECT_STREQ(report.Event_Code, "3350");
-  table_->Clear_Report_Due(0);
+  EXPECT_STREQ(report.Event.Event_Code, "3350");
+  table_->Clear_Report_Due(report);
   EXPECT_FALSE(table_->Supervision_Event(0, report));
 }
 
@@ -267,21 +321,21 @@ TEST_F(Object_Table_Test, ReturnBeforeTheLossWasReportedSendsOnlyTheReturn) {
   table_->Change_Timeout(0, 1);
   for (int t = 0; t < 60; ++t) table_->Ping_Tick();
   Update("900", "", kNow + 61);
-  Event_Record report;
+  Supervision_Report report;
   ASSERT_TRUE(table_->Supervision_Event(0, report));
-  EXPECT_STREQ(report.Event_Code, "3350");
+  EXPECT_STREQ(report.Event.Event_Code, "3350");
 }
 
 TEST_F(Object_Table_Test, ChangeDuringTheWaitForTheAnswerStaysDue) {
   Update("900");
   table_->Change_Timeout(0, 1);
   for (int t = 0; t < 60; ++t) table_->Ping_Tick();
-  Event_Record report;
+  Supervision_Report report;
   ASSERT_TRUE(table_->Supervision_Event(0, report));  // "1350" is on its way
   Update("900", "", kNow + 61);                       // the object comes back meanwhile
-  table_->Clear_Report_Due(0);                        // the ACK of "1350"
+  table_->Clear_Report_Due(report);                   // the ACK of "1350"
   ASSERT_TRUE(table_->Supervision_Event(0, report));
-  EXPECT_STREQ(report.Event_Code, "3350");
+  EXPECT_STREQ(report.Event.Event_Code, "3350");
 }
 
 TEST_F(Object_Table_Test, AcknowledgementFollowsARecordThatADeletionMoved) {
@@ -289,11 +343,73 @@ TEST_F(Object_Table_Test, AcknowledgementFollowsARecordThatADeletionMoved) {
   Update("X1");
   table_->Change_Timeout(1, 1);
   for (int t = 0; t < 60; ++t) table_->Ping_Tick();
-  Event_Record report;
+  Supervision_Report report;
   ASSERT_TRUE(table_->Supervision_Event(1, report));
-  table_->Delete(0, gate_);  // "X1" moves to record 0 before the ACK arrives
-  table_->Clear_Report_Due(1);
+  ASSERT_TRUE(table_->Delete(0, "X0"));  // "X1" moves to record 0 before the ACK arrives
+  table_->Clear_Report_Due(report);
   EXPECT_EQ(table_->Record(0).Object_Flags, OBJ_LOST);
+}
+
+// A deletion right behind an Update or a Ping_Tick (in the hook after their writes, as the
+// operator's click may come while the receiver thread or the tick is at that point) moves the
+// records: each report-due flag stays with the account it was set for.
+TEST_F(Object_Table_Test, ReturnFlagStaysWithItsAccountWhenADeletionComesRightBehind) {
+  Update("X0");
+  Update("X1");
+  Update("X2");
+  table_->Change_Timeout(1, 1);
+  for (int t = 0; t < 60; ++t) table_->Ping_Tick();
+  Supervision_Report loss;
+  ASSERT_TRUE(table_->Supervision_Event(1, loss));
+  table_->Clear_Report_Due(loss);  // "1350" acknowledged
+  ASSERT_EQ(table_->Record(1).Object_Flags, OBJ_LOST);
+
+  bool deleted = false;
+  table_->Set_After_Write_Hook([&] {
+    if (!std::exchange(deleted, true)) {
+      EXPECT_TRUE(table_->Delete(0, "X0"));
+    }
+  });
+  EXPECT_EQ(Update("X1", "", kNow + 61), 1);  // back: its return is due
+  ASSERT_TRUE(deleted);
+  EXPECT_STREQ(table_->Record(0).Account_Nr, "X1");
+  EXPECT_EQ(table_->Record(0).Object_Flags, OBJ_REPORT_DUE);
+  EXPECT_STREQ(table_->Record(1).Account_Nr, "X2");
+  EXPECT_EQ(table_->Record(1).Object_Flags, 0);  // no false line for the neighbour
+  EXPECT_TRUE(All_Zero(Record_Bytes(table_->Record(2))));
+  EXPECT_EQ(table_->Count(), 2);
+  Supervision_Report report;
+  ASSERT_TRUE(table_->Supervision_Event(0, report));
+  EXPECT_STREQ(report.Event.Account_Nr, "X1");
+  EXPECT_STREQ(report.Event.Event_Code, "3350");
+}
+
+TEST_F(Object_Table_Test, LossFlagsStayWithTheirAccountsWhenADeletionComesRightBehind) {
+  for (const char* account : {"Y0", "Y1", "Y2", "Y3"}) Update(account);
+  table_->Change_Timeout(1, 1);
+  table_->Change_Timeout(2, 1);
+  for (int t = 1; t < 60; ++t) ASSERT_FALSE(table_->Ping_Tick());
+
+  bool deleted = false;
+  table_->Set_After_Write_Hook([&] {
+    if (!std::exchange(deleted, true)) {
+      EXPECT_TRUE(table_->Delete(0, "Y0"));
+    }
+  });
+  ASSERT_TRUE(table_->Ping_Tick());  // Y1 and Y2 are lost
+  ASSERT_TRUE(deleted);
+  const struct {
+    const char* account;
+    uint8_t flags;
+  } expected[] = {{"Y1", OBJ_LOST | OBJ_REPORT_DUE}, {"Y2", OBJ_LOST | OBJ_REPORT_DUE}, {"Y3", 0}};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_STREQ(table_->Record(i).Account_Nr, expected[i].account);
+    EXPECT_EQ(table_->Record(i).Object_Flags, expected[i].flags) << expected[i].account;
+  }
+  EXPECT_TRUE(All_Zero(Record_Bytes(table_->Record(3))));
+  // The deletion rewrote the file from memory, the losses included.
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(Record_Bytes(File_Record(i)), Record_Bytes(table_->Record(i)));
 }
 
 TEST_F(Object_Table_Test, UnsupervisedAndEmptyRecordsNeverExpire) {
@@ -327,8 +443,10 @@ TEST_F(Object_Table_Test, TimeoutChange) {
 
 TEST_F(Object_Table_Test, DeleteMovesTheLaterRecordsDown) {
   for (int i = 0; i < 8; ++i) Update(("D" + std::to_string(i)).c_str());
-  table_->Delete(4, gate_);
-  EXPECT_TRUE(gate_.Is_Set());
+  EXPECT_FALSE(table_->Delete(4, "D5"));  // record 4 no longer holds the confirmed account
+  EXPECT_FALSE(table_->Delete(8, ""));    // not a used record
+  EXPECT_EQ(table_->Count(), 8);
+  ASSERT_TRUE(table_->Delete(4, "D4"));
   EXPECT_EQ(table_->Count(), 7);
   const char* expected[] = {"D0", "D1", "D2", "D3", "D5", "D6", "D7"};
   for (int i = 0; i < 7; ++i) EXPECT_STREQ(table_->Record(i).Account_Nr, expected[i]);
@@ -343,7 +461,7 @@ TEST_F(Object_Table_Test, DeleteMovesTheLaterRecordsDown) {
 
 TEST_F(Object_Table_Test, DeleteInAFullTableZeroesTheLastRecord) {
   Write_Table(OBJECT_SLOTS, [](int i) -> int64_t { return 1000 + i; });
-  table_->Delete(0, gate_);
+  ASSERT_TRUE(table_->Delete(0, "A0"));
   EXPECT_EQ(table_->Count(), OBJECT_SLOTS - 1);
   EXPECT_STREQ(table_->Record(0).Account_Nr, "A1");
   EXPECT_TRUE(All_Zero(Record_Bytes(table_->Record(9999))));

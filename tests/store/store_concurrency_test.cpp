@@ -58,10 +58,10 @@ TEST(Store_Concurrency_Test, SenderCallsRaceFreeAgainstMainThreadWork) {
       if (!sync.Run_Gate.Wait(std::chrono::milliseconds(10))) continue;
       if (!journal->Save_New(sync.Run_Gate).Error.empty()) ++errors;
       for (int i = 0; i < OBJECT_SLOTS && sync.Run_Gate.Is_Set(); ++i) {
-        Event_Record line;
+        Supervision_Report line;
         if (objects->Record(i).Last_Event_Time == 0) break;
         if (!objects->Supervision_Event(i, line)) continue;
-        objects->Clear_Report_Due(i);
+        objects->Clear_Report_Due(line);
         ++supervision_reports;
       }
       Event_Journal::Status_Writer writer(*journal);
@@ -91,7 +91,7 @@ TEST(Store_Concurrency_Test, SenderCallsRaceFreeAgainstMainThreadWork) {
     sync.New_Event_Signal.Set();
     objects->Ping_Tick();
     objects->Ping_Tick();
-    if (n == kRounds / 3) objects->Delete(0, sync.Run_Gate);
+    if (n == kRounds / 3) objects->Delete(0, Field_Text(objects->Record(0).Account_Nr));
     if (n == kRounds / 2) journal->Clear();
   }
   done = true;
