@@ -4,6 +4,8 @@
 #include <thread>
 #include <utility>
 
+#include "automation/stuck_worker.h"
+
 Automation_Link::Automation_Link(Settings_Record& settings, Shared_Sync& sync,
                                  Event_Journal& journal, Object_Table& objects,
                                  Operator_Port& screen, std::string data_folder,
@@ -29,6 +31,10 @@ Automation_Link::~Automation_Link() {
   // (report sender, then serial receive thread) cannot wait for the main thread.
   if (!stopped_) Stop();
   hand_over_.Close();
+  // A worker that outlived every bound of Stop() is stuck in a system call: waiting longer would
+  // hang the program, and freeing what it uses would let it touch freed memory.
+  if (!sender_.Has_Ended()) End_Process_With_Stuck_Worker("Monitoring_Thread");
+  if (serial_receiver_.Is_Running()) End_Process_With_Stuck_Worker("AT_Rec_Thread");
   // The members go now: the serial receive thread is joined before the port it reads.
 }
 

@@ -30,8 +30,9 @@ class Automation_Link {
   Automation_Link(Settings_Record& settings, Shared_Sync& sync, Event_Journal& journal,
                   Object_Table& objects, Operator_Port& screen, std::string data_folder,
                   Main_Hand_Over& hand_over);
-  // Runs Stop() unless it ran already, then closes `hand_over`, which releases a worker that
-  // still waits on it; the workers' own destructors then wait for them within a bound.
+  // Runs Stop() unless it ran already, then closes `hand_over`. A worker that has still not
+  // ended is stuck in a system call: the process ends at once (stuck_worker.h) rather than wait
+  // without end or free what the worker uses.
   ~Automation_Link();
   Automation_Link(const Automation_Link&) = delete;
   Automation_Link& operator=(const Automation_Link&) = delete;
@@ -49,8 +50,7 @@ class Automation_Link {
   // serial port closed. A worker not ended by its deadline is refused every further hand-over
   // (`hand_over` closed) and waited for HAND_OVER_GRACE more. True when both threads ended.
   // Every wait is bounded: at most 2 * (deadline + HAND_OVER_GRACE) plus one serial time-out.
-  // A thread that has not ended is waited for once more, bounded, by its destructor, which ends
-  // the process rather than free what the thread uses. Safe to call again.
+  // Safe to call again.
   bool Stop(std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
 
   // The extra time a worker gets after its deadline, once no work is handed over any more.
