@@ -2,12 +2,16 @@
 
 #include <utility>
 
+#include "automation/stuck_worker.h"
+
 AT_Rec_Thread::AT_Rec_Thread(Serial_Port& port, Shared_Sync& sync, Error_Report report_error)
     : port_(port), sync_(sync), report_error_(std::move(report_error)) {}
 
 AT_Rec_Thread::~AT_Rec_Thread() {
   Stop();
-  if (thread_.joinable()) thread_.join();
+  if (!thread_.joinable()) return;
+  if (!Wait_Ended(STOP_DEADLINE)) End_Process_With_Stuck_Worker("AT_Rec_Thread");
+  thread_.join();
 }
 
 void AT_Rec_Thread::Start() {
@@ -18,21 +22,24 @@ void AT_Rec_Thread::Start() {
 
 void AT_Rec_Thread::Stop() {
   {
-    std::lock_guard lock(stop_mutex_);
+    Mutex_Lock lock(stop_mutex_);
     stop_ = true;
   }
   stop_changed_.notify_all();
 }
 
 bool AT_Rec_Thread::Wait_Ended(std::chrono::milliseconds deadline) {
-  std::unique_lock lock(stop_mutex_);
-  return ended_.wait_for(lock, deadline,
-                         [this] { return !running_.load(std::memory_order_acquire); });
+  Mutex_Lock lock(stop_mutex_);
+  return lock.Wait_For(ended_, deadline,
+                       [this] { return !running_.load(std::memory_order_acquire); });
 }
 
 bool AT_Rec_Thread::Sleep(std::chrono::milliseconds period) {
-  std::unique_lock lock(stop_mutex_);
-  return !stop_changed_.wait_for(lock, period, [this] { return stop_; });
+  Mutex_Lock lock(stop_mutex_);
+  return !lock.Wait_For(stop_changed_, period, [this] {
+    stop_mutex_.Assert_Held();
+    return stop_;
+  });
 }
 
 void AT_Rec_Thread::Run() {
@@ -49,7 +56,7 @@ void AT_Rec_Thread::Run() {
             sync_.Answer_Byte.store(static_cast<uint8_t>(byte), std::memory_order_release);
             sync_.Answer_Event.Set();
           }
-          std::lock_guard lock(stop_mutex_);
+          Mutex_Lock lock(stop_mutex_);
           if (stop_) break;
         }
       }
@@ -65,7 +72,7 @@ void AT_Rec_Thread::Run() {
     cycles_.fetch_add(1, std::memory_order_acq_rel);
   }
   {
-    std::lock_guard lock(stop_mutex_);
+    Mutex_Lock lock(stop_mutex_);
     running_.store(false, std::memory_order_release);
   }
   ended_.notify_all();

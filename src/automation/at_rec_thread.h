@@ -3,7 +3,8 @@
 // Answer_Byte and then Answer_Event is set, every other byte (an echo, noise) is dropped.
 // A read failure is reported as "Serial Port Error: " + errno through the error callback,
 // then the thread sleeps 1000 ms. The port, the shared objects and the callback must outlive
-// this object; the destructor stops and joins the thread, so it never touches freed objects.
+// this object; the destructor stops the thread and waits for it within a bound (ending the
+// process if a stuck thread outlives it, stuck_worker.h), so it never touches freed objects.
 #pragma once
 
 #include <atomic>
@@ -11,12 +12,12 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include "automation/serial_port.h"
 #include "base/sync_objects.h"
+#include "base/thread_annotations.h"
 
 class AT_Rec_Thread {
  public:
@@ -27,10 +28,11 @@ class AT_Rec_Thread {
 
   inline static constexpr std::chrono::milliseconds POLL_PERIOD{5};
   inline static constexpr std::chrono::milliseconds ERROR_PAUSE{1000};
+  inline static constexpr std::chrono::milliseconds STOP_DEADLINE{5000};
 
   AT_Rec_Thread(Serial_Port& port, Shared_Sync& sync, Error_Report report_error);
-  // Stop() and a join without deadline: the thread ends within one poll, one read time-out
-  // and one error report.
+  // Stop(), then at most STOP_DEADLINE for the thread to end (one poll, one read time-out and
+  // one error report, which the owner must let return), then the join.
   ~AT_Rec_Thread();
   AT_Rec_Thread(const AT_Rec_Thread&) = delete;
   AT_Rec_Thread& operator=(const AT_Rec_Thread&) = delete;
@@ -57,10 +59,12 @@ class AT_Rec_Thread {
   Shared_Sync& sync_;
   Error_Report report_error_;
   std::thread thread_;  // main thread only
+  // Atomics, read without a lock; running_ turns false under stop_mutex_ so that Wait_Ended
+  // cannot miss it between its test and its wait.
   std::atomic<bool> running_{false};
   std::atomic<uint64_t> cycles_{0};
-  std::mutex stop_mutex_;
+  Mutex stop_mutex_;
   std::condition_variable stop_changed_;
-  bool stop_ = false;              // guarded by stop_mutex_
+  bool stop_ GUARDED_BY(stop_mutex_) = false;
   std::condition_variable ended_;  // notified with stop_mutex_ when running_ turns false
 };

@@ -4,6 +4,8 @@
 #include <thread>
 #include <utility>
 
+#include "automation/stuck_worker.h"
+
 Automation_Link::Automation_Link(Settings_Record& settings, Shared_Sync& sync,
                                  Event_Journal& journal, Object_Table& objects,
                                  Operator_Port& screen, std::string data_folder,
@@ -24,9 +26,15 @@ Automation_Link::Automation_Link(Settings_Record& settings, Shared_Sync& sync,
               [this](const std::function<void()>& work) { return hand_over_.Run(work); }) {}
 
 Automation_Link::~Automation_Link() {
-  while (!sender_.Stop()) {
-  }
+  // Normally Stop() ran already; otherwise it runs now, with its bounds. Closing the hand-over
+  // then releases a worker that still waits on it, so that the members' own bounded stops
+  // (report sender, then serial receive thread) cannot wait for the main thread.
+  if (!stopped_) Stop();
   hand_over_.Close();
+  // A worker that outlived every bound of Stop() is stuck in a system call: waiting longer would
+  // hang the program, and freeing what it uses would let it touch freed memory.
+  if (!sender_.Has_Ended()) End_Process_With_Stuck_Worker("Monitoring_Thread");
+  if (serial_receiver_.Is_Running()) End_Process_With_Stuck_Worker("AT_Rec_Thread");
   // The members go now: the serial receive thread is joined before the port it reads.
 }
 
@@ -40,21 +48,48 @@ void Automation_Link::Start_Workers() {
   sender_.Start();
 }
 
-bool Automation_Link::Stop(std::chrono::milliseconds deadline) {
-  sync_.Run_Gate.Reset();
-  sync_.Answer_Event.Set();
-  link_.Stop();
-  link_.Close_Client();
-
-  const bool sender_ended = sender_.Stop(deadline);
-  // The receive thread may be handing an error line over: served while it is waited for.
-  serial_receiver_.Stop();
+bool Automation_Link::Serve_Until(const std::function<bool()>& done,
+                                  std::chrono::milliseconds deadline) {
   const auto until = std::chrono::steady_clock::now() + deadline;
-  while (serial_receiver_.Is_Running() && std::chrono::steady_clock::now() < until) {
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= until) return false;
+    // The hand-over is served directly as well as through the event loop, so a worker's log line
+    // is taken even when this runs inside an event handler that holds the loop's wake-up.
+    hand_over_.Serve();
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  const bool receiver_ended = !serial_receiver_.Is_Running();
+  return true;
+}
+
+bool Automation_Link::Stop_Worker(const std::function<bool()>& ended,
+                                  std::chrono::milliseconds deadline) {
+  if (Serve_Until(ended, deadline)) return true;
+  // Past the deadline no work is handed over any more: a worker waiting on the main thread is
+  // released (its work not run) and gets a short grace to end.
+  hand_over_.Close();
+  return Serve_Until(ended, HAND_OVER_GRACE);
+}
+
+bool Automation_Link::Stop(std::chrono::milliseconds deadline) {
+  stopped_ = true;
+  sync_.Run_Gate.Reset();
+  sync_.Answer_Event.Set();
+  link_.Stop();
+
+  // The report sender first. A line it has written is still answered over the link (the TCP
+  // read handlers run in the event loop served here, the serial receive thread keeps reading),
+  // so no part of the link closes before the sender has ended.
+  sender_.Request_Stop();
+  const bool sender_ended = Stop_Worker([this] { return sender_.Has_Ended(); }, deadline);
+  if (sender_ended) sender_.Stop(std::chrono::milliseconds(0));  // joins the ended thread
+  // The automation client socket (the listener goes down with the process).
+  link_.Close_Client();
+
+  // The serial receive thread may be handing an error line over: served while it is waited for.
+  serial_receiver_.Stop();
+  const bool receiver_ended =
+      Stop_Worker([this] { return !serial_receiver_.Is_Running(); }, deadline);
 
   try {
     serial_.Close_Port();

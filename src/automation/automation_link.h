@@ -9,6 +9,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "automation/at_rec_thread.h"
@@ -29,8 +30,9 @@ class Automation_Link {
   Automation_Link(Settings_Record& settings, Shared_Sync& sync, Event_Journal& journal,
                   Object_Table& objects, Operator_Port& screen, std::string data_folder,
                   Main_Hand_Over& hand_over);
-  // Waits, serving hand-overs, until the report sender has ended; then closes `hand_over`, which
-  // releases a serial receive thread that waits on it, so that its join cannot hang.
+  // Runs Stop() unless it ran already, then closes `hand_over`. A worker that has still not
+  // ended is stuck in a system call: the process ends at once (stuck_worker.h) rather than wait
+  // without end or free what the worker uses.
   ~Automation_Link();
   Automation_Link(const Automation_Link&) = delete;
   Automation_Link& operator=(const Automation_Link&) = delete;
@@ -40,13 +42,19 @@ class Automation_Link {
   void Start();
   // The two threads only; the caller drives Timer_Out itself (tests, the benchmark).
   void Start_Workers();
-  // Shutdown, in this order: Run_Gate closed for good and Answer_Event set (a sender waiting for
-  // an answer wakes at once); Timer_Out stopped; the TCP client socket closed (the listener goes
-  // down with the process); the report sender, then the serial receive thread, each asked to end
-  // and waited for at most `deadline` while the main thread's events and hand-overs are served;
-  // the serial port closed. True when both threads ended. A thread that has not ended is waited
-  // for again by the destructor, before anything it uses is freed. Safe to call again.
+  // Shutdown, in this order: Run_Gate closed for good and Answer_Event set; Timer_Out stopped;
+  // the report sender asked to end and waited for at most `deadline` while the main thread's
+  // events and hand-overs are served (a line it has written still gets its answer time, so an
+  // ACK that comes is recorded); the TCP client socket closed (the listener goes down with the
+  // process); the serial receive thread asked to end and waited for at most `deadline`; the
+  // serial port closed. A worker not ended by its deadline is refused every further hand-over
+  // (`hand_over` closed) and waited for HAND_OVER_GRACE more. True when both threads ended.
+  // Every wait is bounded: at most 2 * (deadline + HAND_OVER_GRACE) plus one serial time-out.
+  // Safe to call again.
   bool Stop(std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
+
+  // The extra time a worker gets after its deadline, once no work is handed over any more.
+  static constexpr std::chrono::milliseconds HAND_OVER_GRACE{1000};
 
   Serial_Port& Serial() { return serial_; }
   Link_Manager& Link() { return link_; }
@@ -56,7 +64,13 @@ class Automation_Link {
  private:
   Shared_Sync& sync_;
   Operator_Port& screen_;
+  // Serves hand-overs and the event loop until `done` holds or `deadline` passes; main thread.
+  bool Serve_Until(const std::function<bool()>& done, std::chrono::milliseconds deadline);
+  // Serve_Until `ended`; past the deadline, closes the hand-over and serves the grace.
+  bool Stop_Worker(const std::function<bool()>& ended, std::chrono::milliseconds deadline);
+
   Main_Hand_Over& hand_over_;
+  bool stopped_ = false;  // main thread only: Stop() has run
   // In this order: each is built from the ones before it and destroyed before them.
   Serial_Port serial_;
   Link_Manager link_;

@@ -5,7 +5,9 @@
 // report sender through Answer_Byte and Answer_Event.
 //
 // Main thread only: every socket belongs to it. The report sender never touches a socket; it
-// hands each TCP line to the main thread, where Send_Tcp_Line decides and writes.
+// hands each TCP line to the main thread, where Send_Tcp_Line decides and writes. So no field
+// here is shared between threads and none needs a lock; what other threads see of the link goes
+// through the atomics of Shared_Sync (Link_State, Answer_Byte) and the events set after them.
 #pragma once
 
 #include <QObject>

@@ -7,12 +7,15 @@
 #include "automation/link_manager.h"
 #include "automation/report_format.h"
 #include "automation/serial_port.h"
+#include "automation/stuck_worker.h"
 
 namespace {
 
 constexpr uint32_t LINK_UP = LINK_OPEN | LINK_ALIVE;
 // Slice of every wait, so that a stop request is seen even where nothing else wakes the thread.
 constexpr std::chrono::milliseconds WAIT_SLICE{50};
+// How often the answer byte is looked at while Answer_Event is held set by shutdown.
+constexpr std::chrono::milliseconds ANSWER_POLL{5};
 
 // The data log line of an answer: "hh:mm:ss:ms  RX: <byte in decimal>".
 std::string Answer_Log_Line(const QTime& time, uint8_t byte) {
@@ -41,10 +44,10 @@ Report_Sender::Report_Sender(Settings_Record& settings, Shared_Sync& sync, Event
 
 Report_Sender::~Report_Sender() {
   if (!thread_.joinable()) return;
-  // Never free what the thread uses while it runs: wait, serving its hand-overs, until it ends.
-  while (!Stop()) {
-  }
-  thread_.join();
+  // The owner has normally stopped the thread already. One still running gets one more bounded
+  // stop, its hand-overs served meanwhile (or refused, once the owner closed them); a thread that
+  // has not ended even then is stuck in a system call, and must not outlive what it uses.
+  if (!Stop(STOP_DEADLINE)) End_Process_With_Stuck_Worker("Monitoring_Thread");
 }
 
 void Report_Sender::Start() {
@@ -55,7 +58,7 @@ void Report_Sender::Start() {
 
 void Report_Sender::Request_Stop() {
   {
-    std::lock_guard lock(stop_mutex_);
+    Mutex_Lock lock(stop_mutex_);
     stop_.store(true, std::memory_order_release);
   }
   stop_changed_.notify_all();
@@ -303,14 +306,22 @@ Report_Sender::Answer Report_Sender::Send_Line(const Event_Record* record) {
 }
 
 bool Report_Sender::Wait_For_Answer() {
+  // The answer time runs from the write of the line, stop request or not: a line in flight at
+  // shutdown may still be acknowledged, and an acknowledged event must be recorded, or it would
+  // be offered again after a restart. The receivers store the byte before they set
+  // Answer_Event, so the event set without a byte is shutdown's wake-up, not an answer; the
+  // byte is then watched until it comes or the answer time runs out.
   const auto until = std::chrono::steady_clock::now() + ANSWER_TIMEOUT;
   while (true) {
+    if (sync_.Answer_Byte.load() != 0) return true;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         until - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return sync_.Answer_Event.Is_Set();
-    if (sync_.Answer_Event.Wait(std::min(left, WAIT_SLICE))) return true;
-    // A stop request ends the wait as shutdown's Answer_Event would: with what Answer_Byte holds.
-    if (Stop_Requested()) return true;
+    if (left.count() <= 0) return false;
+    if (sync_.Answer_Event.Is_Set()) {
+      std::this_thread::sleep_for(std::min(left, ANSWER_POLL));
+    } else {
+      sync_.Answer_Event.Wait(std::min(left, WAIT_SLICE));
+    }
   }
 }
 
@@ -335,6 +346,6 @@ bool Report_Sender::Gate_Open() const {
 }
 
 void Report_Sender::Pause(std::chrono::milliseconds duration) {
-  std::unique_lock lock(stop_mutex_);
-  stop_changed_.wait_for(lock, duration, [this] { return Stop_Requested(); });
+  Mutex_Lock lock(stop_mutex_);
+  lock.Wait_For(stop_changed_, duration, [this] { return Stop_Requested(); });
 }

@@ -10,10 +10,14 @@
 // for. Serial lines are written directly (Serial_Port locks itself).
 //
 // Lifetime: Start() once; Request_Stop() (shutdown closes Run_Gate and sets Answer_Event first)
-// makes the thread end promptly: every wait, pause and gate wait checks the stop request, and no
-// new hand-over starts after it. Before it ends, the thread saves to the journal file whatever is
-// still unsaved, past the closed gate. The destructor waits until the thread has ended (serving
-// hand-overs meanwhile), so the thread never outlives the objects it uses.
+// makes the thread end promptly: every pause and gate wait checks the stop request, and no new
+// line or hand-over starts after it. A line already written is still given its answer time
+// (ANSWER_TIMEOUT from the write; shutdown's Answer_Event is no answer), so an ACK that comes in
+// that time is recorded in the journal file and the event is never offered again. Before it
+// ends, the thread saves to the journal file whatever is still unsaved, past the closed gate.
+// Every wait of shutdown is bounded: Stop() by its deadline; the destructor stops a thread still
+// running with STOP_DEADLINE, and ends the process (stuck_worker.h) if even that runs out, so
+// the thread never outlives the objects it uses.
 #pragma once
 
 #include <QTime>
@@ -22,13 +26,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include "base/operator_port.h"
 #include "base/settings.h"
 #include "base/sync_objects.h"
+#include "base/thread_annotations.h"
 #include "protocol/event_record.h"
 #include "store/event_journal.h"
 #include "store/object_table.h"
@@ -48,6 +52,8 @@ class Report_Sender {
   static constexpr std::chrono::milliseconds ANSWER_TIMEOUT{2000};
   static constexpr std::chrono::milliseconds ERROR_PAUSE{2000};
   static constexpr std::chrono::milliseconds CYCLE_SLEEP{50};
+  // The longest a stop waits for the thread: an answer time, a journal file pass and margin.
+  static constexpr std::chrono::milliseconds STOP_DEADLINE{5000};
 
   // All references must outlive this object. `screen` and `link` are used only inside work
   // handed to the main thread.
@@ -66,7 +72,7 @@ class Report_Sender {
   bool Has_Ended() const { return ended_.load(std::memory_order_acquire); }
   // Main thread: Request_Stop, then wait at most `deadline` for the end, processing the main
   // thread's events (and so the sender's hand-overs) meanwhile. True when the thread ended.
-  bool Stop(std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
+  bool Stop(std::chrono::milliseconds deadline = STOP_DEADLINE);
 
  private:
   enum class Outcome { No_Transport, No_Answer, Answered };
@@ -110,9 +116,11 @@ class Report_Sender {
   bool hb_due_now_ = true;
   std::chrono::steady_clock::time_point next_hb_{};
 
-  std::thread thread_;
+  std::thread thread_;  // main thread only
+  // Atomics, read without a lock: the stop request (also written under stop_mutex_, so a pause
+  // cannot miss it between its test and its wait) and the cleared thread reference.
   std::atomic<bool> stop_{false};
   std::atomic<bool> ended_{true};
-  std::mutex stop_mutex_;  // with stop_changed_: wakes pauses at once on a stop request
+  Mutex stop_mutex_;  // with stop_changed_: wakes pauses at once on a stop request
   std::condition_variable stop_changed_;
 };

@@ -39,7 +39,7 @@ ECommError::ECommError(int32_t error_id, int32_t system_error)
 }
 
 Serial_Port::~Serial_Port() {
-  std::lock_guard lock(mutex_);
+  Mutex_Lock lock(mutex_);
   if (fd_ >= 0) Serial_Device_Close(fd_);
   fd_ = -1;
   open_.store(false, std::memory_order_release);
@@ -58,56 +58,56 @@ void Serial_Port::Apply_Locked(const Serial_Line_Settings& previous, int32_t err
 }
 
 void Serial_Port::Set_Baud_Rate(int32_t rate) {
-  std::lock_guard lock(mutex_);
+  Mutex_Lock lock(mutex_);
   const Serial_Line_Settings previous = settings_;
   settings_.Baud_Rate = rate;
   Apply_Locked(previous, COMM_SET_BAUD_RATE);
 }
 
 void Serial_Port::Set_Byte_Size(uint8_t bits) {
-  std::lock_guard lock(mutex_);
+  Mutex_Lock lock(mutex_);
   const Serial_Line_Settings previous = settings_;
   settings_.Byte_Size = bits;
   Apply_Locked(previous, COMM_SET_BYTE_SIZE);
 }
 
 void Serial_Port::Set_Parity(uint8_t code) {
-  std::lock_guard lock(mutex_);
+  Mutex_Lock lock(mutex_);
   const Serial_Line_Settings previous = settings_;
   settings_.Parity = code;
   Apply_Locked(previous, COMM_SET_PARITY);
 }
 
 void Serial_Port::Set_Stop_Bits(uint8_t code) {
-  std::lock_guard lock(mutex_);
+  Mutex_Lock lock(mutex_);
   const Serial_Line_Settings previous = settings_;
   settings_.Stop_Bits = code;
   Apply_Locked(previous, COMM_SET_STOP_BITS);
 }
 
 void Serial_Port::Set_Port_Name(const std::string& name) {
-  std::lock_guard lock(mutex_);
+  Mutex_Lock lock(mutex_);
   if (fd_ >= 0) throw ECommError(COMM_NAME_WHILE_OPEN, EBUSY);
   port_name_ = name;
 }
 
 std::string Serial_Port::Port_Name() const {
-  std::lock_guard lock(mutex_);
+  Mutex_Lock lock(mutex_);
   return port_name_;
 }
 
 Serial_Line_Settings Serial_Port::Line_Settings() const {
-  std::lock_guard lock(mutex_);
+  Mutex_Lock lock(mutex_);
   return settings_;
 }
 
 Serial_Timeouts Serial_Port::Timeouts() const {
-  std::lock_guard lock(mutex_);
+  Mutex_Lock lock(mutex_);
   return timeouts_;
 }
 
 void Serial_Port::Open_Port() {
-  std::lock_guard lock(mutex_);
+  Mutex_Lock lock(mutex_);
   if (fd_ >= 0) return;
   const Serial_Line_Settings wanted = settings_;
 
@@ -135,7 +135,7 @@ void Serial_Port::Open_Port() {
 }
 
 void Serial_Port::Close_Port() {
-  std::lock_guard lock(mutex_);
+  Mutex_Lock lock(mutex_);
   if (fd_ < 0) return;
   // close() releases the descriptor even when it reports an error; keeping the flag set and
   // closing again later could close a descriptor the process has reused meanwhile.
@@ -147,7 +147,7 @@ void Serial_Port::Close_Port() {
 
 void Serial_Port::Write_Text(std::string_view text) {
   if (const auto nul = text.find('\0'); nul != std::string_view::npos) text = text.substr(0, nul);
-  std::lock_guard lock(mutex_);
+  Mutex_Lock lock(mutex_);
   if (fd_ < 0) throw ECommError(COMM_NOT_OPEN, EBADF);
   const auto deadline =
       Clock::now() + std::chrono::milliseconds(timeouts_.Write_Total_Constant +
@@ -169,7 +169,7 @@ void Serial_Port::Write_Text(std::string_view text) {
 }
 
 int Serial_Port::Bytes_Waiting() {
-  std::lock_guard lock(mutex_);
+  Mutex_Lock lock(mutex_);
   if (fd_ < 0) throw ECommError(COMM_NOT_OPEN, EBADF);
   int count = 0;
   if (const int error = Serial_Device_Bytes_Waiting(fd_, count); error != 0) {
@@ -179,7 +179,7 @@ int Serial_Port::Bytes_Waiting() {
 }
 
 int Serial_Port::Read_Byte() {
-  std::lock_guard lock(mutex_);
+  Mutex_Lock lock(mutex_);
   if (fd_ < 0) throw ECommError(COMM_NOT_OPEN, EBADF);
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeouts_.Read_Total_Constant +
                                                                  timeouts_.Read_Total_Per_Byte);

@@ -9,11 +9,11 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
-#include <mutex>
 #include <string>
 #include <string_view>
 
 #include "automation/serial_line_settings.h"
+#include "base/thread_annotations.h"
 
 // What failed (ECommError::Error_Id).
 inline constexpr int32_t COMM_SET_BAUD_RATE = 1;
@@ -99,12 +99,15 @@ class Serial_Port {
   int Read_Byte();
 
  private:
-  void Apply_Locked(const Serial_Line_Settings& previous, int32_t error_id);
+  void Apply_Locked(const Serial_Line_Settings& previous, int32_t error_id) REQUIRES(mutex_);
 
-  mutable std::mutex mutex_;
-  int fd_ = -1;                     // guarded by mutex_
-  std::string port_name_ = "COM1";  // guarded by mutex_
-  Serial_Line_Settings settings_;   // guarded by mutex_
-  Serial_Timeouts timeouts_;        // guarded by mutex_
-  std::atomic<bool> open_{false};   // written under mutex_; read anywhere
+  // Held for each whole operation on the descriptor; a write or read holds it at most for its
+  // time-out, so a close waits at most that long.
+  mutable Mutex mutex_;
+  int fd_ GUARDED_BY(mutex_) = -1;
+  std::string port_name_ GUARDED_BY(mutex_) = "COM1";
+  Serial_Line_Settings settings_ GUARDED_BY(mutex_);
+  Serial_Timeouts timeouts_ GUARDED_BY(mutex_);
+  // An atomic copy of "fd_ is open", written under mutex_ and read anywhere without it.
+  std::atomic<bool> open_{false};
 };

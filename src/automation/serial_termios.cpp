@@ -169,5 +169,8 @@ int Serial_Device_Bytes_Waiting(int fd, int& count) {
 
 int Serial_Device_Close(int fd) {
   ::ioctl(fd, TIOCNXCL);  // refused by a non-terminal; nothing to undo then
+  // Output still queued is dropped: on a line held back by flow control a real port's close
+  // would otherwise wait for it to drain (up to the driver's closing time, 30 s by default).
+  ::tcflush(fd, TCIOFLUSH);
   return Errno_Or_Zero(::close(fd));
 }

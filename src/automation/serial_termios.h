@@ -53,6 +53,7 @@ int Serial_Device_Set(int fd, const termios& tio);
 int Serial_Device_Modem_Lines_Off(int fd);
 // The number of bytes in the input queue (FIONREAD): 0 or errno.
 int Serial_Device_Bytes_Waiting(int fd, int& count);
-// Lifts TIOCEXCL (so the tty can be opened again while a pty master keeps it alive) and closes
-// the descriptor. The descriptor is released even when close reports an error: 0 or errno.
+// Lifts TIOCEXCL (so the tty can be opened again while a pty master keeps it alive), drops the
+// queued input and output (so the close never waits for output to drain) and closes the
+// descriptor. The descriptor is released even when close reports an error: 0 or errno.
 int Serial_Device_Close(int fd);

@@ -4,9 +4,11 @@
 // reported.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "support/automation_peer.h"
 #include "system_config.h"
@@ -146,6 +148,44 @@ TEST_F(Automation_Faults, DisconnectInTheMiddleOfADataPassLosesNothing) {
   // cycle the program ends, and once its side of the link is gone every line it sent was answered.
   EXPECT_TRUE(Wait_Sender_Cycle(dc9_port, q.File(JOURNAL_FILE_NAME), kEvents));
   EXPECT_EQ(q.Terminate(6s), 0);
+  EXPECT_TRUE(Wait_Until([&] { return peer.Closed(); }, 5s));
+  Expect_All_Acked_Once(ledger, kEvents);
+}
+
+// SIGTERM while a line is in flight, the automation software answering each line with ACK after
+// about 100 ms: the program awaits that answer before it ends and records the line reported, so
+// after a restart no acknowledged line is offered again and every event is acknowledged once.
+TEST_F(Automation_Faults, AckOfTheLineInFlightAtSigtermIsRecordedAndNeverOfferedAgain) {
+  const int kEvents = 8;
+  const std::string in_flight = Example_Line(Account(3), 0);
+  Start_Server_Mode(0);
+  Send_Events(0, kEvents);
+  Ack_Ledger ledger;
+  {
+    auto link = Tcp_Link::Connect(out_port, 10s);
+    ASSERT_TRUE(link);
+    const pid_t program = q.Pid();
+    std::atomic<bool> signalled{false};
+    Automation_Peer peer(link->Fd(), ledger.Policy([&](int, const std::string& line) -> int {
+      if (line == in_flight && !signalled.exchange(true)) ::kill(program, SIGTERM);
+      std::this_thread::sleep_for(100ms);
+      return PEER_ACK;
+    }));
+    ASSERT_EQ(q.Wait_Exit(30s), 0) << q.Log_Text();
+    ASSERT_TRUE(signalled.load()) << q.Log_Text();
+    peer.Stop();
+  }
+  // The line in flight was acknowledged, and the file says so.
+  ASSERT_EQ(ledger.Acked()[in_flight], 1);
+  EXPECT_EQ(Journal_File_Status(q.File(JOURNAL_FILE_NAME), 3), 7);
+
+  q.Start();
+  auto again = Tcp_Link::Connect(out_port, 10s);
+  ASSERT_TRUE(again);
+  Automation_Peer peer(again->Fd(), ledger.Policy(Automation_Peer::Always(PEER_ACK)));
+  ASSERT_TRUE(Wait_Until([&] { return ledger.Acked().size() == kEvents; }, 30s)) << q.Log_Text();
+  EXPECT_TRUE(Wait_Sender_Cycle(dc9_port, q.File(JOURNAL_FILE_NAME), kEvents));
+  EXPECT_EQ(q.Terminate(30s), 0);
   EXPECT_TRUE(Wait_Until([&] { return peer.Closed(); }, 5s));
   Expect_All_Acked_Once(ledger, kEvents);
 }

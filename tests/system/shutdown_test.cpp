@@ -1,11 +1,15 @@
 // Shutdown of the real program by SIGTERM: during heavy traffic at the receiver port and while
 // the report sender waits for an answer, it ends within 6 s with "Program closed" as the last
-// line, and nothing is written to the journal file after that line.
+// line, and nothing is written to the journal file after that line; it also ends when the
+// automation software hangs (never reads, never answers) on any of the three links.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 
 #include <atomic>
+#include <memory>
+#include <optional>
 #include <thread>
 
 #include "support/automation_peer.h"
@@ -30,9 +34,8 @@ std::string Last_Line(const std::string& text) {
                      end - (start == std::string::npos ? 0 : start + 2));
 }
 
-void Expect_Clean_End(Quenor_Process& q, std::chrono::steady_clock::time_point asked) {
-  const double seconds = std::chrono::duration<double>(Clock::now() - asked).count();
-  EXPECT_LT(seconds, 6.0);
+// "Program closed" is the last line, and the journal was not written after it.
+void Expect_Orderly_End(Quenor_Process& q) {
   const std::string last = Last_Line(q.Log_Text());
   EXPECT_NE(last.find("Program closed"), std::string::npos) << last;
   // The journal was not touched after the last log line was written.
@@ -47,6 +50,12 @@ void Expect_Clean_End(Quenor_Process& q, std::chrono::steady_clock::time_point a
     ::closedir(d);
   }
   EXPECT_LE(journal_time, newest_log);
+}
+
+void Expect_Clean_End(Quenor_Process& q, std::chrono::steady_clock::time_point asked) {
+  const double seconds = std::chrono::duration<double>(Clock::now() - asked).count();
+  EXPECT_LT(seconds, 6.0);
+  Expect_Orderly_End(q);
 }
 
 TEST(Shutdown, SigtermDuringHeavyTrafficEndsPromptly) {
@@ -95,6 +104,56 @@ TEST(Shutdown, SigtermWhileTheSenderWaitsForAnAnswerEndsPromptly) {
   auto asked = Clock::now();
   EXPECT_EQ(q.Terminate(8s), 0);
   Expect_Clean_End(q, asked);
+}
+
+// True once `fd` has bytes to read (the program has written to the automation side).
+bool Readable(int fd, std::chrono::milliseconds timeout) {
+  return Wait_Until(
+      [&] {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, 10) > 0 && (p.revents & POLLIN) != 0;
+      },
+      timeout);
+}
+
+// An automation software that takes the connection (or holds the serial line) and then neither
+// reads nor answers: on SIGTERM the program still ends, in order, with "Program closed" last.
+TEST(Shutdown, SigtermEndsTheProgramWhenTheAutomationPeerHangs) {
+  for (const Link_Kind kind : {LINK_TCP_SERVER, LINK_TCP_CLIENT, LINK_SERIAL}) {
+    SCOPED_TRACE(kind == LINK_TCP_SERVER   ? "TCP server"
+                 : kind == LINK_TCP_CLIENT ? "TCP client"
+                                           : "serial");
+    Quenor_Process q;
+    const int dc9_port = Free_Port();
+    const int out_port = Free_Port();
+    q.Write_Settings(Test_Settings(dc9_port, kind, out_port, 1));
+    std::unique_ptr<Tcp_Listener> listener;
+    std::unique_ptr<Pty_Pair> pty;
+    if (kind == LINK_TCP_CLIENT) listener = std::make_unique<Tcp_Listener>(out_port);
+    if (kind == LINK_SERIAL) pty = std::make_unique<Pty_Pair>(q.Data_Folder(), 7);
+    q.Start();
+
+    std::optional<Tcp_Link> link;
+    switch (kind) {
+      case LINK_TCP_SERVER:
+        // The heartbeat reaches the connection, which is never read.
+        link = Tcp_Link::Connect(out_port, 10s);
+        ASSERT_TRUE(link);
+        ASSERT_TRUE(Readable(link->Fd(), 10s));
+        break;
+      case LINK_TCP_CLIENT:
+        // The program connects; its first line would come only after the reconnect delay.
+        link = listener->Accept(10s);
+        ASSERT_TRUE(link);
+        break;
+      case LINK_SERIAL:
+        ASSERT_TRUE(Readable(pty->Master(), 10s));
+        break;
+    }
+    ASSERT_EQ(Send_Frame(dc9_port, Contact_Id_Frame("6100", 1)).Token, "ACK");
+    EXPECT_EQ(q.Terminate(30s), 0) << q.Log_Text();
+    Expect_Orderly_End(q);
+  }
 }
 
 }  // namespace
