@@ -13,6 +13,7 @@
 #include "app/command_line.h"
 #include "app/commands.h"
 #include "app/receiver_core.h"
+#include "app/settings_text.h"
 #include "app/startup.h"
 #include "automation/link_manager.h"
 #include "automation/serial_names.h"
@@ -78,7 +79,7 @@ int Run_Without_Windows(int argc, char** argv, const Command_Line& line) {
       return Run_Status_Command(folder(), line.Json, QDateTime::currentSecsSinceEpoch(), std::cout,
                                 std::cerr);
     case Command_Kind::Help:
-      std::cout << Help_Text();
+      std::cout << (line.Help_Settings ? Settings_Help() : Help_Text());
       return 0;
     case Command_Kind::Version:
       std::cout << Version_Text();

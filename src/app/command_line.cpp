@@ -32,7 +32,8 @@ struct Parser {
       parser.addOption(json);
       parser.addPositionalArgument(
           "command",
-          "settings [Name=value ...]: show the settings, or check and save them.\n"
+          "settings [Name=value ...]: show the settings, or check and save them (settings "
+          "--help lists them with their rules).\n"
           "status: the receiver's state from its files (exit 0 healthy, 1 lost "
           "object or event waiting over a minute, 2 folder unreadable).");
     }
@@ -54,6 +55,8 @@ Command_Line Parse_Command_Line(const QStringList& arguments, bool headless_only
   Command_Line line;
   if (p.parser.isSet(p.help)) {
     line.Kind = Command_Kind::Help;
+    const QStringList words = p.parser.positionalArguments();
+    line.Help_Settings = !headless_only && !words.isEmpty() && words.first() == "settings";
     return line;
   }
   if (p.parser.isSet(p.version)) {

@@ -21,6 +21,7 @@ struct Command_Line {
   bool Json = false;                     // status only
   std::vector<std::string> Assignments;  // settings only: "Name=value"
   std::string Error;                     // Kind Error: what was wrong
+  bool Help_Settings = false;            // Kind Help: `settings --help`
 };
 
 // `arguments` as QCoreApplication::arguments() gives them (the program name first).

@@ -14,6 +14,9 @@
 // stand. Cfg_Stamp and the reserved bytes are not settings and are not shown.
 std::vector<std::string> Settings_Lines(const Settings_Record& record);
 
+// The text of `quenor settings --help`: the usage and every setting's name with its rule.
+std::string Settings_Help();
+
 // The names Settings_Lines shows, in its order.
 std::vector<std::string> Settings_Names();
 

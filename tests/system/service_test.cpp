@@ -410,6 +410,12 @@ TEST_F(Service, VersionHelpAndABadCommandLine) {
   r = Run_Quenor(scratch_, {"--help"});
   EXPECT_EQ(r.Code, 0);
   EXPECT_NE(r.Out.find("--data-dir"), std::string::npos);
+  // `settings --help` names every setting with its rule.
+  r = Run_Quenor(scratch_, {"settings", "--help"});
+  EXPECT_EQ(r.Code, 0);
+  for (const char* part : {"DC9_Port_Enable", "DC9_AES_Key", "standard input", "Out_IP", "COM_Name",
+                           "Start_In_Background", "1 to 999"})
+    EXPECT_NE(r.Out.find(part), std::string::npos) << part << " in " << r.Out;
   for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
            {"frobnicate"}, {"--no-such-option"}, {"status", "extra"}, {"--headless", "status"}}) {
     r = Run_Quenor(scratch_, bad);
