@@ -27,6 +27,37 @@ bool Key_From_Input(std::vector<std::string>& assignments, std::istream& in) {
   return true;
 }
 
+// The folder of a receiver that will not run as root: one of the service's folders, or one that
+// belongs to another user than root. Such a receiver cannot listen on a port below 1024, because
+// the unit grants no CAP_NET_BIND_SERVICE.
+bool Unprivileged_Folder(const std::string& data_folder) {
+  if (data_folder.rfind(SERVICE_FOLDER_ROOT, 0) == 0) return true;
+  const int64_t owner = Owner_Of(data_folder);
+  return owner > 0;
+}
+
+// A port the receiver of `data_folder` could never open, when the assignments change it.
+std::vector<std::string> Privileged_Port_Errors(const Settings_Record& before,
+                                                const Settings_Record& after,
+                                                const std::string& data_folder) {
+  std::vector<std::string> errors;
+  if (!Unprivileged_Folder(data_folder)) return errors;
+  const struct {
+    const char* Name;
+    int32_t Before, After;
+  } ports[] = {{"DC9_Port", before.DC9_Port, after.DC9_Port},
+               {"Out_Port", before.Out_Port, after.Out_Port}};
+  for (const auto& port : ports) {
+    if (port.After < 1024 && port.After != port.Before)
+      errors.push_back(std::string("Bad value for ") + port.Name + ": '" +
+                       std::to_string(port.After) +
+                       "' (expected 1024 to 65535: the receiver of this folder runs as a user "
+                       "that may not listen below 1024, and the service grants no "
+                       "CAP_NET_BIND_SERVICE)");
+  }
+  return errors;
+}
+
 }  // namespace
 
 int Run_Settings_Command(const std::string& data_folder,
@@ -57,7 +88,10 @@ int Run_Settings_Command(const std::string& data_folder,
     return EXIT_REFUSED;
   }
   // Checked before the folder is touched, so a refused command leaves no trace.
-  if (const auto errors = Apply_Settings(record, assignments); !errors.empty()) {
+  const Settings_Record before = record;
+  auto errors = Apply_Settings(record, assignments);
+  if (errors.empty()) errors = Privileged_Port_Errors(before, record, data_folder);
+  if (!errors.empty()) {
     for (const std::string& line : errors) err << line << "\n";
     err << "Nothing was changed.\n";
     return EXIT_REFUSED;

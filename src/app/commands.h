@@ -17,6 +17,11 @@
 // first line of `in`. Exit 0 on success, 1 when a value is refused or a receiver runs (the file
 // is then unchanged), 2 when the folder or file cannot be read or written (a missing folder when
 // showing, a file in its place, a link in place of "dorvex.cfg"). `data_folder` ends with '/'.
+// The folders of the service's instances: /var/lib/quenor/NAME.
+inline constexpr const char* SERVICE_FOLDER_ROOT = "/var/lib/quenor/";
+
+// Ports below 1024 are refused for a folder whose receiver runs unprivileged: under
+// SERVICE_FOLDER_ROOT, or owned by another user than root.
 int Run_Settings_Command(const std::string& data_folder,
                          const std::vector<std::string>& assignments, std::istream& in,
                          std::ostream& out, std::ostream& err);

@@ -108,6 +108,11 @@ int Folder_Check(const std::string& path) {
   return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
 }
 
+int64_t Owner_Of(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_uid) : -1;
+}
+
 bool File_Missing(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);

@@ -56,6 +56,8 @@ bool File_Exists(const std::string& path);
 // 0 when `path` is a folder (links followed), ENOTDIR when it is something else, else the errno
 // of the look-up (ENOENT when missing).
 int Folder_Check(const std::string& path);
+// The user id owning `path` (links followed); -1 when it cannot be looked up.
+int64_t Owner_Of(const std::string& path);
 // True only when the system says the file is not there (a folder that cannot be searched is no
 // proof of that).
 bool File_Missing(const std::string& path);

@@ -534,6 +534,24 @@ TEST_F(Root_Safety, ANewSettingsFileSwappedForALinkNeverHandsRootsFileOver) {
   Expect_Target_Untouched();
 }
 
+TEST_F(Root_Safety, PortsTheServiceUserCannotOpenAreRefused) {
+  Run_Result r = Quenor({"settings", "DC9_Port=80"});
+  EXPECT_EQ(r.Code, 1);
+  EXPECT_NE(r.Err.find("DC9_Port: '80'"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("CAP_NET_BIND_SERVICE"), std::string::npos) << r.Err;
+  EXPECT_EQ(File_Size(folder_ + "dorvex.cfg"), -1);
+  r = Quenor({"settings", "DC9_Port=1024", "Out_Port=1025"});
+  EXPECT_EQ(r.Code, 0) << r.Err;
+  // The saved file is the service user's, private to it.
+  struct stat st {};
+  ASSERT_EQ(::stat((folder_ + "dorvex.cfg").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, user_.Uid());
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  // A folder of root's runs a receiver as root, which may.
+  folder_ = scratch_ + "/root-owned/";
+  EXPECT_EQ(Quenor({"settings", "DC9_Port=80"}).Code, 0);
+}
+
 // A small file system of its own that can be filled.
 class Full_Disk : public Service {
  protected:
