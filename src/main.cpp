@@ -42,22 +42,6 @@ bool No_Home() {
   return !Set("HOME") && !Set("XDG_DATA_HOME");
 }
 
-// The value of --data-dir as the bytes given: the parser's text would change a name that is not
-// valid in the locale's encoding.
-std::string Raw_Data_Dir(int argc, char** argv, const std::string& parsed) {
-  const std::string option = "--data-dir";
-  std::string raw = parsed;
-  for (int i = 1; i < argc; ++i) {
-    const std::string word = argv[i];
-    if (word == "--") break;
-    if (word == option && i + 1 < argc)
-      raw = argv[++i];
-    else if (word.rfind(option + "=", 0) == 0)
-      raw = word.substr(option.size() + 1);
-  }
-  return raw;
-}
-
 // Everything but the windows runs under a QCoreApplication, so it needs no display.
 int Run_Without_Windows(int argc, char** argv, const Command_Line& line) {
   QCoreApplication app(argc, argv);

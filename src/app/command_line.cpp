@@ -96,6 +96,20 @@ std::string Help_Text(bool headless_only) {
   return Parser(headless_only).parser.helpText().toStdString();
 }
 
+std::string Raw_Data_Dir(int argc, char** argv, const std::string& parsed) {
+  const std::string option = "--data-dir";
+  std::string raw = parsed;
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word == "--") break;
+    if (word == option && i + 1 < argc)
+      raw = argv[++i];
+    else if (word.rfind(option + "=", 0) == 0)
+      raw = word.substr(option.size() + 1);
+  }
+  return raw;
+}
+
 std::string Version_Text() {
   return std::string("quenor ") + APP_VERSION + "\n";
 }
