@@ -43,11 +43,16 @@ std::string Instance_Lock_Path(const std::string& data_folder) {
 }
 
 Instance_Lock::Instance_Lock(const std::string& data_folder)
-    : path_(Instance_Lock_Path(data_folder)) {}
+    : folder_(data_folder), path_(Instance_Lock_Path(data_folder)) {}
 
 int Instance_Lock::Acquire() {
-  // Never through a link planted in the folder; the file's content does not matter.
-  if (!file_.Open(path_, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0600)) return file_.Error();
+  // Never through a link planted in the folder; the file's content does not matter, and a lock
+  // file the process may only read (root's, in a service user's folder) still takes the flock.
+  if (!file_.Open(path_, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0600) &&
+      (file_.Error() != EACCES || !file_.Open(path_, O_RDONLY | O_NOFOLLOW | O_NONBLOCK)))
+    return file_.Error();
+  // Root preparing a service user's folder leaves the lock file to the folder's owner.
+  if (::geteuid() == 0) file_.Give_To_Owner_Of(folder_);
   const int error = Try_Lock_Descriptor(file_.Descriptor());
   if (error != 0) {
     file_.Close();

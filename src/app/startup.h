@@ -42,6 +42,7 @@ class Instance_Lock {
   int Acquire();
 
  private:
+  std::string folder_;
   std::string path_;
   Raw_File file_;
 };

@@ -546,11 +546,13 @@ TEST_F(Root_Safety, PortsTheServiceUserCannotOpenAreRefused) {
   EXPECT_EQ(File_Size(folder_ + "dorvex.cfg"), -1);
   r = Quenor({"settings", "DC9_Port=1024", "Out_Port=1025"});
   EXPECT_EQ(r.Code, 0) << r.Err;
-  // The saved file is the service user's, private to it.
-  struct stat st {};
-  ASSERT_EQ(::stat((folder_ + "dorvex.cfg").c_str(), &st), 0);
-  EXPECT_EQ(st.st_uid, user_.Uid());
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  // The saved file and the lock file are the service user's, private to it.
+  for (const char* name : {"dorvex.cfg", "Quenor.exe.lock"}) {
+    struct stat st {};
+    ASSERT_EQ(::stat((folder_ + name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_uid, user_.Uid()) << name;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
+  }
   // A folder of root's runs a receiver as root, which may.
   folder_ = scratch_ + "/root-owned/";
   EXPECT_EQ(Quenor({"settings", "DC9_Port=80"}).Code, 0);
