@@ -10,7 +10,8 @@
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  const Command_Line line = Parse_Command_Line(QCoreApplication::arguments(), true);
+  Command_Line line = Parse_Command_Line(QCoreApplication::arguments(), true);
+  if (!line.Data_Dir.empty()) line.Data_Dir = Raw_Data_Dir(argc, argv, line.Data_Dir);
   switch (line.Kind) {
     case Command_Kind::Help:
       std::cout << Help_Text(true);

@@ -7,11 +7,13 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QLineEdit>
+#include <cstdlib>
 #include <iostream>
 
 #include "app/command_line.h"
 #include "app/commands.h"
 #include "app/receiver_core.h"
+#include "app/settings_text.h"
 #include "app/startup.h"
 #include "automation/link_manager.h"
 #include "automation/serial_names.h"
@@ -30,9 +32,24 @@ namespace {
 
 int Run_Windows(int argc, char** argv, const std::string& data_dir);
 
+bool Set(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+// Without HOME the default data folder would be made under "/".
+bool No_Home() {
+  return !Set("HOME") && !Set("XDG_DATA_HOME");
+}
+
 // Everything but the windows runs under a QCoreApplication, so it needs no display.
 int Run_Without_Windows(int argc, char** argv, const Command_Line& line) {
   QCoreApplication app(argc, argv);
+  if ((line.Kind == Command_Kind::Settings || line.Kind == Command_Kind::Status) &&
+      line.Data_Dir.empty() && No_Home()) {
+    std::cerr << "No data folder: neither HOME nor XDG_DATA_HOME is set; give --data-dir DIR.\n";
+    return EXIT_USAGE;
+  }
   const auto folder = [&] {
     return Resolve_Data_Folder(line.Data_Dir,
                                QCoreApplication::applicationDirPath().toStdString() + "/");
@@ -41,12 +58,12 @@ int Run_Without_Windows(int argc, char** argv, const Command_Line& line) {
     case Command_Kind::Headless:
       return Run_Headless(line.Data_Dir);
     case Command_Kind::Settings:
-      return Run_Settings_Command(folder(), line.Assignments, std::cout, std::cerr);
+      return Run_Settings_Command(folder(), line.Assignments, std::cin, std::cout, std::cerr);
     case Command_Kind::Status:
       return Run_Status_Command(folder(), line.Json, QDateTime::currentSecsSinceEpoch(), std::cout,
                                 std::cerr);
     case Command_Kind::Help:
-      std::cout << Help_Text();
+      std::cout << (line.Help_Settings ? Settings_Help() : Help_Text());
       return 0;
     case Command_Kind::Version:
       std::cout << Version_Text();
@@ -63,8 +80,14 @@ int Run_Without_Windows(int argc, char** argv, const Command_Line& line) {
 int main(int argc, char** argv) {
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
-  const Command_Line line = Parse_Command_Line(arguments);
+  Command_Line line = Parse_Command_Line(arguments);
+  if (!line.Data_Dir.empty()) line.Data_Dir = Raw_Data_Dir(argc, argv, line.Data_Dir);
   if (line.Kind != Command_Kind::Gui) return Run_Without_Windows(argc, argv, line);
+  // Qt would abort without a display; the platform may also be named outright (offscreen, vnc).
+  if (!Set("DISPLAY") && !Set("WAYLAND_DISPLAY") && !Set("QT_QPA_PLATFORM")) {
+    std::cerr << "no display; run quenor --headless or set DISPLAY\n";
+    return EXIT_USAGE;
+  }
   return Run_Windows(argc, argv, line.Data_Dir);
 }
 
@@ -83,8 +106,9 @@ int Run_Windows(int argc, char** argv, const std::string& data_dir) {
       Run_Operator_Box(nullptr, {APP_TITLE, MSG_ALREADY_RUNNING});
       return 0;
     case Start_Refusal::No_Data_Folder:
-      Run_Operator_Box(nullptr, {APP_TITLE, MSG_NO_DATA_FOLDER});
-      return 0;
+    case Start_Refusal::Lock_Failed:
+      Run_Operator_Box(nullptr, {APP_TITLE, QString::fromStdString(claim.Error())});
+      return 1;
     case Start_Refusal::None:
       break;
   }

@@ -32,7 +32,8 @@ struct Parser {
       parser.addOption(json);
       parser.addPositionalArgument(
           "command",
-          "settings [Name=value ...]: show the settings, or check and save them.\n"
+          "settings [Name=value ...]: show the settings, or check and save them (settings "
+          "--help lists them with their rules).\n"
           "status: the receiver's state from its files (exit 0 healthy, 1 lost "
           "object or event waiting over a minute, 2 folder unreadable).");
     }
@@ -54,6 +55,8 @@ Command_Line Parse_Command_Line(const QStringList& arguments, bool headless_only
   Command_Line line;
   if (p.parser.isSet(p.help)) {
     line.Kind = Command_Kind::Help;
+    const QStringList words = p.parser.positionalArguments();
+    line.Help_Settings = !headless_only && !words.isEmpty() && words.first() == "settings";
     return line;
   }
   if (p.parser.isSet(p.version)) {
@@ -91,6 +94,20 @@ Command_Line Parse_Command_Line(const QStringList& arguments, bool headless_only
 
 std::string Help_Text(bool headless_only) {
   return Parser(headless_only).parser.helpText().toStdString();
+}
+
+std::string Raw_Data_Dir(int argc, char** argv, const std::string& parsed) {
+  const std::string option = "--data-dir";
+  std::string raw = parsed;
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word == "--") break;
+    if (word == option && i + 1 < argc)
+      raw = argv[++i];
+    else if (word.rfind(option + "=", 0) == 0)
+      raw = word.substr(option.size() + 1);
+  }
+  return raw;
 }
 
 std::string Version_Text() {

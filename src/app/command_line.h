@@ -21,6 +21,7 @@ struct Command_Line {
   bool Json = false;                     // status only
   std::vector<std::string> Assignments;  // settings only: "Name=value"
   std::string Error;                     // Kind Error: what was wrong
+  bool Help_Settings = false;            // Kind Help: `settings --help`
 };
 
 // `arguments` as QCoreApplication::arguments() gives them (the program name first).
@@ -29,6 +30,11 @@ Command_Line Parse_Command_Line(const QStringList& arguments, bool headless_only
 
 // The --help text of the program.
 std::string Help_Text(bool headless_only = false);
+// The value of --data-dir in `argv` as the bytes given (the last one, `parsed` when none is
+// found): the parser's text would change a folder name that is not valid in the locale's
+// encoding.
+std::string Raw_Data_Dir(int argc, char** argv, const std::string& parsed);
+
 // The --version line: "quenor " + APP_VERSION.
 std::string Version_Text();
 

@@ -1,7 +1,6 @@
 #include "app/commands.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <cerrno>
 
 #include "app/folder_status.h"
 #include "app/settings_text.h"
@@ -14,36 +13,85 @@ namespace {
 constexpr int EXIT_REFUSED = 1;
 constexpr int EXIT_UNREADABLE = 2;
 
-// Writes the record: over the existing file, or into a new one that belongs to the folder's
-// owner (root preparing the folder of a service that runs as its own user).
-bool Store_Settings(const Settings_Record& record, const std::string& data_folder) {
-  const std::string path = data_folder + SETTINGS_FILE_NAME;
-  if (File_Exists(path)) return Settings_Save(record, path);
-  if (!Settings_Create(record, path)) return false;
-  if (::geteuid() == 0) {
-    Raw_File file;
-    if (!file.Open(path, O_RDONLY) || !file.Give_To_Owner_Of(data_folder)) return false;
+// "DC9_AES_Key=-": the key is the first line of standard input, so it never shows in the
+// process list. False when no line could be read.
+bool Key_From_Input(std::vector<std::string>& assignments, std::istream& in) {
+  for (std::string& assignment : assignments) {
+    if (assignment != "DC9_AES_Key=-") continue;
+    std::string key;
+    if (!std::getline(in, key)) return false;
+    while (!key.empty() && (key.back() == '\r' || key.back() == ' ' || key.back() == '\t'))
+      key.pop_back();
+    assignment = "DC9_AES_Key=" + key;
   }
   return true;
+}
+
+// The folder of a receiver that will not run as root: one of the service's folders, or one that
+// belongs to another user than root. Such a receiver cannot listen on a port below 1024, because
+// the unit grants no CAP_NET_BIND_SERVICE.
+bool Unprivileged_Folder(const std::string& data_folder) {
+  if (data_folder.rfind(SERVICE_FOLDER_ROOT, 0) == 0) return true;
+  const int64_t owner = Owner_Of(data_folder);
+  return owner > 0;
+}
+
+// A port the receiver of `data_folder` could never open, when the assignments change it.
+std::vector<std::string> Privileged_Port_Errors(const Settings_Record& before,
+                                                const Settings_Record& after,
+                                                const std::string& data_folder) {
+  std::vector<std::string> errors;
+  if (!Unprivileged_Folder(data_folder)) return errors;
+  const struct {
+    const char* Name;
+    int32_t Before, After;
+  } ports[] = {{"DC9_Port", before.DC9_Port, after.DC9_Port},
+               {"Out_Port", before.Out_Port, after.Out_Port}};
+  for (const auto& port : ports) {
+    if (port.After < 1024 && port.After != port.Before)
+      errors.push_back(std::string("Bad value for ") + port.Name + ": '" +
+                       std::to_string(port.After) +
+                       "' (expected 1024 to 65535: the receiver of this folder runs as a user "
+                       "that may not listen below 1024, and the service grants no "
+                       "CAP_NET_BIND_SERVICE)");
+  }
+  return errors;
 }
 
 }  // namespace
 
 int Run_Settings_Command(const std::string& data_folder,
-                         const std::vector<std::string>& assignments, std::ostream& out,
-                         std::ostream& err) {
+                         const std::vector<std::string>& given_assignments, std::istream& in,
+                         std::ostream& out, std::ostream& err) {
   const std::string path = data_folder + SETTINGS_FILE_NAME;
-  Settings_Record record{};
-  if (!Settings_Read(record, path)) {
-    err << "Cannot read " << path << "\n";
+  const int folder_state = Folder_Check(data_folder);
+  // Showing needs the folder; saving makes a missing one (the service may not have run yet), but
+  // never turns a file into one.
+  if (folder_state != 0 && (given_assignments.empty() || folder_state != ENOENT)) {
+    err << "No data folder " << Printable_Text(data_folder) << ":" << Error_Text(folder_state)
+        << "\n";
     return EXIT_UNREADABLE;
   }
-  if (assignments.empty()) {
+  Settings_Record record{};
+  if (!Settings_Read(record, path)) {
+    err << "Cannot read " << Printable_Text(path) << ": not a regular file that can be read\n";
+    return EXIT_UNREADABLE;
+  }
+  if (given_assignments.empty()) {
     for (const std::string& line : Settings_Lines(record)) out << line << "\n";
     return 0;
   }
+  std::vector<std::string> assignments = given_assignments;
+  if (!Key_From_Input(assignments, in)) {
+    err << "DC9_AES_Key=- reads the key from standard input, which gave no line. Nothing was "
+           "changed.\n";
+    return EXIT_REFUSED;
+  }
   // Checked before the folder is touched, so a refused command leaves no trace.
-  if (const auto errors = Apply_Settings(record, assignments); !errors.empty()) {
+  const Settings_Record before = record;
+  auto errors = Apply_Settings(record, assignments);
+  if (errors.empty()) errors = Privileged_Port_Errors(before, record, data_folder);
+  if (!errors.empty()) {
     for (const std::string& line : errors) err << line << "\n";
     err << "Nothing was changed.\n";
     return EXIT_REFUSED;
@@ -52,10 +100,11 @@ int Run_Settings_Command(const std::string& data_folder,
   Data_Folder_Claim claim;
   switch (claim.Claim(data_folder, data_folder)) {
     case Start_Refusal::No_Data_Folder:
-      err << MSG_NO_DATA_FOLDER << ": " << data_folder << "\n";
+    case Start_Refusal::Lock_Failed:
+      err << Printable_Text(claim.Error()) << "\n";
       return EXIT_UNREADABLE;
     case Start_Refusal::Already_Running:
-      err << "A receiver runs on " << data_folder
+      err << "A receiver runs on " << Printable_Text(data_folder)
           << "; stop it first (it writes its own copy of the settings on Save). Nothing was "
              "changed.\n";
       return EXIT_REFUSED;
@@ -64,15 +113,20 @@ int Run_Settings_Command(const std::string& data_folder,
   }
   // Read again under the lock: the file is now ours alone.
   if (!Settings_Read(record, path)) {
-    err << "Cannot read " << path << "\n";
+    err << "Cannot read " << Printable_Text(path) << "\n";
     return EXIT_UNREADABLE;
   }
-  Apply_Settings(record, assignments);
-  if (!Store_Settings(record, data_folder)) {
-    err << "Cannot write " << path << "\n";
+  if (const auto errors = Apply_Settings(record, assignments); !errors.empty()) {
+    for (const std::string& line : errors) err << line << "\n";
+    err << "Nothing was changed.\n";
+    return EXIT_REFUSED;
+  }
+  if (const int error = Settings_Store(record, path); error != 0) {
+    err << "Cannot write " << Printable_Text(path) << ":" << Error_Text(error)
+        << " The file was left as it was.\n";
     return EXIT_UNREADABLE;
   }
-  out << "Saved " << path << "\n";
+  out << "Saved " << Printable_Text(path) << "\n";
   return 0;
 }
 

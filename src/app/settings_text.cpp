@@ -1,6 +1,7 @@
 #include "app/settings_text.h"
 
 #include <cstring>
+#include <iterator>
 #include <optional>
 
 #include "automation/report_format.h"
@@ -112,7 +113,7 @@ std::string Set_Key(Settings_Record& r, const std::string& text) {
 }
 
 std::string Show_IP(const Settings_Record& r) {
-  return Field_String(r.Out_IP);
+  return Printable_Text(Field_String(r.Out_IP));
 }
 
 // Four dotted decimal numbers of 0 to 255; the shorthand forms ("10.1.2", "0x7f.1", "010.1.1.1")
@@ -143,7 +144,7 @@ std::string Set_IP(Settings_Record& r, const std::string& text) {
 }
 
 std::string Show_COM(const Settings_Record& r) {
-  return Field_String(r.COM_Name);
+  return Printable_Text(Field_String(r.COM_Name));
 }
 
 std::string Set_COM(Settings_Record& r, const std::string& text) {
@@ -209,11 +210,81 @@ const Field FIELDS[] = {
 
 }  // namespace
 
+std::string Printable_Text(const std::string& text) {
+  static const char digits[] = "0123456789abcdef";
+  std::string shown;
+  const auto escape = [&](unsigned char byte) {
+    shown += "\\x";
+    shown += digits[byte >> 4];
+    shown += digits[byte & 0x0F];
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80) {
+      if (byte < 0x20 || byte == 0x7F || byte == '\\')
+        escape(byte);
+      else
+        shown += static_cast<char>(byte);
+      ++i;
+      continue;
+    }
+    // A whole UTF-8 sequence of a printable character stands; stray bytes and the C1 controls
+    // (U+0080 to U+009F, which some terminals obey) are escaped byte by byte.
+    const int length = byte >= 0xF0 && byte < 0xF5 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC2 ? 2 : 0;
+    bool whole = length > 0 && byte < 0xF5 && i + length <= text.size();
+    for (int k = 1; whole && k < length; ++k)
+      whole = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+    if (whole && length == 2 && byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0)
+      whole = false;
+    if (!whole) {
+      escape(byte);
+      ++i;
+      continue;
+    }
+    shown.append(text, i, static_cast<std::size_t>(length));
+    i += static_cast<std::size_t>(length);
+  }
+  return shown;
+}
+
 std::vector<std::string> Settings_Lines(const Settings_Record& record) {
   std::vector<std::string> lines;
   for (const Field& field : FIELDS)
     lines.push_back(std::string(field.Name) + "=" + field.Show(record));
   return lines;
+}
+
+std::string Settings_Help() {
+  // The rule of each setting, in Settings_Lines' order.
+  static const char* const RULES[] = {
+      "1 opens the receiver port, 0 keeps it closed",
+      "the receiver's TCP port, 1 to 65535, not the automation port",
+      "0 off, 1 AES-128, 2 AES-192, 3 AES-256; on only with a whole key of the mode's length",
+      "the key in hex: 32, 48 or 64 digits for mode 1, 2 or 3; '-' reads it from standard input",
+      "the automation link: 0 closed, 1 TCP, 2 serial",
+      "1 the receiver is the TCP server, 0 it connects to Out_IP",
+      "the automation TCP port, 1 to 65535, not the receiver port",
+      "the automation software's IPv4 address in client mode, such as 127.0.0.1",
+      "COM1 to COM64 (see the manual's table of devices), or empty for the first port found",
+      "the serial baud rate, one of the offered rates",
+      "heartbeat period in seconds, 0 to 999 (0 no heartbeat)",
+      "the receiver number of the heartbeat line, 0 to 99",
+      "0 (SG MLR2-DG) or 1 (SG MLR2000), or the format's name",
+      "1 time synchronisation on, 0 off",
+      "communicator connection timeout in seconds, 1 to 999",
+      "1 starts hidden in the notification area, 0 shown",
+  };
+  static_assert(std::size(RULES) == std::size(FIELDS));
+  std::string text =
+      "Usage: quenor settings [--data-dir DIR] [Name=value ...]\n"
+      "Without assignments prints every setting; with them checks all and saves only when every\n"
+      "one is valid (exit 0 saved, 1 refused or a receiver runs, 2 folder or file unusable).\n\n";
+  for (std::size_t i = 0; i < std::size(FIELDS); ++i) {
+    std::string name = FIELDS[i].Name;
+    name.resize(20, ' ');
+    text += "  " + name + RULES[i] + "\n";
+  }
+  return text;
 }
 
 std::vector<std::string> Settings_Names() {
@@ -230,7 +301,7 @@ std::vector<std::string> Apply_Settings(Settings_Record& record,
   for (const std::string& assignment : assignments) {
     const std::size_t equals = assignment.find('=');
     if (equals == std::string::npos) {
-      errors.push_back("'" + assignment + "' is no Name=value assignment");
+      errors.push_back("'" + Printable_Text(assignment) + "' is no Name=value assignment");
       continue;
     }
     const std::string name = assignment.substr(0, equals);
@@ -239,28 +310,54 @@ std::vector<std::string> Apply_Settings(Settings_Record& record,
     for (const Field& candidate : FIELDS)
       if (name == candidate.Name) field = &candidate;
     if (field == nullptr) {
-      errors.push_back("Unknown setting '" + name + "'");
+      errors.push_back("Unknown setting '" + Printable_Text(name) + "'");
       continue;
     }
     const std::string rule = field->Set(changed, value);
     if (!rule.empty()) {
       // The key is never echoed: error lines end up in logs.
-      const std::string shown =
-          field->Set == Set_Key ? std::to_string(value.size()) + " characters" : "'" + value + "'";
+      const std::string shown = field->Set == Set_Key ? std::to_string(value.size()) + " characters"
+                                                      : "'" + Printable_Text(value) + "'";
       errors.push_back("Bad value for " + name + ": " + shown + " (expected " + rule + ")");
       continue;
     }
     if (field->Set == Set_Key) key_text = value;
   }
-  // A key entered here must fit the mode in force afterwards; while encryption is off any key of
-  // up to 32 bytes is kept for later.
+  // Encryption is on only with a whole key of the mode's length: one entered here, or one
+  // already stored in full (no byte set past the mode's length, and more than the next shorter
+  // mode's length in use, so a short key is never used zero-padded). While encryption is off a
+  // key entered is a whole key of one of the three lengths, or empty.
   const int8_t mode = changed.DC9_AES_Mode;
-  if (key_text && mode >= 1 && mode <= 3 &&
-      key_text->size() != 2 * static_cast<std::size_t>(DC9_Key_Length(mode))) {
+  const bool on = mode >= 1 && mode <= 3;
+  const std::size_t needed = static_cast<std::size_t>(DC9_Key_Length(mode));
+  if (key_text && on && key_text->size() != 2 * needed) {
     errors.push_back("Bad value for DC9_AES_Key: " + std::to_string(key_text->size() / 2) +
                      " bytes, but AES mode " + std::to_string(mode) + " needs a key of " +
-                     std::to_string(DC9_Key_Length(mode)) + " bytes (" +
-                     std::to_string(2 * DC9_Key_Length(mode)) + " hex digits)");
+                     std::to_string(needed) + " bytes (" + std::to_string(2 * needed) +
+                     " hex digits)");
+  } else if (key_text && !on && !key_text->empty() && key_text->size() != 32 &&
+             key_text->size() != 48 && key_text->size() != 64) {
+    errors.push_back("Bad value for DC9_AES_Key: " + std::to_string(key_text->size() / 2) +
+                     " bytes (expected a key of 16, 24 or 32 bytes, or none)");
+  } else if (!key_text && on) {
+    std::size_t used = sizeof changed.DC9_AES_Key;
+    while (used > 0 && changed.DC9_AES_Key[used - 1] == 0) --used;
+    if (used > needed || used + 8 <= needed) {
+      errors.push_back("Bad value for DC9_AES_Mode: AES mode " + std::to_string(mode) +
+                       " needs a key of " + std::to_string(needed) +
+                       " bytes, and the stored key is " +
+                       (used == 0 ? std::string("empty") : "not one") +
+                       "; give DC9_AES_Key (or DC9_AES_Key=- to read it from standard input)");
+    }
+  }
+  // The receiver and the automation link cannot listen on one port.
+  const int32_t receiver_port = Load_Field<int32_t, &R::DC9_Port>(changed);
+  const int32_t automation_port = Load_Field<int32_t, &R::Out_Port>(changed);
+  if (receiver_port == automation_port &&
+      (receiver_port != Load_Field<int32_t, &R::DC9_Port>(record) ||
+       automation_port != Load_Field<int32_t, &R::Out_Port>(record))) {
+    errors.push_back("Bad value for DC9_Port and Out_Port: both " + std::to_string(receiver_port) +
+                     " (expected two different ports: the receiver and the automation link)");
   }
   if (errors.empty()) record = changed;
   return errors;

@@ -7,12 +7,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QStandardPaths>
-#include <QSysInfo>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 
 #include "app/receiver_core.h"
 #include "base/operator_port.h"
@@ -28,9 +27,15 @@ bool Make_Data_Folder(const std::string& folder) {
   std::string path = folder;
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   struct stat info {};
-  if (::stat(path.c_str(), &info) == 0) return S_ISDIR(info.st_mode);
+  // errno tells why on failure.
+  const auto is_folder = [&info] {
+    if (S_ISDIR(info.st_mode)) return true;
+    errno = ENOTDIR;
+    return false;
+  };
+  if (::stat(path.c_str(), &info) == 0) return is_folder();
   if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  return ::stat(path.c_str(), &info) == 0 && is_folder();
 }
 
 std::string Instance_Lock_Path(const std::string& data_folder) {
@@ -38,29 +43,43 @@ std::string Instance_Lock_Path(const std::string& data_folder) {
 }
 
 Instance_Lock::Instance_Lock(const std::string& data_folder)
-    : lock_(QString::fromStdString(Instance_Lock_Path(data_folder))) {
-  // A live holder keeps its lock however old the file is; only a lock whose process has gone
-  // counts as stale.
-  lock_.setStaleLockTime(0);
-}
+    : folder_(data_folder), path_(Instance_Lock_Path(data_folder)) {}
 
-bool Instance_Lock::Acquire() {
-  return lock_.tryLock(0);
+int Instance_Lock::Acquire() {
+  // Never through a link planted in the folder; the file's content does not matter, and a lock
+  // file the process may only read (root's, in a service user's folder) still takes the flock.
+  if (!file_.Open(path_, O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK, 0600) &&
+      (file_.Error() != EACCES || !file_.Open(path_, O_RDONLY | O_NOFOLLOW | O_NONBLOCK)))
+    return file_.Error();
+  // Root preparing a service user's folder leaves the lock file to the folder's owner.
+  if (::geteuid() == 0) file_.Give_To_Owner_Of(folder_);
+  const int error = Try_Lock_Descriptor(file_.Descriptor());
+  if (error != 0) {
+    file_.Close();
+    return error;
+  }
+  // The holder's pid, for people; the lock itself is the flock.
+  const std::string pid = std::to_string(::getpid()) + "\n";
+  if (::ftruncate(file_.Descriptor(), 0) == 0) file_.Write_All(pid.data(), pid.size());
+  return 0;
 }
 
 bool Instance_Lock_Held(const std::string& data_folder) {
-  QLockFile lock(QString::fromStdString(Instance_Lock_Path(data_folder)));
-  qint64 pid = 0;
-  QString host;
-  QString application;
-  if (!lock.getLockInfo(&pid, &host, &application)) return false;
-  if (!host.isEmpty() && host != QSysInfo::machineHostName()) return false;
-  return Process_Exists(pid);
+  bool held = false;
+  return Lock_Held_On(Instance_Lock_Path(data_folder), held) == 0 && held;
 }
 
 std::string Resolve_Data_Folder(const std::string& data_dir, const std::string& executable_folder) {
   if (data_dir.empty()) return Data_Folder_Path(executable_folder);
-  return QDir(QString::fromStdString(data_dir)).absolutePath().toStdString() + "/";
+  // Byte for byte: a folder name need not be valid text.
+  std::string folder = data_dir;
+  if (folder.front() != '/') {
+    std::error_code error;
+    const std::string here = std::filesystem::current_path(error).string();
+    if (!error) folder = here + (here.back() == '/' ? "" : "/") + folder;
+  }
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  return folder == "/" ? folder : folder + "/";
 }
 
 Start_Refusal Data_Folder_Claim::Claim(const std::string& data_dir,
@@ -69,14 +88,23 @@ Start_Refusal Data_Folder_Claim::Claim(const std::string& data_dir,
   // A folder named on the command line may sit in folders that do not exist yet (a first
   // `settings` before the service ever ran); only the data folder itself is private.
   if (!data_dir.empty()) {
-    const QString leaf = QString::fromStdString(folder_).chopped(1);
-    QDir().mkpath(QFileInfo(leaf).absolutePath());
+    std::error_code error;
+    std::filesystem::create_directories(
+        std::filesystem::path(folder_.substr(0, folder_.size() - 1)).parent_path(), error);
   }
-  if (!Make_Data_Folder(folder_)) return Start_Refusal::No_Data_Folder;
+  if (!Make_Data_Folder(folder_)) {
+    const int code = errno;
+    error_ = std::string(MSG_NO_DATA_FOLDER) + " " + folder_ + ":" + Error_Text(code);
+    return Start_Refusal::No_Data_Folder;
+  }
   lock_ = std::make_unique<Instance_Lock>(folder_);
-  if (!lock_->Acquire()) {
+  const int code = lock_->Acquire();
+  if (code != 0) {
     lock_.reset();
-    return Start_Refusal::Already_Running;
+    if (code == EWOULDBLOCK) return Start_Refusal::Already_Running;
+    error_ = "Cannot lock the data folder " + folder_ + " (" + INSTANCE_LOCK_NAME +
+             "):" + Error_Text(code);
+    return Start_Refusal::Lock_Failed;
   }
   return Start_Refusal::None;
 }
@@ -101,8 +129,10 @@ int Run_Headless(const std::string& data_dir) {
   Data_Folder_Claim claim;
   switch (claim.Claim(data_dir, QCoreApplication::applicationDirPath().toStdString() + "/")) {
     case Start_Refusal::No_Data_Folder:
-      Write_Message_Line(MSG_NO_DATA_FOLDER);
-      return 0;
+    case Start_Refusal::Lock_Failed:
+      // Not a second receiver: the service must be seen failing, so it is restarted and shown.
+      Write_Message_Line(claim.Error());
+      return 1;
     case Start_Refusal::Already_Running:
       Write_Message_Line(MSG_ALREADY_RUNNING);
       return 0;

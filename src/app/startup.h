@@ -4,11 +4,12 @@
 // thread only.
 #pragma once
 
-#include <QLockFile>
 #include <QObject>
 #include <QSocketNotifier>
 #include <memory>
 #include <string>
+
+#include "base/raw_file.h"
 
 inline constexpr const char* APP_TITLE = "ORN RAD-EZ Ududerud";
 inline constexpr const char* APP_VERSION = "1.07.1";
@@ -30,28 +31,32 @@ bool Make_Data_Folder(const std::string& folder);
 // belongs to the folder, so receivers with different folders run side by side.
 std::string Instance_Lock_Path(const std::string& data_folder);
 
-// The single-instance lock "Quenor.exe" of one data folder, held until the process ends or the
-// object is destroyed. A lock left behind by a crashed instance is taken over.
+// The single-instance lock "Quenor.exe" of one data folder: an flock on the lock file, held until
+// the object is destroyed or the process ends (the kernel releases it then, so a crashed
+// instance leaves no lock behind, whatever its host name or pid).
 class Instance_Lock {
  public:
   explicit Instance_Lock(const std::string& data_folder);
-  // True when this process now holds the lock; false when another live instance holds it (or
-  // the lock file cannot be made).
-  bool Acquire();
+  // 0 when this process now holds the lock; EWOULDBLOCK when another live instance holds it;
+  // else the errno that kept the lock file from being opened or locked.
+  int Acquire();
 
  private:
-  QLockFile lock_;
+  std::string folder_;
+  std::string path_;
+  Raw_File file_;
 };
 
-// True when a live process on this machine holds the instance lock of `data_folder`. Reads the
-// lock file only; nothing is written, so it also works in a folder the caller may not write.
+// True when a live process holds the instance lock of `data_folder`. Opens the lock file to read
+// only; nothing is written, so it also works in a folder the caller may not write.
 bool Instance_Lock_Held(const std::string& data_folder);
 
 // Why start-up ended before the core was built.
 enum class Start_Refusal {
   None,
-  No_Data_Folder,   // MSG_NO_DATA_FOLDER
-  Already_Running,  // MSG_ALREADY_RUNNING
+  No_Data_Folder,   // MSG_NO_DATA_FOLDER; Error() tells the folder and why
+  Already_Running,  // MSG_ALREADY_RUNNING: another live receiver holds the folder
+  Lock_Failed,      // the lock could not be taken for another reason; Error() tells it
 };
 
 // Steps 1 and 2 of start-up: the data folder (`data_dir` from --data-dir, or the default folder
@@ -63,9 +68,12 @@ class Data_Folder_Claim {
   Start_Refusal Claim(const std::string& data_dir, const std::string& executable_folder);
   // The claimed folder, ending with '/'.
   const std::string& Folder() const { return folder_; }
+  // After No_Data_Folder or Lock_Failed: one line naming the folder and the system's reason.
+  const std::string& Error() const { return error_; }
 
  private:
   std::string folder_;
+  std::string error_;
   std::unique_ptr<Instance_Lock> lock_;
 };
 
@@ -76,8 +84,9 @@ std::string Resolve_Data_Folder(const std::string& data_dir, const std::string& 
 // The receiver without windows until SIGTERM or SIGINT (quenor-headless and quenor --headless):
 // claims the folder, starts the core, writes every log line also to standard output with the
 // level prefix systemd reads ("<3>" for red lines, "<6>" for the others), and after the signal
-// runs the shutdown. A refused start writes its message to standard error and returns 0. Needs
-// a QCoreApplication; returns the exit code.
+// runs the shutdown. A start refused because another receiver runs writes its message to
+// standard error and returns 0; a folder that cannot be made or locked writes the reason and
+// returns 1. Needs a QCoreApplication; returns the exit code.
 int Run_Headless(const std::string& data_dir);
 
 // Writes the text of a message box as one line to standard error (before the box opens, so a

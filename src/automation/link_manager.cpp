@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "base/listen_socket.h"
+#include "base/raw_file.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -204,21 +205,27 @@ void Link_Manager::Tick_Serial() {
     sync_.Link_State.fetch_or(LINK_OPEN);
     return;
   }
+  const std::string device = COM_Device_Path(data_folder_, com_name);
   try {
     serial_.Set_Baud_Rate(settings_.COM_Baud);
     serial_.Set_Byte_Size(LINK_BYTE_SIZE);
     serial_.Set_Parity(PARITY_NONE);
     serial_.Set_Stop_Bits(STOP_BITS_ONE);
-    serial_.Set_Port_Name(COM_Device_Path(data_folder_, com_name));
+    serial_.Set_Port_Name(device);
     serial_.Open_Port();
     screen_.Log_Message("Automation software port " + com_name + " is open.", LOG_BLACK);
     sync_.Link_State.fetch_or(LINK_OPEN);
   } catch (const ECommError& error) {
     screen_.Beep();
     settings_.Out_Mode = OUT_MODE_CLOSED;  // in memory only; the settings file is not written
+    // The COM name, its device and the system's reason; "in use" only when the device is held.
+    const int code = error.System_Error;
+    const bool held = code == EBUSY || code == EAGAIN || code == EWOULDBLOCK;
+    const std::string reason = code != 0 ? Error_Text(code) : std::string();
     screen_.Show_Message(error.Error_Id == COMM_OPEN
-                             ? "Error opening " + com_name + ". Port already in use?"
-                             : std::string("COM port error"));
+                             ? "Error opening " + com_name + " (" + device + ")." +
+                                   (held ? " Port already in use?" : "") + reason
+                             : "COM port error (" + com_name + ", " + device + ")." + reason);
     screen_.Refresh_Mon_Out();
   }
 }

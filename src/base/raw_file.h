@@ -53,6 +53,11 @@ class Raw_File {
 };
 
 bool File_Exists(const std::string& path);
+// 0 when `path` is a folder (links followed), ENOTDIR when it is something else, else the errno
+// of the look-up (ENOENT when missing).
+int Folder_Check(const std::string& path);
+// The user id owning `path` (links followed); -1 when it cannot be looked up.
+int64_t Owner_Of(const std::string& path);
 // True only when the system says the file is not there (a folder that cannot be searched is no
 // proof of that).
 bool File_Missing(const std::string& path);
@@ -83,3 +88,28 @@ int Path_Identity(const std::string& path, uint64_t& device, uint64_t& inode);
 // Opens `path` (open(2) flags, mode 0644 for a created file): the descriptor, or -errno.
 int Open_Descriptor(const std::string& path, int flags);
 void Close_Descriptor(int fd);
+
+// Files of a data folder that a more privileged user (root running a command) may write while
+// the folder belongs to the service user: every name is opened relative to the folder's
+// descriptor and never through a symbolic link planted in the folder.
+//
+// Replaces `name` in `folder` atomically: `data` goes into a new temporary file of the folder
+// (mode `mode`, given to the folder's owner and group when root writes), which is synced and then
+// renamed over `name`; the folder is synced after. The old file, or the link, stays whole on any
+// failure (a full disk included). With `new_only` the temporary file is linked as `name` instead,
+// which fails (EEXIST) when the name exists. Returns 0, else the errno of the failure.
+int Replace_File_In_Folder(const std::string& folder, const std::string& name, const void* data,
+                           std::size_t size, unsigned mode, bool new_only = false);
+// Reads all of the regular file `name` in `folder` into `bytes` without following a link (ELOOP
+// for one), and its permission bits into `mode` when given. Returns 0, else the errno of the
+// failure (ENOENT when the file is missing).
+int Read_File_In_Folder(const std::string& folder, const std::string& name, std::string& bytes,
+                        unsigned* mode = nullptr);
+
+// An exclusive advisory lock (flock) on the open descriptor, taken without waiting; the kernel
+// releases it when the descriptor closes or the process dies. Returns 0, EWOULDBLOCK when
+// another open file holds it, else the errno of the failure.
+int Try_Lock_Descriptor(int fd);
+// True when some open file holds the lock of the file `path` (which is only opened to read).
+// Returns 0 and sets `held`, else the errno of the failure (ENOENT when there is no file).
+int Lock_Held_On(const std::string& path, bool& held);

@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "base/raw_file.h"
@@ -26,60 +28,87 @@ int DC9_Key_Length(int8_t dc9_aes_mode) {
   return bytes != 0 ? static_cast<int>(bytes) : 16;
 }
 
+namespace {
+
+// The folder (ending with '/') and the name of a file path.
+void Split_Path(const std::string& path, std::string& folder, std::string& name) {
+  const std::size_t slash = path.rfind('/');
+  folder = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+  name = slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+int Read_Settings_File(const std::string& path, std::string& bytes, unsigned* mode = nullptr) {
+  std::string folder, name;
+  Split_Path(path, folder, name);
+  return Read_File_In_Folder(folder, name, bytes, mode);
+}
+
+}  // namespace
+
 void Settings_Load(Settings_Record& record, const std::string& path) {
   record = Settings_Record{};
-  Raw_File file;
-  if (File_Exists(path)) {
-    // Silent: a file that exists but cannot be opened leaves every field zero.
-    if (!file.Open(path, O_RDWR)) return;
-    // The file holds the AES key: only its owner may read it, whatever an older version left.
-    file.Set_Mode(SETTINGS_FILE_MODE);
-    // Bytes after the 256th belong to nobody and are never read or changed.
-    if (file.Read_Up_To(&record, sizeof record) < 0) return;
-    if (record.Cfg_Stamp == 0) {
-      // A file of an earlier format: stamp it; fields it did not hold stay zero.
-      record.Cfg_Stamp = CFG_STAMP;
-      if (file.Seek(0)) file.Write_All(&record, sizeof record);
-    }
+  std::string bytes;
+  unsigned mode = 0;
+  const int error = Read_Settings_File(path, bytes, &mode);
+  if (error == ENOENT) {
+    record = Settings_Defaults();
+    Settings_Create(record, path);
     return;
   }
-  record = Settings_Defaults();
-  Settings_Create(record, path);
+  // Silent: a file that cannot be read (or a link planted in its place) leaves every field zero.
+  if (error != 0) return;
+  std::memcpy(&record, bytes.data(), std::min(bytes.size(), sizeof record));
+  if (record.Cfg_Stamp == 0) {
+    // A file of an earlier format: stamp it; fields it did not hold stay zero.
+    record.Cfg_Stamp = CFG_STAMP;
+    Settings_Store(record, path, Settings_Write::Existing);
+  } else if (mode != SETTINGS_FILE_MODE) {
+    // The file holds the AES key: only its owner may read it, whatever an older version left.
+    Settings_Store(record, path, Settings_Write::Existing);
+  }
+}
+
+int Settings_Store(const Settings_Record& record, const std::string& path, Settings_Write when) {
+  std::string folder, name;
+  Split_Path(path, folder, name);
+  std::string bytes;
+  // Bytes after the 256th belong to nobody and are kept. A link in the file's place is replaced,
+  // never followed.
+  const int error = Read_File_In_Folder(folder, name, bytes);
+  if (error != 0 && error != ENOENT && error != ELOOP) return error;
+  if (error == ENOENT && when == Settings_Write::Existing) return ENOENT;
+  if (error != ENOENT && when == Settings_Write::New) return EEXIST;
+  if (error != 0) bytes.clear();
+  if (bytes.size() < sizeof record) bytes.resize(sizeof record);
+  std::memcpy(bytes.data(), &record, sizeof record);
+  return Replace_File_In_Folder(folder, name, bytes.data(), bytes.size(), SETTINGS_FILE_MODE,
+                                when == Settings_Write::New);
 }
 
 bool Settings_Create(const Settings_Record& record, const std::string& path) {
-  Raw_File file;
-  if (!file.Open(path, O_WRONLY | O_CREAT | O_EXCL, SETTINGS_FILE_MODE)) return false;
-  // The umask cannot widen 0600, but a narrower one must not lock the owner out.
-  file.Set_Mode(SETTINGS_FILE_MODE);
-  return file.Write_All(&record, sizeof record);
+  return Settings_Store(record, path, Settings_Write::New) == 0;
 }
 
 bool Settings_Read(Settings_Record& record, const std::string& path) {
-  if (File_Missing(path)) {
+  std::string bytes;
+  const int error = Read_Settings_File(path, bytes);
+  if (error == ENOENT) {
     record = Settings_Defaults();
     return true;
   }
   record = Settings_Record{};
-  Raw_File file;
-  if (!file.Open(path, O_RDONLY)) return false;
-  if (file.Read_Up_To(&record, sizeof record) < 0) return false;
+  if (error != 0) return false;
+  std::memcpy(&record, bytes.data(), std::min(bytes.size(), sizeof record));
   if (record.Cfg_Stamp == 0) record.Cfg_Stamp = CFG_STAMP;
   return true;
 }
 
 bool Settings_Save(const Settings_Record& record, const std::string& path) {
-  Raw_File file;
-  // The program never recreates the file after start-up.
-  if (!file.Open(path, O_WRONLY)) return false;
-  file.Set_Mode(SETTINGS_FILE_MODE);
-  return file.Write_All(&record, sizeof record);
+  return Settings_Store(record, path, Settings_Write::Existing) == 0;
 }
 
 bool Settings_Differ_From_File(const Settings_Record& record, const std::string& path) {
-  Raw_File file;
-  if (!file.Open(path, O_RDONLY)) return true;
-  unsigned char stored[sizeof(Settings_Record)];
-  if (file.Read_Up_To(stored, sizeof stored) != static_cast<int64_t>(sizeof stored)) return true;
-  return std::memcmp(stored, &record, sizeof stored) != 0;
+  std::string bytes;
+  if (Read_Settings_File(path, bytes) != 0 || bytes.size() < sizeof record) return true;
+  return std::memcmp(bytes.data(), &record, sizeof record) != 0;
 }

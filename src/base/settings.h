@@ -1,7 +1,8 @@
 // Settings_Record: all settings of the receiver in one fixed 256-byte record whose raw image is
 // the file "dorvex.cfg". Packed: the 32-bit fields start at odd offsets (1, 5, 50, 86). Every
 // control writes its field into the one in-memory record at once; the file is written only by
-// Save, the close question, the creation of a missing file and the stamp upgrade.
+// Save, the close question, the creation of a missing file, the stamp upgrade and the command
+// line, always through Settings_Store.
 //
 // Threads: the one record belongs to the main thread, which loads it, edits it (the settings
 // pages, the link manager's Out_Mode fallback) and reads it (receiver, link manager). It has no
@@ -87,23 +88,36 @@ Settings_Record Settings_Defaults();
 // (off) and for any other value, so the key entry always has a length to work with.
 int DC9_Key_Length(int8_t dc9_aes_mode);
 
+// Every write of the file goes through Settings_Store: the record and the old file's bytes after
+// the 256th go into a new file of the folder that is renamed over "dorvex.cfg" (mode 0600, owned
+// by the folder's owner), so a failed write (a full disk) leaves the old file whole and a link
+// planted in the folder is replaced, never followed. No read follows such a link either.
+
 // Fills `record` from the file at `path` (up to 256 bytes; a shorter file leaves the rest zero;
-// a stamp of 0 is upgraded to 1602 and the record written back). A missing file is created with
-// the defaults. A file that cannot be opened leaves the record zero. Never fails towards the
-// caller.
+// a stamp of 0 is upgraded to 1602 and the record written back; a file not of mode 0600 is
+// rewritten with it). A missing file is created with the defaults. A file that cannot be read
+// leaves the record zero. Never fails towards the caller.
 void Settings_Load(Settings_Record& record, const std::string& path);
 
-// Creates the file (mode 0600; it must not exist yet) and writes the 256 bytes. False when it
-// could not be created or written.
+// Which file Settings_Store may write: any, only over an existing one (ENOENT otherwise), only a
+// new one (EEXIST otherwise).
+enum class Settings_Write { Any, Existing, New };
+
+// Writes the record as the file at `path` as described above. Returns 0, else the errno of the
+// failure.
+int Settings_Store(const Settings_Record& record, const std::string& path,
+                   Settings_Write when = Settings_Write::Any);
+
+// Settings_Store of a new file (never over an existing one); false when it failed.
 bool Settings_Create(const Settings_Record& record, const std::string& path);
 
 // Reads the record as Settings_Load would, but touches no file: a missing file reads as the
 // defaults, a stamp of 0 reads as 1602 without a write. False when the file exists but cannot be
-// read.
+// read (a link in its place included).
 bool Settings_Read(Settings_Record& record, const std::string& path);
 
-// Writes the 256 bytes over the start of the existing file (no creation, no truncation).
-// Returns false when the file could not be opened or written.
+// Settings_Store over the existing file, for the Save button and the close question (the program
+// never recreates a file deleted while it runs); false when it failed.
 bool Settings_Save(const Settings_Record& record, const std::string& path);
 
 // The comparison behind Update_Save_Button: true when the first 256 bytes of the file differ

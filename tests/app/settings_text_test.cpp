@@ -64,11 +64,18 @@ TEST(Settings_Text, AcceptedValuesLandInTheirFields) {
   EXPECT_EQ(r.DC9_AES_Key[15], 0x0F);
   EXPECT_EQ(r.DC9_AES_Key[16], 0);
 
-  // The empty COM name (the first port found) and a key entered with encryption off.
-  ASSERT_TRUE(Apply_Settings(r, {"COM_Name=", "DC9_AES_Mode=0", "DC9_AES_Key=abcd"}).empty());
+  // The empty COM name (the first port found) and a whole key entered with encryption off.
+  ASSERT_TRUE(Apply_Settings(r, {"COM_Name=", "DC9_AES_Mode=0",
+                                 "DC9_AES_Key=abcd0102030405060708090a0b0c0d0e0f10111213141516"})
+                  .empty());
   EXPECT_STREQ(r.COM_Name, "");
   EXPECT_EQ(r.DC9_AES_Key[0], 0xAB);
-  EXPECT_EQ(r.DC9_AES_Key[2], 0);
+  EXPECT_EQ(r.DC9_AES_Key[24], 0);
+  // That stored key turns on the mode of its length, and no other.
+  Settings_Record on = r;
+  EXPECT_TRUE(Apply_Settings(on, {"DC9_AES_Mode=2"}).empty());
+  EXPECT_FALSE(Apply_Settings(on, {"DC9_AES_Mode=1"}).empty());
+  EXPECT_FALSE(Apply_Settings(on, {"DC9_AES_Mode=3"}).empty());
 }
 
 TEST(Settings_Text, RefusedValuesAreNamedAndChangeNothing) {
@@ -98,6 +105,15 @@ TEST(Settings_Text, RefusedValuesAreNamedAndChangeNothing) {
       {{"Time_Synch=2"}, "Time_Synch: '2'"},
       {{"Cfg_Stamp=1"}, "Unknown setting 'Cfg_Stamp'"},
       {{"DC9_Port"}, "'DC9_Port' is no Name=value"},
+      // Encryption never runs with a missing or zero-padded key.
+      {{"DC9_AES_Mode=1"}, "DC9_AES_Mode: AES mode 1 needs a key of 16 bytes"},
+      {{"DC9_AES_Mode=3"}, "DC9_AES_Mode: AES mode 3 needs a key of 32 bytes"},
+      {{"DC9_AES_Key=0102030405060708"}, "DC9_AES_Key: 8 bytes (expected a key of 16, 24 or 32"},
+      // One port for two listeners.
+      {{"DC9_Port=9999"}, "DC9_Port and Out_Port: both 9999"},
+      {{"Out_Port=7777"}, "DC9_Port and Out_Port: both 7777"},
+      // Text echoed to a terminal is escaped.
+      {{"Out_IP=\x1b]0;x\x07"}, "Out_IP: '\\x1b]0;x\\x07'"},
   };
   for (const Row& row : rows) {
     Settings_Record r = Settings_Defaults();
@@ -114,6 +130,31 @@ TEST(Settings_Text, RefusedValuesAreNamedAndChangeNothing) {
   EXPECT_EQ(errors.size(), 3u);
   for (const std::string& e : errors) EXPECT_EQ(e.find("secret"), std::string::npos) << e;
   EXPECT_EQ(int32_t{r.DC9_Port}, 7777);
+}
+
+TEST(Settings_Text, ControlCharactersAndBytesThatAreNoTextAreEscaped) {
+  struct Row {
+    std::string text, shown;
+  } rows[] = {
+      {"COM7", "COM7"},
+      {"\x1b[2J", "\\x1b[2J"},
+      {"a\rb\nc\x7f", "a\\x0db\\x0ac\\x7f"},
+      {"back\\slash", "back\\x5cslash"},
+      {"caf\xc3\xa9", "caf\xc3\xa9"},  // UTF-8 stands
+      {"\xc2\x9b"
+       "31m",
+       "\\xc2\\x9b"
+       "31m"},                       // the C1 control CSI
+      {"\xff\xe9x", "\\xff\\xe9x"},  // no UTF-8
+  };
+  for (const Row& row : rows) EXPECT_EQ(Printable_Text(row.text), row.shown) << row.shown;
+
+  Settings_Record r = Settings_Defaults();
+  std::memcpy(r.COM_Name, "\x1b[0m", 5);
+  std::memcpy(r.Out_IP, "1.2.3.4\x1b", 9);
+  const auto lines = Settings_Lines(r);
+  EXPECT_EQ(lines[7], "Out_IP=1.2.3.4\\x1b");
+  EXPECT_EQ(lines[8], "COM_Name=\\x1b[0m");
 }
 
 }  // namespace

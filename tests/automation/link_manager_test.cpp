@@ -202,10 +202,11 @@ TEST_F(Link_Manager_Test, SerialOpenFailureSwitchesTheLinkOff) {
     int32_t Baud;
     std::string Message;
   };
+  // Each names the COM name and its device; "in use" only for the held port; the reason last.
   const Row rows[] = {
-      {"COM3", pty.Slave_Path(), 9600, "Error opening COM3. Port already in use?"},
-      {"COM4", f.folder.File("no-such-device"), 9600, "Error opening COM4. Port already in use?"},
-      {"COM5", free_pty.Slave_Path(), 12345, "COM port error"},  // no such line speed
+      {"COM3", pty.Slave_Path(), 9600, "Error opening COM3 (| Port already in use? Error: "},
+      {"COM4", f.folder.File("no-such-device"), 9600, "Error opening COM4 (|No such file"},
+      {"COM5", free_pty.Slave_Path(), 12345, "COM port error (COM5, |"},  // no such line speed
   };
   int n = 0;
   for (const Row& row : rows) {
@@ -218,7 +219,11 @@ TEST_F(Link_Manager_Test, SerialOpenFailureSwitchesTheLinkOff) {
     EXPECT_EQ(f.settings.Out_Mode, 0);
     EXPECT_EQ(f.screen.Beeps, n);
     ASSERT_EQ(f.screen.Messages.size(), static_cast<std::size_t>(n));
-    EXPECT_EQ(f.screen.Messages.back(), row.Message);
+    const std::string& shown = f.screen.Messages.back();
+    const std::size_t bar = row.Message.find('|');
+    EXPECT_EQ(shown.rfind(row.Message.substr(0, bar), 0), 0u) << shown;
+    EXPECT_NE(shown.find(row.Message.substr(bar + 1)), std::string::npos) << shown;
+    if (row.Com_Name != "COM3") EXPECT_EQ(shown.find("in use"), std::string::npos) << shown;
     EXPECT_EQ(f.screen.Mon_Out_Refreshes, n);
     EXPECT_EQ(f.sync.Link_State.load(), 0u);
   }

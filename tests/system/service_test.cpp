@@ -3,7 +3,12 @@
 // and the headless log on standard output.
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <pwd.h>
+#include <sys/prctl.h>
+
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "store/event_journal.h"
@@ -22,19 +27,31 @@ struct Run_Result {
   std::string Out, Err;
 };
 
+// How a run differs from the usual one.
+struct Run_Options {
+  std::string Input;    // standard input (else /dev/null)
+  bool Home = true;     // HOME set to the scratch folder
+  bool Display = true;  // QT_QPA_PLATFORM=offscreen
+};
+
 // Runs build/quenor with `args` until it ends, with an empty environment but PATH and a HOME of
 // its own, so the default data folder is never the tester's.
-Run_Result Run_Quenor(const std::string& scratch, const std::vector<std::string>& args) {
+Run_Result Run_Quenor(const std::string& scratch, const std::vector<std::string>& args,
+                      const Run_Options& options = {}) {
   const std::string out_path = scratch + "/run.out", err_path = scratch + "/run.err";
+  const std::string in_path = scratch + "/run.in";
+  Write_File(in_path, options.Input);
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::clearenv();
     ::setenv("PATH", "/usr/bin:/bin", 1);
-    ::setenv("HOME", scratch.c_str(), 1);
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (options.Home) ::setenv("HOME", scratch.c_str(), 1);
+    if (options.Display) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     ::setenv("TZ", "UTC", 1);
+    const int in = ::open(in_path.c_str(), O_RDONLY);
     const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
     const std::string exe = std::string(QUENOR_BIN_DIR) + "/quenor";
@@ -137,12 +154,19 @@ class Service : public ::testing::Test {
 const std::string KEY_256 = "603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4";
 
 TEST_F(Service, SettingsRoundTripThroughTheCommandLine) {
-  // A folder that does not exist yet reads as the defaults and is not created by reading.
+  // A folder that does not exist is an error when shown (a mistyped name), and is not created.
+  const Run_Result missing = Quenor({"settings"});
+  EXPECT_EQ(missing.Code, 2);
+  EXPECT_NE(missing.Err.find("No data folder " + folder_), std::string::npos) << missing.Err;
+  EXPECT_EQ(File_Size(folder_), -1);
+  // An existing folder without a settings file reads as the defaults, and nothing is written.
+  std::filesystem::create_directories(folder_);
   auto shown = Settings_Shown();
   EXPECT_EQ(shown.size(), 16u);
   EXPECT_EQ(shown["DC9_Port"], "7777");
   EXPECT_EQ(shown["Out_IP"], "127.0.0.1");
-  EXPECT_EQ(File_Size(folder_), -1);
+  EXPECT_EQ(File_Size(folder_ + "dorvex.cfg"), -1);
+  std::filesystem::remove(folder_);
 
   const Run_Result set = Quenor(
       {"settings", "DC9_Port_Enable=1", "DC9_Port=7790", "DC9_AES_Mode=3", "DC9_AES_Key=" + KEY_256,
@@ -387,12 +411,269 @@ TEST_F(Service, VersionHelpAndABadCommandLine) {
   r = Run_Quenor(scratch_, {"--help"});
   EXPECT_EQ(r.Code, 0);
   EXPECT_NE(r.Out.find("--data-dir"), std::string::npos);
+  // `settings --help` names every setting with its rule.
+  r = Run_Quenor(scratch_, {"settings", "--help"});
+  EXPECT_EQ(r.Code, 0);
+  for (const char* part : {"DC9_Port_Enable", "DC9_AES_Key", "standard input", "Out_IP", "COM_Name",
+                           "Start_In_Background", "1 to 999"})
+    EXPECT_NE(r.Out.find(part), std::string::npos) << part << " in " << r.Out;
   for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
            {"frobnicate"}, {"--no-such-option"}, {"status", "extra"}, {"--headless", "status"}}) {
     r = Run_Quenor(scratch_, bad);
     EXPECT_EQ(r.Code, 2) << bad[0];
     EXPECT_NE(r.Err.find("quenor --help"), std::string::npos) << r.Err;
   }
+}
+
+// A system user made for one test and deleted after it: the service user that plants links and
+// swaps files in its own data folder while root runs commands on it.
+class Throwaway_User {
+ public:
+  Throwaway_User() {
+    if (::geteuid() != 0) return;
+    name_ = "qtest" + std::to_string(::getpid());
+    const std::string add =
+        "useradd --system --no-create-home --shell /usr/sbin/nologin " + name_ + " >/dev/null 2>&1";
+    if (std::system(add.c_str()) != 0) return;
+    if (const passwd* entry = ::getpwnam(name_.c_str())) {
+      uid_ = entry->pw_uid;
+      gid_ = entry->pw_gid;
+    }
+  }
+  ~Throwaway_User() {
+    if (uid_ == 0) return;
+    const std::string del = "userdel " + name_ + " >/dev/null 2>&1";
+    if (std::system(del.c_str()) != 0) {
+    }
+  }
+  bool Made() const { return uid_ != 0; }
+  uid_t Uid() const { return uid_; }
+  gid_t Gid() const { return gid_; }
+  // Runs `work` in a child process as this user; the child's pid.
+  pid_t Start(const std::function<void()>& work) const {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      // Never outlives the test, whichever way it ends.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (::setgroups(0, nullptr) != 0 || ::setgid(gid_) != 0 || ::setuid(uid_) != 0) ::_exit(99);
+      work();
+      ::_exit(0);
+    }
+    return pid;
+  }
+  int Run(const std::function<void()>& work) const {
+    int status = 0;
+    ::waitpid(Start(work), &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  std::string name_;
+  uid_t uid_ = 0;
+  gid_t gid_ = 0;
+};
+
+// A service user's data folder prepared by root, and a file of root's elsewhere that the user
+// wants to own or change.
+class Root_Safety : public Service {
+ protected:
+  void SetUp() override {
+    Service::SetUp();
+    if (!user_.Made()) GTEST_SKIP() << "needs root and useradd to make a throw-away user";
+    std::filesystem::create_directories(folder_);
+    ASSERT_EQ(::chmod(scratch_.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod((scratch_ + "/receivers").c_str(), 0755), 0);
+    ASSERT_EQ(::chown(folder_.c_str(), user_.Uid(), user_.Gid()), 0);
+    target_ = scratch_ + "/root-file";
+    Write_File(target_, std::string(300, 'r'));
+    ASSERT_EQ(::chmod(target_.c_str(), 0644), 0);
+  }
+  void Expect_Target_Untouched() {
+    struct stat st {};
+    ASSERT_EQ(::stat(target_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    EXPECT_EQ(Read_File(target_), std::string(300, 'r'));
+  }
+  Throwaway_User user_;
+  std::string target_;
+};
+
+TEST_F(Root_Safety, RootNeverWritesThroughALinkThePlantedSettingsFile) {
+  const std::string link = folder_ + "dorvex.cfg";
+  ASSERT_EQ(user_.Run([&] { ::_exit(::symlink(target_.c_str(), link.c_str()) == 0 ? 0 : 1); }), 0);
+  const Run_Result r = Quenor({"settings", "DC9_Port=7001"});
+  EXPECT_NE(r.Code, 0) << r.Out;
+  Expect_Target_Untouched();
+  // Showing does not read through it either.
+  const Run_Result shown = Quenor({"settings"});
+  EXPECT_EQ(shown.Code, 2);
+  EXPECT_EQ(shown.Out.find("rrrr"), std::string::npos);
+  Expect_Target_Untouched();
+}
+
+TEST_F(Root_Safety, ANewSettingsFileSwappedForALinkNeverHandsRootsFileOver) {
+  // The user keeps putting a link to root's file in place of each new settings file.
+  const std::string cfg = folder_ + "dorvex.cfg", spare = folder_ + "spare";
+  const std::string stop = scratch_ + "/stop";
+  const pid_t swapper = user_.Start([&] {
+    while (::access(stop.c_str(), F_OK) != 0) {
+      ::symlink(target_.c_str(), spare.c_str());
+      struct stat st {};
+      if (::lstat(cfg.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        ::rename(spare.c_str(), cfg.c_str());
+    }
+  });
+  int handed_over_at = -1;
+  for (int attempt = 0; attempt < 60 && handed_over_at < 0; ++attempt) {
+    ::unlink(cfg.c_str());
+    Quenor({"settings", "DC9_Port=" + std::to_string(7100 + attempt)});
+    struct stat st {};
+    if (::stat(target_.c_str(), &st) != 0 || st.st_uid != 0) handed_over_at = attempt;
+  }
+  Write_File(stop, "");
+  int status = 0;
+  ::waitpid(swapper, &status, 0);
+  EXPECT_EQ(handed_over_at, -1) << "root's file handed over";
+  Expect_Target_Untouched();
+}
+
+TEST_F(Root_Safety, PortsTheServiceUserCannotOpenAreRefused) {
+  Run_Result r = Quenor({"settings", "DC9_Port=80"});
+  EXPECT_EQ(r.Code, 1);
+  EXPECT_NE(r.Err.find("DC9_Port: '80'"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("CAP_NET_BIND_SERVICE"), std::string::npos) << r.Err;
+  EXPECT_EQ(File_Size(folder_ + "dorvex.cfg"), -1);
+  r = Quenor({"settings", "DC9_Port=1024", "Out_Port=1025"});
+  EXPECT_EQ(r.Code, 0) << r.Err;
+  // The saved file and the lock file are the service user's, private to it.
+  for (const char* name : {"dorvex.cfg", "Quenor.exe.lock"}) {
+    struct stat st {};
+    ASSERT_EQ(::stat((folder_ + name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_uid, user_.Uid()) << name;
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
+  }
+  // A folder of root's runs a receiver as root, which may.
+  folder_ = scratch_ + "/root-owned/";
+  EXPECT_EQ(Quenor({"settings", "DC9_Port=80"}).Code, 0);
+}
+
+// A small file system of its own that can be filled.
+class Full_Disk : public Service {
+ protected:
+  void SetUp() override {
+    Service::SetUp();
+    std::filesystem::create_directories(folder_);
+    const std::string mount = "mount -t tmpfs -o size=64k tmpfs '" + folder_ + "' 2>/dev/null";
+    if (::geteuid() != 0 || std::system(mount.c_str()) != 0)
+      GTEST_SKIP() << "needs root to mount a small tmpfs";
+    mounted_ = true;
+  }
+  void TearDown() override {
+    if (mounted_) {
+      const std::string umount = "umount '" + folder_ + "'";
+      if (std::system(umount.c_str()) != 0) {
+      }
+    }
+    Service::TearDown();
+  }
+  void Fill() {
+    const int fd = ::open((folder_ + "filler").c_str(), O_WRONLY | O_CREAT, 0600);
+    const std::string block(4096, 'f');
+    while (::write(fd, block.data(), block.size()) > 0) {
+    }
+    ::close(fd);
+  }
+  bool mounted_ = false;
+};
+
+TEST_F(Full_Disk, ASaveThatCannotBeWrittenLeavesTheOldFileWhole) {
+  ASSERT_EQ(::chmod(folder_.c_str(), 0700), 0);
+  // A new file on a full disk: no empty file is left behind to read as zeros.
+  Fill();
+  Run_Result r = Quenor({"settings", "DC9_Port=7001"});
+  EXPECT_EQ(r.Code, 2);
+  EXPECT_NE(r.Err.find("No space left on device"), std::string::npos) << r.Err;
+  EXPECT_EQ(File_Size(folder_ + "dorvex.cfg"), -1);
+
+  // An existing file stays as it was, byte for byte.
+  ::unlink((folder_ + "filler").c_str());
+  ASSERT_EQ(Quenor({"settings", "DC9_Port=7002"}).Code, 0);
+  const std::string before = Read_File(folder_ + "dorvex.cfg");
+  Fill();
+  r = Quenor({"settings", "DC9_Port=7003"});
+  EXPECT_EQ(r.Code, 2);
+  EXPECT_EQ(Read_File(folder_ + "dorvex.cfg"), before);
+  ::unlink((folder_ + "filler").c_str());
+  EXPECT_EQ(Settings_Shown()["DC9_Port"], "7002");
+  // No temporary file is left in the folder.
+  for (const auto& entry : std::filesystem::directory_iterator(folder_))
+    EXPECT_EQ(entry.path().filename().string().rfind(".dorvex", 0), std::string::npos)
+        << entry.path();
+}
+
+TEST_F(Service, TheKeyCanComeFromStandardInputAndFileTextIsEscaped) {
+  Run_Options options;
+  options.Input = KEY_256 + "\n";
+  Run_Result r = Run_Quenor(
+      scratch_, {"settings", "--data-dir", folder_, "DC9_AES_Mode=3", "DC9_AES_Key=-"}, options);
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  EXPECT_EQ(Settings_Shown()["DC9_AES_Key"], KEY_256);
+  // Encryption cannot be switched on without a whole key.
+  r = Quenor({"settings", "DC9_AES_Mode=0", "DC9_AES_Key="});
+  ASSERT_EQ(r.Code, 0) << r.Err;
+  r = Quenor({"settings", "DC9_AES_Mode=1"});
+  EXPECT_EQ(r.Code, 1);
+  EXPECT_NE(r.Err.find("DC9_AES_Mode"), std::string::npos) << r.Err;
+
+  // Escape sequences in the file reach the terminal as text.
+  std::string bytes = Read_File(folder_ + "dorvex.cfg");
+  std::memcpy(bytes.data() + offsetof(Settings_Record, COM_Name), "\x1b[2J", 5);
+  Write_File(folder_ + "dorvex.cfg", bytes);
+  const Run_Result shown = Quenor({"settings"});
+  EXPECT_EQ(shown.Out.find('\x1b'), std::string::npos);
+  EXPECT_NE(shown.Out.find("COM_Name=\\x1b[2J"), std::string::npos) << shown.Out;
+}
+
+TEST_F(Service, AFolderThatCannotBeUsedIsAnErrorNeverDefaults) {
+  // A file named as the folder.
+  Write_File(scratch_ + "/plain", "x");
+  folder_ = scratch_ + "/plain/";
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"settings"}, {"settings", "DC9_Port=7001"}}) {
+    const Run_Result r = Quenor(args);
+    EXPECT_EQ(r.Code, 2) << args.size();
+    EXPECT_NE(r.Err.find("Not a directory"), std::string::npos) << r.Err;
+  }
+  // A lock that cannot be taken for another reason than a live receiver: an error, not a
+  // second start.
+  folder_ = scratch_ + "/locked/";
+  std::filesystem::create_directories(folder_ + "Quenor.exe.lock");
+  Run_Result r = Quenor({"--headless"});
+  EXPECT_NE(r.Code, 0);
+  EXPECT_EQ(r.Err.find("already running"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find(folder_), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("Is a directory"), std::string::npos) << r.Err;
+
+  // A folder name that is no valid text is kept byte for byte.
+  folder_ = scratch_ + "/caf\xe9/";
+  ASSERT_EQ(Quenor({"settings", "DC9_Port=7002"}).Code, 0);
+  EXPECT_GT(File_Size(folder_ + "dorvex.cfg"), 0);
+
+  // Without HOME and --data-dir: an error, nothing made.
+  Run_Options no_home;
+  no_home.Home = false;
+  r = Run_Quenor(scratch_, {"settings"}, no_home);
+  EXPECT_EQ(r.Code, 2);
+  EXPECT_NE(r.Err.find("HOME"), std::string::npos) << r.Err;
+}
+
+TEST_F(Service, WithoutADisplayTheWindowsSayHowToRun) {
+  Run_Options no_display;
+  no_display.Display = false;
+  const Run_Result r = Run_Quenor(scratch_, {"--data-dir", folder_}, no_display);
+  EXPECT_EQ(r.Code, 2);
+  EXPECT_EQ(r.Err, "no display; run quenor --headless or set DISPLAY\n");
 }
 
 }  // namespace
