@@ -7,8 +7,10 @@
 
 #include "app/command_line.h"
 #include "app/startup.h"
+#include "base/process_setup.h"
 
 int main(int argc, char** argv) {
+  Ignore_Broken_Pipe();
   QCoreApplication app(argc, argv);
   const Command_Line line = Parse_Command_Line(QCoreApplication::arguments(), true);
   switch (line.Kind) {
