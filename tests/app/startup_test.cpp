@@ -7,7 +7,6 @@
 
 #include <cstdio>
 
-#include "app/folder_status.h"
 #include "support/qt_app.h"
 #include "support/temp_folder.h"
 
@@ -41,18 +40,6 @@ TEST(Data_Folder_Claim, TheLockBelongsToTheFolder) {
   std::fclose(plain);
   Data_Folder_Claim blocked;
   EXPECT_EQ(blocked.Claim(a + "plain/x", root.Path()), Start_Refusal::No_Data_Folder);
-}
-
-TEST(Folder_Status, ExitCodeFollowsLostObjectsAndEventsWaitingOverAMinute) {
-  Folder_Status s;
-  EXPECT_EQ(Status_Exit_Code(s, 1000), 0);
-  s.Oldest_Pending_Time = 1000 - STATUS_MAX_PENDING_AGE;
-  EXPECT_EQ(Status_Exit_Code(s, 1000), 0);
-  EXPECT_EQ(Status_Exit_Code(s, 1001), 1);
-  s.Oldest_Pending_Time.reset();
-  s.Objects = 3;
-  s.Objects_Lost = 1;
-  EXPECT_EQ(Status_Exit_Code(s, 1000), 1);
 }
 
 }  // namespace
