@@ -108,7 +108,7 @@ class Receiver_Server : public QObject {
   void Set_Read_Notices(bool on) { read_notices_.store(on); }
 
   // Figures for the live state file and the service watchdog. Any thread. Loop_Turns counts the
-  // passes of the receiver thread's loop (at least one a second while Timer_DC9 runs); Answers
+  // passes of the receiver thread's loop (Timer_DC9 alone makes one at least every 10 s); Answers
   // the DC-09 answers made, of which Refusals were NAK or DUH; Events_Stored the journal slots
   // made durable; Write_Errors the failed journal writes and syncs.
   uint64_t Loop_Turns() const { return loop_turns_.load(std::memory_order_relaxed); }
