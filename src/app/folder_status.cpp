@@ -126,7 +126,9 @@ void Judge_Status(Status_Report& report, int64_t now) {
       problems.push_back("The live state was last written " + std::to_string(now - live.Written) +
                          " s ago: the receiver does not respond");
     }
-    if (live.Port_Enabled && !live.Port_Open) {
+    // The first open comes with the receiver's first tick, a second after the start.
+    const bool opening = live.Port_Error.empty() && now - live.Started <= STATUS_OPENING_GRACE;
+    if (live.Port_Enabled && !live.Port_Open && !opening) {
       problems.push_back("Receiver port " + std::to_string(live.Port) + " is not open" +
                          (live.Port_Error.empty() ? "" : ": " + live.Port_Error));
     }
@@ -171,13 +173,14 @@ std::string Status_Text(const Status_Report& report, int64_t now) {
                 .arg(live.Pid)
                 .arg(live.Headless ? "headless" : "windows")
                 .arg(Local_Time(live.Started));
-    text += "Receiver port: " +
-            QString::fromStdString(
-                !live.Port_Enabled ? "disabled"
-                : live.Port_Open   ? std::to_string(live.Port) + " open"
-                                   : std::to_string(live.Port) + " not open" +
-                                       (live.Port_Error.empty() ? "" : ": " + live.Port_Error)) +
-            "\n";
+    text +=
+        "Receiver port: " +
+        QString::fromStdString(!live.Port_Enabled ? "disabled"
+                               : live.Port_Open   ? std::to_string(live.Port) + " open"
+                               : live.Port_Error.empty()
+                                   ? std::to_string(live.Port) + " not open yet"
+                                   : std::to_string(live.Port) + " not open: " + live.Port_Error) +
+        "\n";
     text += "Journal: " +
             QString::fromStdString(live.Journal_Error.empty() ? "writable" : live.Journal_Error) +
             "\n";

@@ -31,6 +31,8 @@ struct Folder_Status {
 
 // A pending event older than this makes the folder degraded.
 inline constexpr int64_t STATUS_MAX_PENDING_AGE = 60;  // seconds
+// A receiver this young whose port is not open yet and has not failed is still opening it.
+inline constexpr int64_t STATUS_OPENING_GRACE = 5;  // seconds
 
 // The exit codes of `quenor status`, worst first when several apply: unreadable, not running,
 // degraded.
@@ -61,7 +63,8 @@ Status_Report Read_Status_Report(const std::string& folder, int64_t now);
 
 // The verdict from what was read: unreadable when `Error` is set (or a running receiver left no
 // readable live state), else not running without the lock, else degraded when the receiver port
-// is enabled but not open, the journal cannot be written, the automation link is configured but
+// is enabled but not open (failed, or still closed STATUS_OPENING_GRACE after the start), the
+// journal cannot be written, the automation link is configured but
 // not up, an object is lost, the live state is stale, an event has been pending over a minute or
 // a pending event is stamped after `now`; healthy otherwise.
 void Judge_Status(Status_Report& report, int64_t now);

@@ -48,6 +48,18 @@ TEST(Judge_Status, EachFaultDegradesAndNamesItself) {
          r.Live->Port_Error = "Receiver port socket error. Error: 98. Address already in use";
        },
        STATUS_DEGRADED, "Address already in use"},
+      {"port not open yet, just started",
+       [](Status_Report& r) {
+         r.Live->Started = NOW - STATUS_OPENING_GRACE;
+         r.Live->Port_Open = false;
+       },
+       STATUS_HEALTHY, ""},
+      {"port still not open after the start",
+       [](Status_Report& r) {
+         r.Live->Started = NOW - STATUS_OPENING_GRACE - 1;
+         r.Live->Port_Open = false;
+       },
+       STATUS_DEGRADED, "Receiver port 7777 is not open"},
       {"port disabled on purpose",
        [](Status_Report& r) {
          r.Live->Port_Enabled = false;
