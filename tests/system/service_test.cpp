@@ -567,6 +567,11 @@ TEST_F(Status_Folder, AnUnreadableFileIsTwoAndJsonStillPrintsOneObjectWithTheErr
 // A running receiver on a prepared folder, and `status` run until its verdict is `code`.
 class Running_Status : public Status_Folder {
  protected:
+  // The receiver ends before its folder is removed.
+  void TearDown() override {
+    receiver_.reset();
+    Status_Folder::TearDown();
+  }
   void Start(int port) {
     ASSERT_EQ(
         Quenor({"settings", "HB_Period=0", "DC9_Port_Enable=1", "DC9_Port=" + std::to_string(port)})
