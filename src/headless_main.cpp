@@ -7,8 +7,10 @@
 
 #include "app/command_line.h"
 #include "app/startup.h"
+#include "base/process_setup.h"
 
 int main(int argc, char** argv) {
+  Ignore_Broken_Pipe();
   QCoreApplication app(argc, argv);
   Command_Line line = Parse_Command_Line(QCoreApplication::arguments(), true);
   if (!line.Data_Dir.empty()) line.Data_Dir = Raw_Data_Dir(argc, argv, line.Data_Dir);

@@ -18,6 +18,7 @@
 #include "automation/link_manager.h"
 #include "automation/serial_names.h"
 #include "automation/serial_port.h"
+#include "base/process_setup.h"
 #include "receiver/receiver_server.h"
 #include "ui/about_form.h"
 #include "ui/automation_page.h"
@@ -60,8 +61,11 @@ int Run_Without_Windows(int argc, char** argv, const Command_Line& line) {
     case Command_Kind::Settings:
       return Run_Settings_Command(folder(), line.Assignments, std::cin, std::cout, std::cerr);
     case Command_Kind::Status:
-      return Run_Status_Command(folder(), line.Json, QDateTime::currentSecsSinceEpoch(), std::cout,
-                                std::cerr);
+      return Run_Status_Command(folder(),
+                                line.Json         ? Status_Format::Json
+                                : line.Prometheus ? Status_Format::Prometheus
+                                                  : Status_Format::Text,
+                                QDateTime::currentSecsSinceEpoch(), std::cout, std::cerr);
     case Command_Kind::Help:
       std::cout << (line.Help_Settings ? Settings_Help() : Help_Text());
       return 0;
@@ -78,6 +82,7 @@ int Run_Without_Windows(int argc, char** argv, const Command_Line& line) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  Ignore_Broken_Pipe();
   QStringList arguments;
   for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
   Command_Line line = Parse_Command_Line(arguments);

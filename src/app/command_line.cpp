@@ -18,6 +18,8 @@ struct Parser {
                               "folder runs one receiver.",
                               "DIR"};
   QCommandLineOption json{"json", "status: print the report as one JSON object."};
+  QCommandLineOption prometheus{"prometheus",
+                                "status: print the figures in the Prometheus text format."};
 
   explicit Parser(bool headless_only) {
     parser.setApplicationDescription(
@@ -30,12 +32,13 @@ struct Parser {
     if (!headless_only) {
       parser.addOption(headless);
       parser.addOption(json);
+      parser.addOption(prometheus);
       parser.addPositionalArgument(
           "command",
           "settings [Name=value ...]: show the settings, or check and save them (settings "
           "--help lists them with their rules).\n"
-          "status: the receiver's state from its files (exit 0 healthy, 1 lost "
-          "object or event waiting over a minute, 2 folder unreadable).");
+          "status: the receiver's state from its live state and files (exit 0 healthy, 1 "
+          "degraded, 2 unreadable, 3 not running).");
     }
   }
 };
@@ -69,9 +72,12 @@ Command_Line Parse_Command_Line(const QStringList& arguments, bool headless_only
   QStringList words = p.parser.positionalArguments();
   const bool headless = headless_only || p.parser.isSet(p.headless);
   line.Json = !headless_only && p.parser.isSet(p.json);
+  line.Prometheus = !headless_only && p.parser.isSet(p.prometheus);
+  if (line.Json && line.Prometheus) return Error_Line("--json and --prometheus exclude each other");
 
   if (words.isEmpty()) {
-    if (line.Json) return Error_Line("--json belongs to the status command");
+    if (line.Json || line.Prometheus)
+      return Error_Line("--json and --prometheus belong to the status command");
     line.Kind = headless ? Command_Kind::Headless : Command_Kind::Gui;
     return line;
   }
@@ -79,7 +85,8 @@ Command_Line Parse_Command_Line(const QStringList& arguments, bool headless_only
   const QString command = words.takeFirst();
   if (headless) return Error_Line("--headless runs the receiver and takes no command");
   if (command == "settings") {
-    if (line.Json) return Error_Line("--json belongs to the status command");
+    if (line.Json || line.Prometheus)
+      return Error_Line("--json and --prometheus belong to the status command");
     line.Kind = Command_Kind::Settings;
     for (const QString& word : words) line.Assignments.push_back(word.toStdString());
     return line;

@@ -4,7 +4,7 @@
 //   quenor                          the windows (as without a command line)
 //   quenor --headless               the receiver without windows, log also on standard output
 //   quenor settings [Name=value...] show, or check and write, the settings file
-//   quenor status [--json]          the folder's state from its files; exit 0, 1 or 2
+//   quenor status [--json|--prometheus]  the folder's state; exit 0, 1, 2 or 3
 //   --data-dir DIR                  with any of them: the data folder to use
 //   --help, --version
 #pragma once
@@ -19,6 +19,7 @@ struct Command_Line {
   Command_Kind Kind = Command_Kind::Gui;
   std::string Data_Dir;                  // empty = the default data folder
   bool Json = false;                     // status only
+  bool Prometheus = false;               // status only
   std::vector<std::string> Assignments;  // settings only: "Name=value"
   std::string Error;                     // Kind Error: what was wrong
   bool Help_Settings = false;            // Kind Help: `settings --help`

@@ -2,9 +2,13 @@
 
 #include <cerrno>
 
+#include <QDateTime>
+
 #include "app/folder_status.h"
+#include "app/live_state.h"
 #include "app/settings_text.h"
 #include "app/startup.h"
+#include "base/process_setup.h"
 #include "base/raw_file.h"
 #include "base/settings.h"
 
@@ -58,6 +62,16 @@ std::vector<std::string> Privileged_Port_Errors(const Settings_Record& before,
   return errors;
 }
 
+// The process id of the headless receiver that holds the folder, from its live state; 0 when the
+// holder runs with windows or its state cannot be trusted (missing, stale, process gone).
+int64_t Headless_Holder(const std::string& data_folder) {
+  Live_State live;
+  std::string error;
+  if (!Read_Live_State(data_folder, live, error) || !live.Headless) return 0;
+  if (QDateTime::currentSecsSinceEpoch() - live.Written > LIVE_STATE_STALE_AFTER) return 0;
+  return live.Pid;
+}
+
 }  // namespace
 
 int Run_Settings_Command(const std::string& data_folder,
@@ -103,11 +117,39 @@ int Run_Settings_Command(const std::string& data_folder,
     case Start_Refusal::Lock_Failed:
       err << Printable_Text(claim.Error()) << "\n";
       return EXIT_UNREADABLE;
-    case Start_Refusal::Already_Running:
-      err << "A receiver runs on " << Printable_Text(data_folder)
-          << "; stop it first (it writes its own copy of the settings on Save). Nothing was "
-             "changed.\n";
-      return EXIT_REFUSED;
+    case Start_Refusal::Already_Running: {
+      // A headless receiver never writes the settings file itself: it may be changed under it
+      // and the receiver asked to read it again. The windows write their own copy on Save.
+      const int64_t pid = Headless_Holder(data_folder);
+      if (pid == 0) {
+        err << "A receiver with windows runs on " << Printable_Text(data_folder)
+            << "; change the settings in its pages, or stop it first (it writes its own copy of "
+               "the settings on Save). Nothing was changed.\n";
+        return EXIT_REFUSED;
+      }
+      if (!Settings_Read(record, path)) {
+        err << "Cannot read " << Printable_Text(path) << "\n";
+        return EXIT_UNREADABLE;
+      }
+      if (const auto errors = Apply_Settings(record, assignments); !errors.empty()) {
+        for (const std::string& line : errors) err << line << "\n";
+        err << "Nothing was changed.\n";
+        return EXIT_REFUSED;
+      }
+      if (const int error = Settings_Store(record, path); error != 0) {
+        err << "Cannot write " << Printable_Text(path) << ":" << Error_Text(error)
+            << " The file was left as it was.\n";
+        return EXIT_UNREADABLE;
+      }
+      out << "Saved " << Printable_Text(path) << "\n";
+      if (!Ask_To_Reload(pid)) {
+        err << "The headless receiver (process " << pid
+            << ") could not be asked to reload; restart it to apply the settings.\n";
+        return EXIT_REFUSED;
+      }
+      out << "The headless receiver (process " << pid << ") was asked to reload them.\n";
+      return 0;
+    }
     case Start_Refusal::None:
       break;
   }
@@ -130,14 +172,20 @@ int Run_Settings_Command(const std::string& data_folder,
   return 0;
 }
 
-int Run_Status_Command(const std::string& data_folder, bool json, int64_t now, std::ostream& out,
-                       std::ostream& err) {
-  Folder_Status status;
-  std::string error;
-  if (!Read_Folder_Status(data_folder, status, error)) {
-    err << error << "\n";
-    return EXIT_UNREADABLE;
+int Run_Status_Command(const std::string& data_folder, Status_Format format, int64_t now,
+                       std::ostream& out, std::ostream& err) {
+  const Status_Report report = Read_Status_Report(data_folder, now);
+  switch (format) {
+    case Status_Format::Json:
+      out << Status_Json(report, now);
+      break;
+    case Status_Format::Prometheus:
+      out << Status_Prometheus(report, data_folder, now);
+      break;
+    case Status_Format::Text:
+      out << Status_Text(report, now);
+      if (!report.Error.empty()) err << report.Error << "\n";
+      break;
   }
-  out << (json ? Status_Json(status, now) : Status_Text(status, now));
-  return Status_Exit_Code(status, now);
+  return report.Code;
 }

@@ -1,9 +1,18 @@
 #include "app/receiver_core.h"
 
+#include <fcntl.h>
+
+#include <QCoreApplication>
+#include <QDateTime>
 #include <cstdio>
+#include <cstring>
 
 #include "app/startup.h"
 #include "automation/automation_link.h"
+#include "automation/link_manager.h"
+#include "automation/report_sender.h"
+#include "base/raw_file.h"
+#include "base/replace_file.h"
 #include "receiver/receiver_server.h"
 
 // The Operator_Port of the core: log lines go to the system log (file and pane), everything else
@@ -55,6 +64,8 @@ Receiver_Core::Receiver_Core(std::string data_folder, QObject* parent)
           std::make_unique<Receiver_Server>(settings_, journal_, objects_, sync_, *operator_)) {
   ping_timer_.setInterval(1000);
   connect(&ping_timer_, &QTimer::timeout, this, &Receiver_Core::Ping_Timer_Tick);
+  live_state_timer_.setInterval(LIVE_STATE_INTERVAL_MS);
+  connect(&live_state_timer_, &QTimer::timeout, this, &Receiver_Core::Write_Live_State);
 }
 
 Receiver_Core::~Receiver_Core() {
@@ -87,6 +98,9 @@ void Receiver_Core::Start() {
   // Timer_Out (first tick after 2000 ms), then the serial receive thread, then the report sender.
   automation_->Start();
   running_ = true;
+  started_ = QDateTime::currentSecsSinceEpoch();
+  Write_Live_State();
+  live_state_timer_.start();
 }
 
 void Receiver_Core::Shutdown() {
@@ -97,6 +111,10 @@ void Receiver_Core::Shutdown() {
   //    waits for an answer. Done before the receiver stops; Automation_Link::Stop repeats it.
   sync_.Run_Gate.Reset();
   sync_.Answer_Event.Set();
+  hand_over_.Hold(false);
+  // A receiver that ends in order leaves no live state behind; `status` then reads the lock.
+  live_state_timer_.stop();
+  Remove_File(data_folder_ + LIVE_STATE_FILE_NAME);
 
   // 2. The timers: supervision, Timer_DC9.
   ping_timer_.stop();
@@ -129,4 +147,96 @@ Link_Manager& Receiver_Core::Link() {
 
 void Receiver_Core::Ping_Timer_Tick() {
   emit Ping_Ticked(objects_.Ping_Tick());
+}
+
+bool Receiver_Core::Reload_Settings() {
+  Settings_Record fresh{};
+  if (!Settings_Read(fresh, Settings_Path())) {
+    operator_->Log_Message("Settings not reloaded: cannot read " + Settings_Path(), LOG_RED);
+    return false;
+  }
+  const Settings_Record old = settings_;
+  if (std::memcmp(&old, &fresh, sizeof old) == 0) {
+    operator_->Log_Message(
+        "Settings reloaded from " + std::string(SETTINGS_FILE_NAME) + ": nothing changed.",
+        LOG_BLACK);
+    return true;
+  }
+  const bool link_changed = old.Out_Mode != fresh.Out_Mode ||
+                            old.Out_TCP_Server != fresh.Out_TCP_Server ||
+                            old.Out_Port != fresh.Out_Port || old.COM_Baud != fresh.COM_Baud ||
+                            std::memcmp(old.Out_IP, fresh.Out_IP, sizeof old.Out_IP) != 0 ||
+                            std::memcmp(old.COM_Name, fresh.COM_Name, sizeof old.COM_Name) != 0;
+  if (link_changed && old.Out_Mode != OUT_MODE_CLOSED) {
+    // As the page's "closed" choice does: one tick of the link manager in the closed mode shuts
+    // the old transport, under the old settings it was opened with.
+    settings_.Out_Mode = OUT_MODE_CLOSED;
+    automation_->Link().Timer_OutTimer();
+  }
+  settings_ = fresh;
+  receiver_->Settings_Changed();
+  operator_->Log_Message("Settings reloaded from " + std::string(SETTINGS_FILE_NAME) + ".",
+                         LOG_BLACK);
+  if (old.DC9_Port != fresh.DC9_Port && receiver_->Is_Active()) {
+    operator_->Log_Message("Receiver port " + std::to_string(old.DC9_Port) +
+                               " closed to reopen as " + std::to_string(fresh.DC9_Port) + ".",
+                           LOG_BLACK);
+    receiver_->Close_Listener();
+    receiver_->Reset_Timer_Interval();
+  }
+  if (link_changed) automation_->Link().Prompt_Tick();
+  return true;
+}
+
+Live_State Receiver_Core::Current_Live_State() {
+  Live_State s;
+  s.Pid = QCoreApplication::applicationPid();
+  s.Started = started_;
+  s.Written = QDateTime::currentSecsSinceEpoch();
+  s.Headless = screen_ == nullptr;
+  s.Port_Enabled = settings_.DC9_Port_Enable != 0;
+  s.Port = settings_.DC9_Port;
+  s.Port_Open = receiver_->Is_Active();
+  if (!s.Port_Open) s.Port_Error = receiver_->Listen_Error();
+  s.Journal_Error = receiver_->Journal_Error();
+  if (s.Journal_Error.empty()) {
+    // Writes fail at the first event only; a file that cannot even be opened for writing is
+    // known before.
+    const std::string path = data_folder_ + JOURNAL_FILE_NAME;
+    const int fd = Open_Descriptor(path, O_WRONLY);
+    if (fd < 0) {
+      s.Journal_Error = "Cannot open " + path + " for writing." + Error_Text(-fd);
+    } else {
+      Close_Descriptor(fd);
+    }
+  }
+  s.Link_Configured = settings_.Out_Mode != OUT_MODE_CLOSED;
+  s.Link_Mode = settings_.Out_Mode == OUT_MODE_SERIAL        ? "serial"
+                : settings_.Out_Mode != OUT_MODE_TCP         ? "off"
+                : settings_.Out_TCP_Server == OUT_TCP_SERVER ? "tcp server"
+                                                             : "tcp client";
+  const uint32_t link = sync_.Link_State.load();
+  s.Link_Open = (link & LINK_OPEN) != 0;
+  s.Link_Alive = (link & LINK_ALIVE) != 0;
+  s.Messages_Answered = receiver_->Answers();
+  s.Naks = receiver_->Refusals();
+  s.Events_Stored = receiver_->Events_Stored();
+  s.Write_Errors = receiver_->Write_Errors();
+  if (automation_) {
+    s.Lines_Forwarded = automation_->Sender().Lines_Forwarded();
+    s.Write_Errors += automation_->Sender().Write_Errors();
+  }
+  return s;
+}
+
+void Receiver_Core::Write_Live_State() {
+  const int error =
+      Replace_File(data_folder_, LIVE_STATE_FILE_NAME, Live_State_Json(Current_Live_State()));
+  // Said once per kind of failure, not every two seconds.
+  if (error != 0 && error != live_state_error_) {
+    operator_->Log_Message("Cannot write the live state " + data_folder_ + LIVE_STATE_FILE_NAME +
+                               "." + Error_Text(error),
+                           LOG_RED);
+  }
+  live_state_error_ = error;
 }

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/live_state.h"
 #include "base/main_hand_over.h"
 #include "base/operator_port.h"
 #include "base/settings.h"
@@ -74,6 +75,20 @@ class Receiver_Core : public QObject {
   // Shutdown(). "Delete all objects" stops it around Object_Clear.
   QTimer& Ping_Timer() { return ping_timer_; }
 
+  // SIGHUP of a headless receiver: reads "dorvex.cfg" again and applies it as the pages would,
+  // with the receiver port reopened when its number changed and the automation link reopened
+  // when its mode, port, address or serial line changed. Logs what it did. False (settings kept)
+  // when the file cannot be read. Main thread, between Start() and Shutdown().
+  bool Reload_Settings();
+
+  // The live state now: from Start() on, every LIVE_STATE_INTERVAL_MS, the core writes it to
+  // LIVE_STATE_FILE_NAME in the data folder; Shutdown() removes the file. Main thread.
+  Live_State Current_Live_State();
+  void Write_Live_State();
+  // Tests of the watchdog: while held, work the worker threads hand to the main thread waits
+  // (the report sender stands still). Main thread.
+  void Hold_Hand_Overs(bool held) { hand_over_.Hold(held); }
+
  signals:
   // After each Ping_Tick; `lost` when at least one object became lost in that tick.
   void Ping_Ticked(bool lost);
@@ -92,6 +107,9 @@ class Receiver_Core : public QObject {
   std::unique_ptr<Operator_Port> operator_;
   std::unique_ptr<Receiver_Server> receiver_;
   QTimer ping_timer_;
+  QTimer live_state_timer_;
+  int64_t started_ = 0;       // seconds since 1970 UTC, set by Start()
+  int live_state_error_ = 0;  // errno of the last failed write of the live state
   // Hand-overs of work from the worker threads to the main thread.
   Main_Hand_Over hand_over_;
   bool running_ = false;

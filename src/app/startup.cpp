@@ -14,8 +14,10 @@
 #include <filesystem>
 
 #include "app/receiver_core.h"
+#include "app/service_watch.h"
 #include "base/operator_port.h"
 #include "base/process_setup.h"
+#include "base/service_notify.h"
 
 std::string Data_Folder_Path(const std::string& executable_folder) {
   const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
@@ -144,10 +146,16 @@ int Run_Headless(const std::string& data_dir) {
   Receiver_Core core(claim.Folder());
   core.Log().Set_Pane(&pane);
   QObject::connect(&quit_signals, &Quit_Signal_Watcher::Quit_Requested, &core, [&core] {
+    Notify_Service("STOPPING=1");
     core.Shutdown();
     QCoreApplication::exit(0);
   });
   core.Start();
+  Service_Watch watch(core);
+  QObject::connect(&quit_signals, &Quit_Signal_Watcher::Reload_Requested, &core, [&core, &watch] {
+    core.Log().Log_Message("SIGHUP: reading the settings again.", LOG_BLACK);
+    if (core.Reload_Settings()) watch.Reloaded();
+  });
   const int code = QCoreApplication::exec();
   core.Shutdown();
   core.Log().Set_Pane(nullptr);
@@ -167,7 +175,7 @@ namespace {
 
 int quit_pipe[2] = {-1, -1};
 
-void On_Quit_Signal(int signal_number) {
+void On_Signal(int signal_number) {
   const int saved_errno = errno;
   const unsigned char byte = static_cast<unsigned char>(signal_number);
   // Nothing to do when the pipe is full: an ending is already pending.
@@ -186,22 +194,36 @@ Quit_Signal_Watcher::Quit_Signal_Watcher(QObject* parent) : QObject(parent) {
   connect(notifier_.get(), &QSocketNotifier::activated, this, &Quit_Signal_Watcher::Pipe_Readable);
 
   struct sigaction action {};
-  action.sa_handler = On_Quit_Signal;
+  action.sa_handler = On_Signal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   ::sigaction(SIGTERM, &action, nullptr);
   ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGHUP, &action, nullptr);
 }
 
 Quit_Signal_Watcher::~Quit_Signal_Watcher() {
   // Back to the default action: a signal after the watcher is gone ends the process at once.
   ::signal(SIGTERM, SIG_DFL);
   ::signal(SIGINT, SIG_DFL);
+  ::signal(SIGHUP, SIG_DFL);
 }
 
 void Quit_Signal_Watcher::Pipe_Readable() {
   unsigned char byte = 0;
-  int last = 0;
-  while (::read(quit_pipe[0], &byte, 1) == 1) last = byte;
-  if (last != 0) emit Quit_Requested(last);
+  int quit = 0;
+  bool reload = false;
+  while (::read(quit_pipe[0], &byte, 1) == 1) {
+    if (byte == SIGHUP) {
+      reload = true;
+    } else {
+      quit = byte;
+    }
+  }
+  // An ending wins over a reload that came with it.
+  if (quit != 0) {
+    emit Quit_Requested(quit);
+  } else if (reload) {
+    emit Reload_Requested();
+  }
 }

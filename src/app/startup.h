@@ -83,19 +83,21 @@ std::string Resolve_Data_Folder(const std::string& data_dir, const std::string& 
 
 // The receiver without windows until SIGTERM or SIGINT (quenor-headless and quenor --headless):
 // claims the folder, starts the core, writes every log line also to standard output with the
-// level prefix systemd reads ("<3>" for red lines, "<6>" for the others), and after the signal
-// runs the shutdown. A start refused because another receiver runs writes its message to
-// standard error and returns 0; a folder that cannot be made or locked writes the reason and
-// returns 1. Needs a QCoreApplication; returns the exit code.
+// level prefix systemd reads ("<3>" for red lines, "<6>" for the others), reports readiness and
+// keep-alives to the service manager (Service_Watch), reads the settings again on SIGHUP, and
+// after SIGTERM or SIGINT runs the shutdown. A start refused because another receiver runs writes
+// its message to standard error and returns 0; a folder that cannot be made or locked writes the
+// reason and returns 1. Needs a QCoreApplication; returns the exit code.
 int Run_Headless(const std::string& data_dir);
 
 // Writes the text of a message box as one line to standard error (before the box opens, so a
 // headless run tells what it showed).
 void Write_Message_Line(const std::string& text);
 
-// Turns SIGTERM and SIGINT into the Quit_Requested signal on the main thread. The handler only
-// writes the signal number into a pipe; Qt is never called from the handler. One watcher per
-// process.
+// Turns SIGTERM and SIGINT into the Quit_Requested signal and SIGHUP into Reload_Requested, on
+// the main thread. The handler only writes the signal number into a pipe; Qt is never called
+// from the handler. One watcher per process. (The windows connect no reload: SIGHUP is then
+// ignored there, as a closed terminal must not end a receiver.)
 class Quit_Signal_Watcher : public QObject {
   Q_OBJECT
 
@@ -105,6 +107,7 @@ class Quit_Signal_Watcher : public QObject {
 
  signals:
   void Quit_Requested(int signal_number);
+  void Reload_Requested();
 
  private:
   void Pipe_Readable();

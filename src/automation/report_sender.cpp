@@ -86,6 +86,7 @@ void Report_Sender::Run() {
     }
     if (Stop_Requested()) break;
     Cycle();
+    progress_.fetch_add(1, std::memory_order_relaxed);
     // The next cycle starts as soon as the receiver has stored an event, at the latest after
     // the cycle's sleep.
     if (!Stop_Requested()) sync_.Event_Stored.Wait(CYCLE_SLEEP);
@@ -173,6 +174,7 @@ void Report_Sender::Set_Alive() {
 void Report_Sender::Save_Pass() {
   const Event_Journal::Save_Outcome outcome = journal_.Save_New(sync_.Run_Gate);
   if (!outcome.Error.empty()) {
+    write_errors_.fetch_add(1, std::memory_order_relaxed);
     Log(outcome.Error, LOG_RED, true);
     Pause(ERROR_PAUSE);
   }
@@ -224,6 +226,7 @@ void Report_Sender::Data_Pass() {
       break;
     }
     if (answer.Byte == ANSWER_ACK) {
+      lines_forwarded_.fetch_add(1, std::memory_order_relaxed);
       const std::string error = writer.Save_Status(k, generation);
       file_used = file_used || writer.Is_Open();
       if (error.empty()) continue;
@@ -244,6 +247,7 @@ void Report_Sender::Data_Pass() {
 }
 
 Report_Sender::Answer Report_Sender::Send_Line(const Event_Record* record) {
+  progress_.fetch_add(1, std::memory_order_relaxed);
   sync_.Answer_Byte.store(0);
   sync_.Answer_Event.Reset();
 

@@ -74,6 +74,17 @@ class Report_Sender {
   // thread's events (and so the sender's hand-overs) meanwhile. True when the thread ended.
   bool Stop(std::chrono::milliseconds deadline = STOP_DEADLINE);
 
+  // Figures for the live state file and the service watchdog. Any thread. Progress grows at
+  // every turn of the thread's loop and at every line it sends, so a sender that is not stuck
+  // moves it at least once in LONGEST_STEP (one answer's wait, one pause after it, and the
+  // hand-overs around them). Lines_Forwarded counts the event lines the automation software
+  // acknowledged; Write_Errors the failed saves of the journal file.
+  static constexpr std::chrono::milliseconds LONGEST_STEP =
+      ANSWER_TIMEOUT + ERROR_PAUSE + std::chrono::milliseconds(1000);
+  uint64_t Progress() const { return progress_.load(std::memory_order_relaxed); }
+  uint64_t Lines_Forwarded() const { return lines_forwarded_.load(std::memory_order_relaxed); }
+  uint64_t Write_Errors() const { return write_errors_.load(std::memory_order_relaxed); }
+
  private:
   enum class Outcome { No_Transport, No_Answer, Answered };
   struct Answer {
@@ -121,6 +132,9 @@ class Report_Sender {
   // cannot miss it between its test and its wait) and the cleared thread reference.
   std::atomic<bool> stop_{false};
   std::atomic<bool> ended_{true};
+  std::atomic<uint64_t> progress_{0};
+  std::atomic<uint64_t> lines_forwarded_{0};
+  std::atomic<uint64_t> write_errors_{0};
   Mutex stop_mutex_;  // with stop_changed_: wakes pauses at once on a stop request
   std::condition_variable stop_changed_;
 };

@@ -41,6 +41,8 @@ void Main_Hand_Over::Serve() {
   uint64_t count;
   while (::read(wake_fd_, &count, sizeof count) > 0) {
   }
+  // Drained even while held, so the wake-up does not fire again and again.
+  if (held_) return;
   std::unique_lock lock(mutex_);
   while (!queue_.empty()) {
     Task* task = queue_.front();
@@ -60,4 +62,9 @@ void Main_Hand_Over::Close() {
   for (Task* task : queue_) task->Now = State::Cancelled;
   queue_.clear();
   changed_.notify_all();
+}
+
+void Main_Hand_Over::Hold(bool held) {
+  held_ = held;
+  if (!held) Serve();
 }

@@ -33,6 +33,10 @@ class Main_Hand_Over {
   void Serve();
   // Main thread: refuses further work and releases every waiting worker.
   void Close();
+  // Main thread: while held, queued work is not run, so every worker that hands work over
+  // waits (a stand-in for a worker that is stuck, for the watchdog's tests). Close() and
+  // releasing the hold end the wait.
+  void Hold(bool held);
 
  private:
   enum class State { Queued, Running, Done, Cancelled };
@@ -48,4 +52,5 @@ class Main_Hand_Over {
   std::condition_variable changed_;
   std::deque<Task*> queue_;  // guarded by mutex_
   bool closed_ = false;      // guarded by mutex_
+  bool held_ = false;        // main thread only
 };

@@ -21,3 +21,14 @@ bool Process_Exists(int64_t pid) {
   if (pid <= 0) return false;
   return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
+
+void Ignore_Broken_Pipe() {
+  struct sigaction action {};
+  action.sa_handler = SIG_IGN;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGPIPE, &action, nullptr);
+}
+
+bool Ask_To_Reload(int64_t pid) {
+  return pid > 0 && ::kill(static_cast<pid_t>(pid), SIGHUP) == 0;
+}

@@ -11,3 +11,12 @@ uint64_t Raise_Open_File_Limit();
 
 // True when a process with this id exists on this machine (one owned by another user counts).
 bool Process_Exists(int64_t pid);
+
+// Ignores SIGPIPE for the whole process: a write to a pipe or socket whose reader has gone (the
+// standard output of a service whose journal reader ended, a communicator that hung up) then
+// fails with EPIPE instead of ending the receiver without its orderly shutdown.
+void Ignore_Broken_Pipe();
+
+// Sends SIGHUP to the process `pid` (a headless receiver: read the settings again). True when
+// the signal was delivered.
+bool Ask_To_Reload(int64_t pid);

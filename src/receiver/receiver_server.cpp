@@ -265,6 +265,7 @@ void Receiver_Server::Run() {
   Poll_Loop::Ready ready[MAX_READY];
   while (!stop_.load()) {
     const int n = loop_.Wait(ready, MAX_READY, -1);
+    loop_turns_.fetch_add(1, std::memory_order_relaxed);
     for (int i = 0; i < n; ++i) {
       const Poll_Loop::Ready& r = ready[i];
       switch (r.Tag) {
@@ -402,12 +403,14 @@ void Receiver_Server::Open_Listener() {
       listener_watched_ = true;
       if (spare_fd_ < 0) spare_fd_ = Open_Descriptor("/dev/null", O_RDONLY);
       listening_port_.store(static_cast<uint16_t>(port));
+      Note_Listen("");
       Log("Port " + std::to_string(port) + " is open.", LOG_BLACK);
       return;
     }
     failure = Listen_Failure_Text(listen_failure);
   }
   timer_interval_.store(RETRY_MS);
+  Note_Listen(failure);
   Log(failure, LOG_RED);
   To_Main([this] { operator_.Beep(); });
 }
@@ -590,6 +593,7 @@ int32_t Receiver_Server::Answer_And_Store(Connection& connection, Parse_Result r
 
   const Dc9_Aes_Config aes{settings_copy_.AES_Mode, settings_copy_.AES_Key};
   std::string answer = Build_DC9_Response(kind, sequence, record, aes, now, pad_);
+  Note_Answer(accepted);
   if (!accepted) {
     Send_Or_Hold(connection, std::move(answer));
     return SHORT_COUNTDOWN;
@@ -636,6 +640,7 @@ void Receiver_Server::Journal_Notice() {
 }
 
 void Receiver_Server::File_Error(const std::string& line) {
+  Note_Journal(line, 0);
   const auto now = std::chrono::steady_clock::now();
   if (file_error_logged_ && now - last_file_error_ < FILE_ERROR_REPEAT) return;
   file_error_logged_ = true;
@@ -722,6 +727,7 @@ void Receiver_Server::Sync_Finished() {
   journal_.Settle(syncing_.Slots.data(), syncing_.Tickets.data(), syncing_.Slots.size(), durable);
   Journal_Notice();
   if (!durable) File_Error(error);
+  if (durable) Note_Journal("", syncing_.Slots.size());
   // The events are stored before anyone hears of them: the signals go before the answers.
   if (durable && !syncing_.Slots.empty()) {
     sync_.New_Event_Signal.Set();

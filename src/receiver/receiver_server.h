@@ -110,6 +110,26 @@ class Receiver_Server : public QObject {
   // Tests: Read_Handled is emitted only while this is on (it costs a hand-over per read).
   void Set_Read_Notices(bool on) { read_notices_.store(on); }
 
+  // Figures for the live state file and the service watchdog. Any thread. Loop_Turns counts the
+  // passes of the receiver thread's loop (Timer_DC9 alone makes one at least every 10 s); Answers
+  // the DC-09 answers made, of which Refusals were NAK or DUH; Events_Stored the journal slots
+  // made durable; Write_Errors the failed journal writes and syncs.
+  uint64_t Loop_Turns() const { return loop_turns_.load(std::memory_order_relaxed); }
+  uint64_t Answers() const { return answers_.load(std::memory_order_relaxed); }
+  uint64_t Refusals() const { return refusals_.load(std::memory_order_relaxed); }
+  uint64_t Events_Stored() const { return events_stored_.load(std::memory_order_relaxed); }
+  uint64_t Write_Errors() const { return write_errors_.load(std::memory_order_relaxed); }
+  // Why the listener did not open at its last try ("" once it is open or never tried), and the
+  // last journal write error ("" once a later sync succeeded). Any thread.
+  std::string Listen_Error() const EXCLUDES(figures_mutex_) {
+    Mutex_Lock lock(figures_mutex_);
+    return listen_error_;
+  }
+  std::string Journal_Error() const EXCLUDES(figures_mutex_) {
+    Mutex_Lock lock(figures_mutex_);
+    return journal_error_;
+  }
+
  signals:
   // On the main thread after a read has been handled (answer sent or, for an acknowledged
   // message, queued behind its journal sync), with its Parse_Result; only with read notices on.
@@ -191,6 +211,21 @@ class Receiver_Server : public QObject {
   void To_Main(Main_Queue::Work work) { for_main_.push_back(std::move(work)); }
   void Log(std::string text, uint32_t colour);
   void Sync_Run();
+  // The figures' setters (receiver thread).
+  void Note_Listen(const std::string& error) EXCLUDES(figures_mutex_) {
+    Mutex_Lock lock(figures_mutex_);
+    listen_error_ = error;
+  }
+  void Note_Journal(const std::string& error, std::size_t stored) EXCLUDES(figures_mutex_) {
+    events_stored_.fetch_add(stored, std::memory_order_relaxed);
+    if (!error.empty()) write_errors_.fetch_add(1, std::memory_order_relaxed);
+    Mutex_Lock lock(figures_mutex_);
+    journal_error_ = error;
+  }
+  void Note_Answer(bool accepted) {
+    answers_.fetch_add(1, std::memory_order_relaxed);
+    if (!accepted) refusals_.fetch_add(1, std::memory_order_relaxed);
+  }
 
   Settings_Record& settings_;  // main thread only
   Event_Journal& journal_;
@@ -223,6 +258,14 @@ class Receiver_Server : public QObject {
   std::atomic<bool> timer_running_{false};
   std::atomic<int> timer_interval_{1000};
   std::atomic<bool> read_notices_{false};
+  std::atomic<uint64_t> loop_turns_{0};
+  std::atomic<uint64_t> answers_{0};
+  std::atomic<uint64_t> refusals_{0};
+  std::atomic<uint64_t> events_stored_{0};
+  std::atomic<uint64_t> write_errors_{0};
+  mutable Mutex figures_mutex_;
+  std::string listen_error_ GUARDED_BY(figures_mutex_);
+  std::string journal_error_ GUARDED_BY(figures_mutex_);
 
   // Receiver thread only (before Start and after Stop, the main thread).
   Poll_Loop loop_;

@@ -35,6 +35,7 @@ TEST(Command_Line, EachFormChoosesItsCommand) {
        {"DC9_Port=1", "Out_IP=1.2.3.4"}},
       {{"status", "--json"}, Command_Kind::Status, "", true, {}},
       {{"--json", "status", "--data-dir", "x"}, Command_Kind::Status, "x", true, {}},
+      {{"status", "--prometheus"}, Command_Kind::Status, "", false, {}},
       {{"--version"}, Command_Kind::Version, "", false, {}},
       {{"status", "--help"}, Command_Kind::Help, "", false, {}},
   };
@@ -43,6 +44,7 @@ TEST(Command_Line, EachFormChoosesItsCommand) {
     EXPECT_EQ(line.Kind, row.kind) << line.Error;
     EXPECT_EQ(line.Data_Dir, row.data_dir);
     EXPECT_EQ(line.Json, row.json);
+    EXPECT_EQ(line.Prometheus, row.kind == Command_Kind::Status && !row.json);
     EXPECT_EQ(line.Assignments, row.assignments);
   }
 }
@@ -53,6 +55,7 @@ TEST(Command_Line, MistakesAreErrorsWithAReason) {
       {"--data-dir"},    {"--data-dir="},
       {"status", "now"}, {"--headless", "settings"},
       {"--json"},        {"settings", "--json"},
+      {"--prometheus"},  {"status", "--json", "--prometheus"},
   };
   for (const auto& words : bad) {
     const Command_Line line = Parse_Command_Line(Args(words));

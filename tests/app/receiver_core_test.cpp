@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "automation/link_manager.h"
 #include "receiver/receiver_fixture.h"
 
 namespace receiver_test {
@@ -51,6 +52,45 @@ TEST_F(Core, ShutdownStopsEverythingAndLogsProgramClosedLast) {
   core_->Shutdown();
   core_.reset();
   EXPECT_EQ(pane_.With("Program closed").size(), 1u);
+}
+
+TEST_F(Core, ReloadAppliesTheFileAndReopensAChangedAutomationPort) {
+  const int out_a = Free_Port(), out_b = Free_Port();
+  settings_.Out_Mode = OUT_MODE_TCP;
+  settings_.Out_TCP_Server = OUT_TCP_SERVER;
+  settings_.Out_Port = out_a;
+  settings_.HB_Period = 0;
+  Start();
+  core_->Link().Timer_OutTimer();
+  ASSERT_TRUE(core_->Link().Listener_Active());
+  EXPECT_TRUE(Client(static_cast<uint16_t>(out_a)).Connected());
+
+  // The file changes under the running core (a link port and a plain number).
+  Settings_Record changed = settings_;
+  changed.Out_Port = out_b;
+  changed.HB_Receiver_Nr = 77;
+  std::ofstream(folder_.File(SETTINGS_FILE_NAME), std::ios::binary)
+      .write(reinterpret_cast<const char*>(&changed), sizeof(changed));
+  ASSERT_TRUE(core_->Reload_Settings());
+  EXPECT_EQ(core_->Settings().HB_Receiver_Nr, 77);
+  EXPECT_EQ(core_->Settings().Out_Port, out_b);
+  EXPECT_FALSE(core_->Link().Listener_Active());  // the old port closed at once
+  EXPECT_EQ(pane_.With("Automation software port " + std::to_string(out_a) + " closed.").size(),
+            1u);
+  core_->Link().Timer_OutTimer();  // the prompt tick the reload asked for
+  EXPECT_TRUE(core_->Link().Listener_Active());
+  EXPECT_TRUE(Client(static_cast<uint16_t>(out_b)).Connected());
+  EXPECT_FALSE(Client(static_cast<uint16_t>(out_a)).Connected());
+  // The receiver port did not change: it stayed open throughout.
+  EXPECT_TRUE(Server().Is_Active());
+  EXPECT_TRUE(pane_.With("closed to reopen").empty());
+
+  // A file that cannot be read leaves the settings as they are.
+  std::filesystem::remove(folder_.File(SETTINGS_FILE_NAME));
+  std::filesystem::create_directory(folder_.File(SETTINGS_FILE_NAME));
+  EXPECT_FALSE(core_->Reload_Settings());
+  EXPECT_EQ(core_->Settings().HB_Receiver_Nr, 77);
+  EXPECT_EQ(pane_.With("Settings not reloaded: cannot read").size(), 1u);
 }
 
 TEST_F(Core, RunOnMainRunsWorkOnTheMainThreadAndWaits) {

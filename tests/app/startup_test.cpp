@@ -8,7 +8,6 @@
 
 #include <cstdio>
 
-#include "app/folder_status.h"
 #include "support/qt_app.h"
 #include "support/temp_folder.h"
 
@@ -75,18 +74,6 @@ TEST(Data_Folder_Claim, OnlyALiveHolderIsAnotherReceiverAndEveryOtherFailureSays
   Data_Folder_Claim linked;
   EXPECT_EQ(linked.Claim(c, root.Path()), Start_Refusal::Lock_Failed);
   EXPECT_NE(::access((root.Path() + "elsewhere").c_str(), F_OK), 0);
-}
-
-TEST(Folder_Status, ExitCodeFollowsLostObjectsAndEventsWaitingOverAMinute) {
-  Folder_Status s;
-  EXPECT_EQ(Status_Exit_Code(s, 1000), 0);
-  s.Oldest_Pending_Time = 1000 - STATUS_MAX_PENDING_AGE;
-  EXPECT_EQ(Status_Exit_Code(s, 1000), 0);
-  EXPECT_EQ(Status_Exit_Code(s, 1001), 1);
-  s.Oldest_Pending_Time.reset();
-  s.Objects = 3;
-  s.Objects_Lost = 1;
-  EXPECT_EQ(Status_Exit_Code(s, 1000), 1);
 }
 
 }  // namespace

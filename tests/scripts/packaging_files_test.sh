@@ -2,7 +2,8 @@
 # The desktop entry and the service unit as the system's own checkers see them:
 # desktop-file-validate on packaging/quenor.desktop, and systemd-analyze verify on an instance
 # of packaging/quenor@.service installed in a scratch root beside the system's own units, with
-# the built program as /usr/bin/quenor and the manual page on MANPATH. Any complaint, even one
+# the built program as /usr/bin/quenor, the system's kill as /bin/kill and the manual page on
+# MANPATH. Any complaint, even one
 # the checkers call a warning, fails the test; a missing checker fails it too.
 # Usage: packaging_files_test.sh QUENOR_BINARY
 set -euo pipefail
@@ -35,6 +36,9 @@ mkdir -p "$units" "$scratch/root/usr/bin" "$scratch/man/man1"
 cp -a /usr/lib/systemd/system/. "$units/"
 cp "$here/packaging/quenor@.service" "$units/"
 cp "$binary" "$scratch/root/usr/bin/quenor"
+# ExecReload signals with the system's kill.
+mkdir -p "$scratch/root/bin"
+cp /bin/kill "$scratch/root/bin/kill"
 cp "$here/packaging/quenor.1" "$scratch/man/man1/"
 check "service unit" env MANPATH="$scratch/man" \
   systemd-analyze verify --root="$scratch/root" quenor@main.service
@@ -42,5 +46,9 @@ check "service unit" env MANPATH="$scratch/man" \
 # The unit must run the program as the README and the manual say.
 grep -qx 'ExecStart=/usr/bin/quenor --headless --data-dir /var/lib/quenor/%i' \
   "$here/packaging/quenor@.service" || { echo "FAIL: ExecStart"; failed=1; }
+# It tells systemd when it is ready and keeps the watchdog fed; SIGHUP reloads the settings.
+for line in 'Type=notify' 'ExecReload=/bin/kill -HUP $MAINPID' 'WatchdogSec=30'; do
+  grep -qxF "$line" "$here/packaging/quenor@.service" || { echo "FAIL: $line"; failed=1; }
+done
 [ "$failed" -eq 0 ] && echo "packaging checks passed"
 exit "$failed"

@@ -6,6 +6,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/prctl.h>
+#include <sys/un.h>
 
 #include <filesystem>
 #include <functional>
@@ -13,6 +14,7 @@
 
 #include "store/event_journal.h"
 #include "store/object_table.h"
+#include "support/automation_peer.h"
 #include "system/system_config.h"
 
 namespace {
@@ -74,28 +76,84 @@ Run_Result Run_Quenor(const std::string& scratch, const std::vector<std::string>
   return result;
 }
 
+// How a headless receiver of a test runs: extra environment, and standard output into a pipe
+// the test holds (instead of a file).
+struct Headless_Options {
+  std::vector<std::pair<std::string, std::string>> Environment;
+  bool Stdout_Pipe = false;
+};
+
 // `quenor --headless --data-dir DIR` in the background; standard output goes to a file.
 class Headless_Receiver {
  public:
-  Headless_Receiver(const std::string& scratch, const std::string& data_dir, const std::string& tag)
+  Headless_Receiver(const std::string& scratch, const std::string& data_dir, const std::string& tag,
+                    const Headless_Options& options = {})
       : out_path_(scratch + "/" + tag + ".out"), err_path_(scratch + "/" + tag + ".err") {
+    int pipe_fds[2] = {-1, -1};
+    if (options.Stdout_Pipe && ::pipe(pipe_fds) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {
       ::setenv("HOME", scratch.c_str(), 1);
       ::unsetenv("XDG_DATA_HOME");
       ::unsetenv("DISPLAY");
       ::unsetenv("WAYLAND_DISPLAY");
-      const int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::unsetenv("NOTIFY_SOCKET");
+      ::unsetenv("WATCHDOG_USEC");
+      ::unsetenv("WATCHDOG_PID");
+      for (const auto& [name, value] : options.Environment)
+        ::setenv(name.c_str(), value.c_str(), 1);
+      const int out = options.Stdout_Pipe
+                          ? pipe_fds[1]
+                          : ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       const int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       ::dup2(out, 1);
       ::dup2(err, 2);
+      if (options.Stdout_Pipe) {
+        ::close(pipe_fds[0]);
+        ::close(pipe_fds[1]);
+      }
       const std::string exe = std::string(QUENOR_BIN_DIR) + "/quenor";
       ::execl(exe.c_str(), "quenor", "--headless", "--data-dir", data_dir.c_str(),
               static_cast<char*>(nullptr));
       ::_exit(127);
     }
+    if (options.Stdout_Pipe) {
+      ::close(pipe_fds[1]);
+      stdout_pipe_ = pipe_fds[0];
+    }
   }
-  ~Headless_Receiver() { Stop(); }
+  ~Headless_Receiver() {
+    Stop();
+    Close_Stdout();
+  }
+  pid_t Pid() const { return pid_; }
+  // With Stdout_Pipe: reads standard output until `text` has come (false after `timeout`).
+  bool Read_Stdout_Until(const std::string& text, std::chrono::milliseconds timeout = 10s) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (piped_.find(text) == std::string::npos) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          until - std::chrono::steady_clock::now());
+      pollfd p{stdout_pipe_, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+      char buffer[4096];
+      const ssize_t n = ::read(stdout_pipe_, buffer, sizeof buffer);
+      if (n <= 0) return false;
+      piped_.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
+  }
+  // The reader of standard output goes away: the receiver's next log line meets a broken pipe.
+  void Close_Stdout() {
+    if (stdout_pipe_ >= 0) ::close(stdout_pipe_);
+    stdout_pipe_ = -1;
+  }
+  // True while the process has not ended; `status` gets its wait status once it has.
+  bool Alive(int& status) {
+    if (pid_ <= 0) return false;
+    if (::waitpid(pid_, &status, WNOHANG) != pid_) return true;
+    pid_ = -1;
+    return false;
+  }
 
   std::string Out() const { return Read_File(out_path_); }
   std::string Err() const { return Read_File(err_path_); }
@@ -119,7 +177,21 @@ class Headless_Receiver {
  private:
   std::string out_path_, err_path_;
   pid_t pid_ = -1;
+  int stdout_pipe_ = -1;
+  std::string piped_;
 };
+
+// All monthly log files of a data folder, oldest first.
+std::string Folder_Log(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.path().filename().string().rfind("dorvex_", 0) == 0)
+      names.push_back(entry.path().string());
+  std::sort(names.begin(), names.end());
+  std::string log;
+  for (const std::string& name : names) log += Read_File(name);
+  return log;
+}
 
 class Service : public ::testing::Test {
  protected:
@@ -245,23 +317,121 @@ TEST_F(Service, ABadValueNamesItAndLeavesTheFileByteForByte) {
   }
 }
 
-TEST_F(Service, SettingsAreRefusedWhileAReceiverRunsOnTheFolder) {
-  ASSERT_EQ(Quenor({"settings", "HB_Period=0"}).Code, 0);
+TEST_F(Service, SettingsOnAHeadlessReceiverAreSavedAndItReloadsThem) {
+  const int first = Free_Port();
+  ASSERT_EQ(
+      Quenor({"settings", "HB_Period=0", "DC9_Port_Enable=1", "DC9_Port=" + std::to_string(first)})
+          .Code,
+      0);
   Headless_Receiver receiver(scratch_, folder_, "main");
-  ASSERT_TRUE(receiver.Wait_Out(START_LINE)) << receiver.Err();
-  const std::string before = Read_File(folder_ + "dorvex.cfg");
+  ASSERT_TRUE(receiver.Wait_Out("Port " + std::to_string(first) + " is open.")) << receiver.Out();
+  EXPECT_EQ(Send_Frame(first, Contact_Id_Frame("1111")).Token, "ACK");
+  // The live state comes with the port: status sees a healthy receiver.
+  ASSERT_TRUE(Wait_Until([&] { return Quenor({"status"}).Code == 0; }, 10s))
+      << Quenor({"status"}).Out;
 
-  const Run_Result r = Quenor({"settings", "DC9_Port=7792"});
-  EXPECT_EQ(r.Code, 1);
-  EXPECT_NE(r.Err.find("A receiver runs on"), std::string::npos) << r.Err;
-  EXPECT_EQ(Read_File(folder_ + "dorvex.cfg"), before);
-  // Reading is still allowed, and the status sees the receiver.
-  EXPECT_EQ(Settings_Shown()["HB_Period"], "0");
-  EXPECT_NE(Quenor({"status"}).Out.find("Receiver: running"), std::string::npos);
+  const int second = Free_Port();
+  const Run_Result r = Quenor({"settings", "DC9_Port=" + std::to_string(second)});
+  EXPECT_EQ(r.Code, 0) << r.Err;
+  EXPECT_NE(r.Out.find("asked to reload"), std::string::npos) << r.Out;
+  EXPECT_EQ(Settings_Shown()["DC9_Port"], std::to_string(second));
+  // The receiver reads the file again and moves to the new port.
+  ASSERT_TRUE(receiver.Wait_Out("Port " + std::to_string(second) + " is open.", 10s))
+      << receiver.Out();
+  EXPECT_NE(receiver.Out().find("Settings reloaded from dorvex.cfg."), std::string::npos);
+  EXPECT_EQ(Send_Frame(second, Contact_Id_Frame("1111", 2)).Token, "ACK");
+  EXPECT_FALSE(Tcp_Link::Connect(first, 1s).has_value());
+  // The live state (rewritten every 2 s) catches up with both answers.
+  Run_Result json;
+  ASSERT_TRUE(Wait_Until(
+      [&] {
+        json = Quenor({"status", "--json"});
+        return json.Out.find("\"messages_answered\":2") != std::string::npos;
+      },
+      10s))
+      << json.Out;
+  EXPECT_EQ(json.Code, 0) << json.Out;
+  EXPECT_NE(json.Out.find("\"events_stored\":2"), std::string::npos) << json.Out;
+  EXPECT_NE(json.Out.find("\"port\":" + std::to_string(second) +
+                          ",\"port_enabled\":true,"
+                          "\"port_error\":null,\"port_open\":true"),
+            std::string::npos)
+      << json.Out;
 
   ASSERT_EQ(receiver.Stop(), 0);
-  EXPECT_EQ(Quenor({"settings", "DC9_Port=7792"}).Code, 0);
-  EXPECT_NE(Quenor({"status"}).Out.find("Receiver: not running"), std::string::npos);
+  EXPECT_EQ(File_Size(folder_ + "quenor.state"), -1);  // an orderly end removes it
+  const Run_Result stopped = Quenor({"status"});
+  EXPECT_EQ(stopped.Code, 3) << stopped.Out;
+  EXPECT_NE(stopped.Out.find("Receiver: not running"), std::string::npos);
+}
+
+TEST_F(Service, AReceiverWithWindowsStillRefusesSettings) {
+  Quenor_Process windows;
+  windows.Write_Settings(Settings_Defaults());
+  windows.Start();
+  ASSERT_TRUE(windows.Wait_Log(START_LINE, 20s)) << windows.Stderr();
+  folder_ = windows.Data_Folder();
+  ASSERT_TRUE(Wait_Until([&] { return File_Size(folder_ + "quenor.state") > 0; }, 10s));
+  const std::string before = Read_File(folder_ + "dorvex.cfg");
+  const Run_Result r = Quenor({"settings", "DC9_Port=7792"});
+  EXPECT_EQ(r.Code, 1);
+  EXPECT_NE(r.Err.find("A receiver with windows runs on"), std::string::npos) << r.Err;
+  EXPECT_EQ(Read_File(folder_ + "dorvex.cfg"), before);
+  EXPECT_EQ(windows.Terminate(), 0);
+}
+
+TEST_F(Service, ABrokenStdoutPipeAndSighupLeaveTheHeadlessReceiverRunning) {
+  const int first = Free_Port(), second = Free_Port();
+  ASSERT_EQ(
+      Quenor({"settings", "HB_Period=0", "DC9_Port_Enable=1", "DC9_Port=" + std::to_string(first)})
+          .Code,
+      0);
+  Headless_Options options;
+  options.Stdout_Pipe = true;
+  Headless_Receiver receiver(scratch_, folder_, "main", options);
+  ASSERT_TRUE(receiver.Read_Stdout_Until("Port " + std::to_string(first) + " is open."));
+  // The journal reader goes away; the next log lines meet a broken pipe.
+  receiver.Close_Stdout();
+  {
+    // Data the receiver does not recognise makes it log a line (to the file and the pipe).
+    auto link = Tcp_Link::Connect(first);
+    ASSERT_TRUE(link && link->Send("no frame at all\r"));
+    ASSERT_TRUE(Wait_Until(
+        [&] { return Folder_Log(folder_).find("Unrecognised data received") != std::string::npos; },
+        10s));
+  }
+  EXPECT_EQ(Send_Frame(first, Contact_Id_Frame("1111")).Token, "ACK");
+  int status = 0;
+  ASSERT_TRUE(receiver.Alive(status)) << "ended with wait status " << status;
+
+  // The settings file changed under the receiver (as a configuration tool would), then SIGHUP.
+  Settings_Record changed{};
+  const std::string bytes = Read_File(folder_ + "dorvex.cfg");
+  ASSERT_EQ(bytes.size(), sizeof changed);
+  std::memcpy(&changed, bytes.data(), sizeof changed);
+  changed.DC9_Port = second;
+  Write_File(folder_ + "dorvex.cfg",
+             std::string(reinterpret_cast<const char*>(&changed), sizeof changed));
+  ASSERT_EQ(::kill(receiver.Pid(), SIGHUP), 0);
+  ASSERT_TRUE(Wait_Until(
+      [&] {
+        return Folder_Log(folder_).find("Port " + std::to_string(second) + " is open.") !=
+               std::string::npos;
+      },
+      10s))
+      << Folder_Log(folder_) << receiver.Err();
+  EXPECT_EQ(Send_Frame(second, Contact_Id_Frame("1111", 2)).Token, "ACK");
+  const std::string log = Folder_Log(folder_);
+  EXPECT_NE(log.find("SIGHUP: reading the settings again."), std::string::npos) << log;
+  EXPECT_NE(log.find("Receiver port " + std::to_string(first) + " closed to reopen as " +
+                     std::to_string(second)),
+            std::string::npos)
+      << log;
+
+  // Still the same process, and its end is the orderly one.
+  EXPECT_TRUE(receiver.Alive(status)) << "ended with wait status " << status;
+  EXPECT_EQ(receiver.Stop(), 0);
+  EXPECT_NE(Folder_Log(folder_).find("Program closed"), std::string::npos);
 }
 
 TEST_F(Service, TwoReceiversOnTwoFoldersAnswerOnTheirTwoPortsAtOnce) {
@@ -362,7 +532,7 @@ class Status_Folder : public Service {
   std::vector<Object_Record> objects_ = std::vector<Object_Record>(OBJECT_SLOTS);
 };
 
-TEST_F(Status_Folder, JsonReportsTheCountsExactlyAndTheExitCodeFollowsALostObject) {
+TEST_F(Status_Folder, JsonReportsTheCountsExactlyAndNamesALostObjectWhileNoReceiverRuns) {
   const int64_t now = std::time(nullptr);
   for (int k = 0; k < 7; ++k) Add_Event(k, 7, now - 3600 + k);  // reported
   Add_Event(7, 1, now - 10);                                    // saved, not yet reported
@@ -372,36 +542,270 @@ TEST_F(Status_Folder, JsonReportsTheCountsExactlyAndTheExitCodeFollowsALostObjec
   Write();
 
   Run_Result r = Quenor({"status", "--json"});
-  EXPECT_EQ(r.Code, 0) << r.Out << r.Err;
-  for (const char* part :
-       {"\"saved\":10", "\"pending\":2", "\"reported\":7", "\"link_tests\":1", "\"total\":25",
-        "\"lost\":0", "\"receiver_running\":false", "\"healthy\":true"})
+  EXPECT_EQ(r.Code, 3) << r.Out << r.Err;  // the files are fine, but nobody receives
+  for (const char* part : {"\"saved\":10", "\"pending\":2", "\"reported\":7", "\"link_tests\":1",
+                           "\"total\":25", "\"lost\":0", "\"receiver_running\":false",
+                           "\"health\":\"not running\"", "\"problems\":[]"})
     EXPECT_NE(r.Out.find(part), std::string::npos) << part << " in " << r.Out;
   EXPECT_NE(r.Out.find("\"last_event_unix\":" + std::to_string(now - 2)), std::string::npos);
 
   Add_Object(25, OBJ_LOST | OBJ_REPORT_DUE);
   Write();
   r = Quenor({"status", "--json"});
-  EXPECT_EQ(r.Code, 1);
+  EXPECT_EQ(r.Code, 3);
   EXPECT_NE(r.Out.find("\"total\":26"), std::string::npos) << r.Out;
   EXPECT_NE(r.Out.find("\"lost\":1"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("\"problems\":[\"1 object(s) lost\"]"), std::string::npos) << r.Out;
   EXPECT_NE(r.Out.find("\"healthy\":false"), std::string::npos) << r.Out;
 }
 
-TEST_F(Status_Folder, AnEventWaitingOverAMinuteIsUnhealthyAndAnUnreadableFolderIsTwo) {
+TEST_F(Status_Folder, AnUnreadableFileIsTwoAndJsonStillPrintsOneObjectWithTheError) {
   Add_Event(0, 1, std::time(nullptr) - 120);
   Write();
   const Run_Result late = Quenor({"status"});
-  EXPECT_EQ(late.Code, 1);
+  EXPECT_EQ(late.Code, 3);
   EXPECT_NE(late.Out.find("Events: 1 saved, 1 pending, 0 reported"), std::string::npos) << late.Out;
+  EXPECT_NE(late.Out.find("Problem: An event has waited 12"), std::string::npos) << late.Out;
 
   Write_File(folder_ + OBJECT_FILE_NAME, "short");
   const Run_Result broken = Quenor({"status"});
   EXPECT_EQ(broken.Code, 2);
   EXPECT_NE(broken.Err.find("latevn.dat"), std::string::npos) << broken.Err;
 
-  folder_ = scratch_ + "/no-such-folder/";
-  EXPECT_EQ(Quenor({"status", "--json"}).Code, 2);
+  for (const std::string& folder : {folder_, scratch_ + "/no-such-folder/"}) {
+    folder_ = folder;
+    const Run_Result json = Quenor({"status", "--json"});
+    EXPECT_EQ(json.Code, 2) << folder;
+    // Exactly one line, one object, with the reason in "error".
+    EXPECT_EQ(json.Out.find('\n'), json.Out.size() - 1) << json.Out;
+    EXPECT_EQ(json.Out.rfind("{\"error\":", 0), 0u) << json.Out;
+    EXPECT_NE(json.Out.find("\"exit_code\":2"), std::string::npos) << json.Out;
+    const Run_Result metrics = Quenor({"status", "--prometheus"});
+    EXPECT_EQ(metrics.Code, 2);
+    EXPECT_NE(metrics.Out.find("\nquenor_status{folder=\"" + folder + "\"} 2\n"), std::string::npos)
+        << metrics.Out;
+  }
+}
+
+// A running receiver on a prepared folder, and `status` run until its verdict is `code`.
+class Running_Status : public Status_Folder {
+ protected:
+  // The receiver ends before its folder is removed.
+  void TearDown() override {
+    receiver_.reset();
+    Status_Folder::TearDown();
+  }
+  void Start(int port) {
+    ASSERT_EQ(
+        Quenor({"settings", "HB_Period=0", "DC9_Port_Enable=1", "DC9_Port=" + std::to_string(port)})
+            .Code,
+        0);
+    receiver_ = std::make_unique<Headless_Receiver>(scratch_, folder_, "main");
+    ASSERT_TRUE(receiver_->Wait_Out(START_LINE)) << receiver_->Err();
+  }
+  // The report once the exit code is `code` (the last one after 15 s).
+  Run_Result Status_Becomes(int code, const std::vector<std::string>& args = {"status"}) {
+    Run_Result r;
+    Wait_Until([&] { return (r = Quenor(args)).Code == code; }, 15s);
+    return r;
+  }
+  std::unique_ptr<Headless_Receiver> receiver_;
+};
+
+TEST_F(Running_Status, AReceiverPortThatCannotBeBoundIsDegraded) {
+  const int port = Free_Port();
+  Tcp_Listener taken(port);
+  Start(port);
+  const Run_Result r = Status_Becomes(1);
+  EXPECT_EQ(r.Code, 1) << r.Out << r.Err;
+  EXPECT_NE(r.Out.find("Receiver port: " + std::to_string(port) + " not open"), std::string::npos)
+      << r.Out;
+  EXPECT_NE(r.Out.find("Problem: Receiver port " + std::to_string(port) + " is not open"),
+            std::string::npos)
+      << r.Out;
+  const Run_Result json = Quenor({"status", "--json"});
+  EXPECT_NE(json.Out.find("\"port_open\":false"), std::string::npos) << json.Out;
+  const Run_Result metrics = Quenor({"status", "--prometheus"});
+  EXPECT_NE(metrics.Out.find("quenor_receiver_port_open{folder=\"" + folder_ + "\"} 0\n"),
+            std::string::npos)
+      << metrics.Out;
+}
+
+TEST_F(Running_Status, AJournalThatCannotBeWrittenIsDegraded) {
+  Write();
+  // Immutable: not even root may open it for writing (needs CAP_LINUX_IMMUTABLE and a file
+  // system that keeps the flag).
+  const std::string journal = folder_ + JOURNAL_FILE_NAME;
+  if (std::system(("chattr +i '" + journal + "' 2>/dev/null").c_str()) != 0)
+    GTEST_SKIP() << "chattr +i is not possible here";
+  struct Unlock {
+    std::string path;
+    ~Unlock() {
+      if (std::system(("chattr -i '" + path + "'").c_str()) != 0) {
+      }
+    }
+  } unlock{journal};
+  const int port = Free_Port();
+  Start(port);
+  ASSERT_TRUE(receiver_->Wait_Out("Port " + std::to_string(port) + " is open."));
+  // Every event goes unanswered: the communicator will send it again.
+  EXPECT_EQ(Send_Frame(port, Contact_Id_Frame("1111"), 0, 2s).Token, "");
+  const Run_Result r = Status_Becomes(1);
+  EXPECT_EQ(r.Code, 1) << r.Out << r.Err;
+  EXPECT_NE(r.Out.find("Problem: The journal cannot be written: "), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("Operation not permitted"), std::string::npos) << r.Out;
+  ASSERT_TRUE(Wait_Until(
+      [&] {
+        return Quenor({"status", "--json"}).Out.find("\"write_errors\":0") == std::string::npos;
+      },
+      10s))
+      << Quenor({"status", "--json"}).Out;
+  EXPECT_NE(Quenor({"status", "--json"}).Out.find("\"journal_writable\":false"), std::string::npos);
+}
+
+TEST_F(Running_Status, APendingEventStampedInTheFutureIsDegraded) {
+  const int64_t now = std::time(nullptr);
+  Add_Event(0, 1, now - 5);
+  Add_Event(1, 1, now + 3600);
+  Write();
+  const int port = Free_Port();
+  Start(port);
+  ASSERT_TRUE(receiver_->Wait_Out("Port " + std::to_string(port) + " is open."));
+  const Run_Result r = Status_Becomes(1);
+  EXPECT_EQ(r.Code, 1) << r.Out << r.Err;
+  EXPECT_NE(r.Out.find("Problem: A pending event is stamped 3"), std::string::npos) << r.Out;
+  EXPECT_NE(r.Out.find("s in the future"), std::string::npos) << r.Out;
+}
+
+// A datagram socket of the test standing for the service manager's notification socket.
+class Notify_Socket {
+ public:
+  explicit Notify_Socket(std::string path) : path_(std::move(path)) {
+    fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path_.c_str());
+    bound_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~Notify_Socket() {
+    ::close(fd_);
+    ::unlink(path_.c_str());
+  }
+  bool Bound() const { return bound_; }
+  const std::string& Path() const { return path_; }
+  // Reads messages until one holds `text` (true) or `timeout` passes (false). Every message read
+  // is kept in Seen().
+  bool Wait_For(const std::string& text, std::chrono::milliseconds timeout) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (true) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          until - std::chrono::steady_clock::now());
+      pollfd p{fd_, POLLIN, 0};
+      if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return false;
+      char buffer[4096];
+      const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+      if (n <= 0) return false;
+      seen_.emplace_back(buffer, static_cast<std::size_t>(n));
+      if (seen_.back().find(text) != std::string::npos) return true;
+    }
+  }
+  const std::vector<std::string>& Seen() const { return seen_; }
+  int Count(const std::string& text, std::size_t from = 0) const {
+    int n = 0;
+    for (std::size_t i = from; i < seen_.size(); ++i)
+      n += seen_[i].find(text) != std::string::npos ? 1 : 0;
+    return n;
+  }
+
+ private:
+  std::string path_;
+  int fd_ = -1;
+  bool bound_ = false;
+  std::vector<std::string> seen_;
+};
+
+std::string Joined(const std::vector<std::string>& messages) {
+  std::string all;
+  for (const std::string& m : messages) all += "[" + m + "] ";
+  return all;
+}
+
+TEST_F(Service, ReadyOnceThePortIsOpenAndWatchdogPingsOnlyWhileTheSenderMoves) {
+  const int port = Free_Port(), out_port = Free_Port();
+  ASSERT_EQ(
+      Quenor({"settings", "DC9_Port_Enable=1", "DC9_Port=" + std::to_string(port), "Out_Mode=1",
+              "Out_TCP_Server=1", "Out_Port=" + std::to_string(out_port), "HB_Period=0"})
+          .Code,
+      0);
+  Notify_Socket notify(scratch_ + "/notify");
+  ASSERT_TRUE(notify.Bound());
+  const std::string hold = scratch_ + "/hold-sender";
+  Headless_Options options;
+  options.Environment = {{"NOTIFY_SOCKET", notify.Path()},
+                         {"WATCHDOG_USEC", "2000000"},  // a keep-alive every second
+                         {"QUENOR_TEST_HOLD_SENDER", hold}};
+  Headless_Receiver receiver(scratch_, folder_, "main", options);
+
+  ASSERT_TRUE(notify.Wait_For("READY=1", 20s)) << Joined(notify.Seen()) << receiver.Err();
+  EXPECT_NE(notify.Seen().back().find("STATUS=Receiver port " + std::to_string(port) + " open"),
+            std::string::npos);
+  EXPECT_TRUE(receiver.Out().find("Port " + std::to_string(port) + " is open.") !=
+              std::string::npos);
+  // The automation software connects but never answers: the sender waits out its answer
+  // time-out again and again, which is legitimate progress.
+  ASSERT_TRUE(
+      receiver.Wait_Out("Automation software port " + std::to_string(out_port) + " is open.", 10s))
+      << receiver.Out();
+  Automation_Peer silent(Automation_Peer::Connect_Fd(out_port),
+                         Automation_Peer::Always(PEER_SILENT), Automation_Peer::Fd::Owned);
+  // An event for the silent peer: every data pass now waits 2 s for an answer that never comes.
+  EXPECT_EQ(Send_Frame(port, Contact_Id_Frame("1111")).Token, "ACK");
+  const auto no_ack_lines = [&] {
+    const std::string out = receiver.Out();
+    int n = 0;
+    for (auto p = out.find("no ACK from automation"); p != std::string::npos;
+         p = out.find("no ACK from automation", p + 1))
+      ++n;
+    return n;
+  };
+  // Three unanswered lines take longer than the sender's longest legitimate step: the pings go
+  // on all the while.
+  while (no_ack_lines() < 3) ASSERT_TRUE(notify.Wait_For("WATCHDOG=1", 10s)) << receiver.Out();
+  EXPECT_GE(notify.Count("WATCHDOG=1"), 4) << Joined(notify.Seen());
+  EXPECT_EQ(notify.Count("no progress"), 0) << Joined(notify.Seen());
+
+  // Held: the sender's hand-overs to the main thread are not served. The receiver says why and
+  // the pings stop.
+  Write_File(hold, "");
+  ASSERT_TRUE(notify.Wait_For("The report sender has made no progress", 20s))
+      << Joined(notify.Seen());
+  const std::size_t stalled_at = notify.Seen().size();
+  EXPECT_FALSE(notify.Wait_For("WATCHDOG=1", 4s)) << Joined(notify.Seen());
+  EXPECT_EQ(notify.Count("WATCHDOG=1", stalled_at), 0);
+  EXPECT_NE(Folder_Log(folder_).find("The report sender has made no progress"), std::string::npos);
+
+  // Released: it moves again and so do the pings.
+  ASSERT_EQ(::unlink(hold.c_str()), 0);
+  ASSERT_TRUE(notify.Wait_For("makes progress again", 20s)) << Joined(notify.Seen());
+  ASSERT_TRUE(notify.Wait_For("WATCHDOG=1", 10s)) << Joined(notify.Seen());
+  EXPECT_EQ(receiver.Stop(), 0);
+}
+
+TEST_F(Service, AReceiverPortThatCannotOpenIsNoReadinessButAStatus) {
+  const int port = Free_Port();
+  Tcp_Listener taken(port);
+  ASSERT_EQ(Quenor({"settings", "DC9_Port_Enable=1", "DC9_Port=" + std::to_string(port)}).Code, 0);
+  Notify_Socket notify(scratch_ + "/notify");
+  ASSERT_TRUE(notify.Bound());
+  Headless_Options options;
+  options.Environment = {{"NOTIFY_SOCKET", notify.Path()}};
+  Headless_Receiver receiver(scratch_, folder_, "main", options);
+  ASSERT_TRUE(notify.Wait_For("STATUS=", 20s)) << receiver.Err();
+  EXPECT_NE(notify.Seen().back().find("Address already in use"), std::string::npos)
+      << Joined(notify.Seen());
+  EXPECT_EQ(notify.Count("READY=1"), 0) << Joined(notify.Seen());
+  EXPECT_EQ(receiver.Stop(), 0);
+  EXPECT_EQ(notify.Count("READY=1"), 0) << Joined(notify.Seen());
 }
 
 TEST_F(Service, VersionHelpAndABadCommandLine) {
