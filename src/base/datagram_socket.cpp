@@ -24,6 +24,10 @@ int Open_Datagram_Socket(uint16_t port, Listen_Failure& failure) {
     ::close(fd);
     return -1;
   }
+  // Room for a burst from many senders while the receiver waits for a sync: the system's
+  // default holds only a few hundred small datagrams. Best effort; the system caps it.
+  const int buffer = 4 * 1024 * 1024;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof(buffer));
   int bound;
   if (v6) {
     sockaddr_in6 any{};
