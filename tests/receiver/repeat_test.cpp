@@ -2,7 +2,10 @@
 // that comes within the repeat window is answered as the first was but not stored again; after the
 // window, with another sequence number or other data, or with the window at 0, every copy is
 // stored. Real sockets on 127.0.0.1, a fixed clock moved by the test.
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <ctime>
 
 #include "receiver_fixture.h"
 
@@ -62,6 +65,30 @@ TEST_F(Repeats, CopiesWithinTheWindowAreAnsweredButStoredOnce) {
     EXPECT_EQ(Stored(), ++stored);
   }
   EXPECT_EQ(Server().Repeat_Count(), 2);
+}
+
+TEST_F(Repeats, TheDataLogMarksARepeatWithTheTimeOfTheStoredMessage) {
+  screen_.Data_Log_Shown = true;
+  Start_With_Window(5);
+  Server().Settings_Changed();  // the data log's visibility
+  auto client = Connect();
+  Exchange(*client, Cid_Frame("1234", 5));
+  now_ += 61;
+  Exchange(*client, Cid_Frame("1234", 5));
+  Server().Deliver_Pending();
+  const std::time_t stored = FIXED_NOW;
+  std::tm local{};
+  localtime_r(&stored, &local);
+  char mark[64];
+  std::snprintf(mark, sizeof mark, "repeat of the message at %02d:%02d:%02d", local.tm_hour,
+                local.tm_min, local.tm_sec);
+  ASSERT_FALSE(screen_.Data_Log.empty());
+  EXPECT_EQ(screen_.Data_Log.back(), mark);
+  // Both copies were logged as received, the repeat with its mark after it.
+  EXPECT_EQ(
+      std::count_if(screen_.Data_Log.begin(), screen_.Data_Log.end(),
+                    [](const std::string& l) { return l.find("ADM-CID") != std::string::npos; }),
+      2);
 }
 
 TEST_F(Repeats, WindowZeroStoresEveryCopy) {
