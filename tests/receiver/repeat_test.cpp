@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "receiver/repeat_memory.h"
 #include "receiver_fixture.h"
 
 namespace receiver_test {
@@ -110,6 +111,41 @@ TEST_F(Repeats, RefusedMessageIsNotRemembered) {
   EXPECT_EQ(Stored(), 0u);
   EXPECT_NE(Exchange(*client, Cid_Frame("1234", 5)).find("ACK"), std::string::npos);
   EXPECT_EQ(Stored(), 1u);
+}
+
+}  // namespace
+}  // namespace receiver_test
+
+namespace receiver_test {
+namespace {
+
+Event_Record Record_Of(const char* account) {
+  Event_Record r{};
+  std::snprintf(r.Account_Nr, sizeof r.Account_Nr, "%s", account);
+  std::snprintf(r.Receiver_Nr, sizeof r.Receiver_Nr, "1");
+  std::snprintf(r.Line_Nr, sizeof r.Line_Nr, "1");
+  std::snprintf(r.Event_Code, sizeof r.Event_Code, "1401");
+  return r;
+}
+
+// The memory holds at most its capacity of objects: the one remembered longest ago makes room,
+// and remembering an object again makes it the newest.
+TEST(Repeat_Memory, HoldsAtMostItsCapacityAndDropsTheOldestObject) {
+  Repeat_Memory memory(2);
+  const Extended_Data none{};
+  int64_t earlier = 0;
+  memory.Remember(Record_Of("A1"), 1, none, 100);
+  memory.Remember(Record_Of("A2"), 1, none, 100);
+  memory.Remember(Record_Of("A1"), 2, none, 101);  // A1 is now the newest
+  memory.Remember(Record_Of("A3"), 1, none, 102);  // A2 goes
+  EXPECT_EQ(memory.Size(), 2u);
+  EXPECT_TRUE(memory.Is_Repeat(Record_Of("A1"), 2, none, 110, 1, earlier));
+  EXPECT_EQ(earlier, 101);
+  EXPECT_FALSE(memory.Is_Repeat(Record_Of("A2"), 1, none, 110, 1, earlier));
+  EXPECT_TRUE(memory.Is_Repeat(Record_Of("A3"), 1, none, 110, 1, earlier));
+  // A clock set back is no repeat, nor is anything with the window off.
+  EXPECT_FALSE(memory.Is_Repeat(Record_Of("A3"), 1, none, 90, 1, earlier));
+  EXPECT_FALSE(memory.Is_Repeat(Record_Of("A3"), 1, none, 110, 0, earlier));
 }
 
 }  // namespace
