@@ -345,11 +345,7 @@ void Receiver_Server::Tick() {
 
   if (settings_copy_.Port_Enable) {
     if (listen_fd_ >= 0) {
-      if (!settings_copy_.UDP_Enable && udp_.Is_Open()) {
-        loop_.Remove(udp_.Fd());
-        udp_.Close();
-        udp_open_.store(false);
-      }
+      if (!settings_copy_.UDP_Enable) Close_Udp();
       std::string text =
           "Receiver port is open.  Connections: " + std::to_string(active_connections_.load());
       if (settings_copy_.Repeat_Window > 0) {
@@ -429,11 +425,7 @@ void Receiver_Server::Close_All() {
     listen_fd_ = -1;
     listening_port_.store(0);
   }
-  if (udp_.Is_Open()) {
-    loop_.Remove(udp_.Fd());
-    udp_.Close();
-    udp_open_.store(false);
-  }
+  Close_Udp();
   for (Connection& connection : connections_by_fd_) {
     if (connection.Fd >= 0) Close_Connection(connection.Fd, 0);
   }
@@ -538,6 +530,13 @@ void Receiver_Server::Open_Udp(uint16_t port) {
   // The TCP listener stays open: only the UDP senders go unanswered.
   Log("UDP port " + std::to_string(port) + " not opened. " + Listen_Failure_Text(failure), LOG_RED);
   To_Main([this] { operator_.Beep(); });
+}
+
+void Receiver_Server::Close_Udp() {
+  if (!udp_.Is_Open()) return;
+  loop_.Remove(udp_.Fd());
+  udp_.Close();
+  udp_open_.store(false);
 }
 
 void Receiver_Server::Read_Datagrams() {

@@ -198,6 +198,7 @@ class Receiver_Server : public QObject {
   // The UDP side of the receiver port (udp_port.h): opened after the listener, read in bounded
   // batches, each datagram handled as one read of a connection.
   void Open_Udp(uint16_t port);
+  void Close_Udp();
   void Read_Datagrams();
   void Handle_Datagram(char* data, std::size_t size, const Datagram_Peer& peer);
   void Send(Connection& connection, const char* data, std::size_t size);
