@@ -16,6 +16,9 @@
 #   - the reference with its write-ahead (slot and head written, one sync per pass before the
 #     pass's answers; fdatasync, then a shared mapping with msync) at 50 and 500 connections:
 #     what the sync itself costs;
+#   - with UDP on: link tests over UDP from 500 senders against TCP at 500 connections, and TCP
+#     link tests at 50 connections while a UDP flood of unrecognised datagrams runs flat out from
+#     the load's core, against the same without the flood;
 # and once at the end, 5,000 communicators (each its own account) sending one link test a second
 # for HOLD_SECONDS (default 15): CPU (% of one core) and VmRSS of quenor, and of the reference.
 # The reference answers with one fixed frame whatever the sequence number, so the dialler counts
@@ -23,7 +26,8 @@
 #
 # Usage: bash bench/compare_receivers.sh [--quenor PATH]
 #   --quenor PATH   the receiver program to measure (default build-release/quenor, built here)
-# Environment: PORT (17777), ROUNDS (2), HOLD_SECONDS (15). Progress goes to standard error, the
+# Environment: PORT (17777), ROUNDS (2), HOLD_SECONDS (15), PARTS ("all", or "udp" for the UDP
+# rows alone). Progress goes to standard error, the
 # table (markdown) to standard output; the raw figures stay in build-release/compare.jsonl.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -50,6 +54,7 @@ PORT="${PORT:-17777}"
 OUT_PORT="${OUT_PORT:-17999}"
 ROUNDS="${ROUNDS:-2}"
 HOLD_SECONDS="${HOLD_SECONDS:-15}"
+PARTS="${PARTS:-all}"
 HOLD_CONNECTIONS=5000
 KEY=603DEB1015CA71BE2B73AEF0857D77811F352C073B6108D72D9810A30914DFF4
 DIALLER="$PWD/$BUILD_DIR/dc09-dialler"
@@ -79,6 +84,29 @@ fi
 ROOT="$(mktemp -d /tmp/quenor-compare-XXXXXX)"
 RESULTS="$ROOT/results.jsonl"
 REFERENCE_PID=""
+FLOOD_PID=""
+
+# Unrecognised datagrams to the receiver port as fast as one process sends them.
+start_flood() {
+  "${DIALLER_PREFIX[@]}" python3 -c '
+import socket, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+junk, to = b"junk " * 12, ("127.0.0.1", int(sys.argv[1]))
+while True:
+    try:
+        s.sendto(junk, to)
+    except OSError:
+        pass
+' "$PORT" &
+  FLOOD_PID=$!
+}
+stop_flood() {
+  if [[ -n "$FLOOD_PID" ]]; then
+    kill "$FLOOD_PID" 2>/dev/null || true
+    wait "$FLOOD_PID" 2>/dev/null || true
+    FLOOD_PID=""
+  fi
+}
 
 stop_reference() {
   if [[ -n "$REFERENCE_PID" ]]; then
@@ -89,6 +117,7 @@ stop_reference() {
 }
 clean_up() {
   if [[ -n "$DIALLER_PID" ]]; then kill "$DIALLER_PID" 2>/dev/null || true; fi
+  stop_flood
   stop_quenor
   stop_reference
   rm -rf "$ROOT"
@@ -129,6 +158,17 @@ warm_up() {
 }
 
 for ((round = 1; round <= ROUNDS; round++)); do
+  UDP_ENABLE=1 start_quenor 0 0
+  warm_up
+  measure quenor-udp-on-tcp "$round" 500 400
+  measure quenor-udp "$round" 500 400 --udp
+  measure quenor-udp-on-tcp "$round" 50 4000
+  start_flood
+  measure quenor-udp-flood "$round" 50 4000
+  stop_flood
+  stop_quenor
+  [[ $PARTS == udp ]] && continue
+
   start_quenor 0 0
   warm_up
   for load in "${LOADS[@]}"; do measure quenor "$round" $load; done
@@ -162,6 +202,7 @@ for ((round = 1; round <= ROUNDS; round++)); do
   done
 done
 
+if [[ $PARTS != udp ]]; then
 say "$HOLD_CONNECTIONS communicators, one link test a second each, ${HOLD_SECONDS} s measured"
 start_quenor 0 0
 hold_load "$QUENOR_PID" "$HOLD_CONNECTIONS" "$HOLD_SECONDS"
@@ -171,6 +212,7 @@ start_reference
 hold_load "$REFERENCE_PID" "$HOLD_CONNECTIONS" "$HOLD_SECONDS"
 echo "{\"server\": \"reference\", \"hold\": {$HOLD_JSON}}" >>"$RESULTS"
 stop_reference
+fi
 
 cp "$RESULTS" "$BUILD_DIR/compare.jsonl"
 
@@ -202,6 +244,18 @@ def unanswered(server, c, m):
 
 print(f"Program: {sys.argv[2]}; figures: the mean of the rounds (each round in brackets).")
 print()
+def pair(title, a, b, c, m):
+    x, y = rate(a, c, m), rate(b, c, m)
+    print(f"| {title} | {k(x)} [{each(a, c, m)}] against {k(y)} [{each(b, c, m)}] msgs/s"
+          f"{unanswered(a, c, m)} | {x / y:.2f} |")
+print("| UDP on | figures | ratio |")
+print("|---|---|---|")
+pair("link tests over UDP / over TCP, 500 senders", "quenor-udp", "quenor-udp-on-tcp", 500, 400)
+pair("TCP link tests under a UDP junk flood / without, 50 connections", "quenor-udp-flood",
+     "quenor-udp-on-tcp", 50, 4000)
+if ("quenor", 50, 4000) not in runs:
+    sys.exit(0)
+print()
 print("| connections x link tests | quenor | reference | ratio | p99 quenor / reference |")
 print("|---|---|---|---|---|")
 for c, m in [(1, 20000), (50, 4000), (500, 400), (5000, 40)]:
@@ -212,10 +266,6 @@ for c, m in [(1, 20000), (50, 4000), (500, 400), (5000, 40)]:
 print()
 print("| comparison | figures | ratio |")
 print("|---|---|---|")
-def pair(title, a, b, c, m):
-    x, y = rate(a, c, m), rate(b, c, m)
-    print(f"| {title} | {k(x)} [{each(a, c, m)}] against {k(y)} [{each(b, c, m)}] msgs/s"
-          f"{unanswered(a, c, m)} | {x / y:.2f} |")
 pair("quenor AES-256 / plain, 50 connections", "quenor-aes256", "quenor", 50, 4000)
 pair("quenor write-ahead on / off, 50 connections", "quenor", "quenor-no-write-ahead", 50, 4000)
 for c, m in [(50, 4000), (500, 400)]:

@@ -29,18 +29,21 @@ raise_file_limit() {
 
 # Writes the 256-byte settings record, the program's defaults except: receiver port open on $PORT
 # with AES mode $2 (0 plain, 3 AES-256) and connection timeout 30 s; automation link TCP server on
-# $OUT_PORT when $3 is 1, closed when 0; heartbeat period 0; format "SG MLR2-DG".
+# $OUT_PORT when $3 is 1, closed when 0; heartbeat period 0; format "SG MLR2-DG"; DC-09 over UDP
+# on the receiver port too when UDP_ENABLE is 1 (default 0).
 write_settings() {
-  python3 - "$1" "$2" "$3" "$PORT" "$OUT_PORT" "$KEY" <<'EOF'
+  python3 - "$1" "$2" "$3" "$PORT" "$OUT_PORT" "$KEY" "${UDP_ENABLE:-0}" <<'EOF'
 import struct, sys
 path, aes, link, port, out_port, key = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), \
     int(sys.argv[4]), int(sys.argv[5]), bytes.fromhex(sys.argv[6])
+udp = int(sys.argv[7])
 r = bytearray(256)
 struct.pack_into('<Biib', r, 0, 1, port, 30, aes)            # DC9 enable, port, timeout, AES
 r[16:48] = key
 struct.pack_into('<BBib', r, 48, link, 1, out_port, 1)       # Out_Mode, server, port, HB receiver
 r[64:64 + 9] = b'127.0.0.1'
 struct.pack_into('<iibBi', r, 86, 9600, 0, 0, 0, 1602)       # baud, HB 0, format, synch, stamp
+r[113] = udp                                                  # DC9_UDP_Enable
 open(path, 'wb').write(r)
 EOF
 }

@@ -206,6 +206,10 @@ const Field FIELDS[] = {
      Set_Number<int32_t, 1, 999, &R::DC9_Conn_Timeout>},
     {"Start_In_Background", Show_Number<uint8_t, &R::Start_In_Background>,
      Set_Number<uint8_t, 0, 1, &R::Start_In_Background>},
+    {"DC9_UDP_Enable", Show_Number<uint8_t, &R::DC9_UDP_Enable>,
+     Set_Number<uint8_t, 0, 1, &R::DC9_UDP_Enable>},
+    {"DC9_Repeat_Window", Show_Number<uint8_t, &R::DC9_Repeat_Window>,
+     Set_Number<uint8_t, 0, 60, &R::DC9_Repeat_Window>},
 };
 
 }  // namespace

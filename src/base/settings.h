@@ -37,7 +37,9 @@ struct Settings_Record {
   int32_t Cfg_Stamp;            // format stamp, always 1602
   uint8_t Reserved_100[12];     //
   uint8_t Start_In_Background;  // 1 = start hidden in the notification area
-  uint8_t Reserved_113[143];    //
+  uint8_t DC9_UDP_Enable;       // 1 = also answer DC-09 over UDP on the receiver port's number
+  uint8_t DC9_Repeat_Window;    // minutes a repeated message is answered but not stored; 0 = off
+  uint8_t Reserved_115[141];    //
 };
 #pragma pack(pop)
 
@@ -63,7 +65,9 @@ static_assert(offsetof(Settings_Record, Time_Synch) == 95);
 static_assert(offsetof(Settings_Record, Cfg_Stamp) == 96);
 static_assert(offsetof(Settings_Record, Reserved_100) == 100);
 static_assert(offsetof(Settings_Record, Start_In_Background) == 112);
-static_assert(offsetof(Settings_Record, Reserved_113) == 113);
+static_assert(offsetof(Settings_Record, DC9_UDP_Enable) == 113);
+static_assert(offsetof(Settings_Record, DC9_Repeat_Window) == 114);
+static_assert(offsetof(Settings_Record, Reserved_115) == 115);
 
 // Out_Mode: which link to the automation software the link manager keeps open.
 inline constexpr uint8_t OUT_MODE_CLOSED = 0;

@@ -42,6 +42,9 @@ constexpr uint64_t TAG_COMMAND = uint64_t{1} << 40;
 constexpr uint64_t TAG_SYNCED = TAG_COMMAND + 1;
 constexpr uint64_t TAG_TIMER = TAG_COMMAND + 2;
 constexpr uint64_t TAG_LISTENER = TAG_COMMAND + 3;
+constexpr uint64_t TAG_UDP = TAG_COMMAND + 4;
+// A flood of unrecognised datagrams is logged at most this often.
+constexpr std::chrono::seconds UDP_UNRECOGNISED_REPEAT{1};
 
 // The host name and its first IPv4 address; "0.0.0.0" when the name does not resolve.
 std::string Start_Line() {
@@ -151,6 +154,8 @@ void Receiver_Server::Settings_Changed() {
   copy.Link_On = settings_.Out_Mode == 1 || settings_.Out_Mode == 2;
   copy.Data_Log_Visible = operator_.Data_Log_Visible();
   copy.Port_Field = port_field_();
+  copy.UDP_Enable = settings_.DC9_UDP_Enable != 0;
+  copy.Repeat_Window = settings_.DC9_Repeat_Window;
   last_settings_ = settings_;
   last_port_field_ = copy.Port_Field;
   last_data_log_visible_ = copy.Data_Log_Visible;
@@ -283,6 +288,9 @@ void Receiver_Server::Run() {
         case TAG_LISTENER:
           Accept_All();
           break;
+        case TAG_UDP:
+          Read_Datagrams();
+          break;
         default: {
           const int fd = static_cast<int>(r.Tag);
           if (fd < 0 || static_cast<std::size_t>(fd) >= connections_by_fd_.size() ||
@@ -343,8 +351,12 @@ void Receiver_Server::Tick() {
   if (settings_copy_.Port_Enable) {
     if (listen_fd_ >= 0) {
       Watch_Listener();  // watched again a second after descriptors ran out
+      if (!settings_copy_.UDP_Enable) Close_Udp();
       std::string text =
           "Receiver port is open.  Connections: " + std::to_string(active_connections_.load());
+      if (settings_copy_.Repeat_Window > 0) {
+        text += "  Repeats: " + std::to_string(repeat_count_.load());
+      }
       To_Main([this, text = std::move(text)] { operator_.Set_Status_Text(STATUS_RECEIVER, text); });
     } else {
       Open_Listener();
@@ -405,6 +417,7 @@ void Receiver_Server::Open_Listener() {
       listening_port_.store(static_cast<uint16_t>(port));
       Note_Listen("");
       Log("Port " + std::to_string(port) + " is open.", LOG_BLACK);
+      if (settings_copy_.UDP_Enable) Open_Udp(static_cast<uint16_t>(port));
       return;
     }
     failure = Listen_Failure_Text(listen_failure);
@@ -425,6 +438,7 @@ void Receiver_Server::Close_All() {
   }
   Close_Descriptor(spare_fd_);
   spare_fd_ = -1;
+  Close_Udp();
   for (Connection& connection : connections_by_fd_) {
     if (connection.Fd >= 0) Close_Connection(connection.Fd, 0);
   }
@@ -532,17 +546,7 @@ void Receiver_Server::Read_From(int fd) {
   const auto size = static_cast<std::size_t>(got);
   read_buffer_[size] = '\0';
 
-  if (settings_copy_.Data_Log_Visible) {
-    const QTime now = QTime::currentTime();
-    char stamp[32];
-    std::snprintf(stamp, sizeof(stamp), "%02u:%02u:%02u:%u", now.hour(), now.minute(), now.second(),
-                  now.msec());
-    std::string line = std::string(stamp) + "  " + read_buffer_.data();
-    To_Main([this, line = std::move(line)] {
-      operator_.Data_Log_Line("");
-      operator_.Data_Log_Line(line);
-    });
-  }
+  Data_Log(read_buffer_.data());
 
   // A copy: answering may close the connection at once (a failed send), which clears it.
   const std::string address = connection.Address;
@@ -559,22 +563,127 @@ void Receiver_Server::Read_From(int fd) {
   if (result == PARSE_UNRECOGNISED) {
     Log(UNRECOGNISED_TEXT + address + ", port: " + std::to_string(port), LOG_BLACK);
   } else {
-    countdown = Answer_And_Store(connection, result, record, sequence, extended);
+    countdown =
+        Answer_And_Store(Reply_To{&connection, nullptr}, result, record, sequence, extended);
   }
   table_.Set_Countdown(address, port, countdown);
   if (!read_held_ && read_notices_.load()) To_Main([this, result] { emit Read_Handled(result); });
 }
 
-int32_t Receiver_Server::Answer_And_Store(Connection& connection, Parse_Result result,
+void Receiver_Server::Data_Log(const char* text) {
+  if (!settings_copy_.Data_Log_Visible) return;
+  const QTime now = QTime::currentTime();
+  char stamp[32];
+  std::snprintf(stamp, sizeof(stamp), "%02u:%02u:%02u:%u", now.hour(), now.minute(), now.second(),
+                now.msec());
+  std::string line = std::string(stamp) + "  " + text;
+  To_Main([this, line = std::move(line)] {
+    operator_.Data_Log_Line("");
+    operator_.Data_Log_Line(line);
+  });
+}
+
+void Receiver_Server::Open_Udp(uint16_t port) {
+  Listen_Failure failure;
+  if (udp_.Open(port, failure)) {
+    if (loop_.Add(udp_.Fd(), TAG_UDP)) {
+      udp_open_.store(true);
+      Log("UDP port " + std::to_string(port) + " is open.", LOG_BLACK);
+      return;
+    }
+    failure = {errno, "epoll_ctl"};
+    udp_.Close();
+  }
+  // The TCP listener stays open: only the UDP senders go unanswered.
+  Log("UDP port " + std::to_string(port) + " not opened. " + Listen_Failure_Text(failure), LOG_RED);
+  To_Main([this] { operator_.Beep(); });
+}
+
+void Receiver_Server::Close_Udp() {
+  if (!udp_.Is_Open()) return;
+  loop_.Remove(udp_.Fd());
+  udp_.Close();
+  udp_open_.store(false);
+}
+
+void Receiver_Server::Read_Datagrams() {
+  // Bounded: the rest waits for the next pass, after the ready connections have had theirs.
+  int taken = 0;
+  while (udp_.Is_Open() && taken < UDP_PASS_LIMIT) {
+    const int n = udp_.Receive();
+    if (n <= 0) break;
+    Datagram_Batch& batch = udp_.Batch();
+    for (int i = 0; i < n && udp_.Is_Open(); ++i) {
+      const std::size_t size = batch.Truncated(i) ? UDP_MESSAGE_LIMIT + 1 : batch.Size(i);
+      Handle_Datagram(batch.Data(i), size, batch.Peer(i));
+    }
+    taken += n;
+    if (n < UDP_BATCH) break;
+  }
+}
+
+void Receiver_Server::Handle_Datagram(char* data, std::size_t size, const Datagram_Peer& peer) {
+  Data_Log(data);
+  Event_Record record{};
+  Extended_Data extended{};
+  uint32_t sequence = 0;
+  const Dc9_Aes_Config aes{settings_copy_.AES_Mode, settings_copy_.AES_Key};
+  // A datagram larger than a message is not read as one.
+  const Parse_Result result = size > UDP_MESSAGE_LIMIT
+                                  ? PARSE_UNRECOGNISED
+                                  : Parse_DC9_Message(data, size, record, sequence, extended, aes);
+  read_result_ = result;
+  read_held_ = false;
+  if (result == PARSE_UNRECOGNISED) {
+    // Unanswered; logged at most once a second, so that a flood does not flood the log.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_udp_unrecognised_ >= UDP_UNRECOGNISED_REPEAT) {
+      last_udp_unrecognised_ = now;
+      Log(UNRECOGNISED_TEXT + peer.Address + ", port: " + std::to_string(peer.Port), LOG_BLACK);
+    }
+  } else {
+    Answer_And_Store(Reply_To{nullptr, &peer}, result, record, sequence, extended);
+  }
+  if (!read_held_ && read_notices_.load()) To_Main([this, result] { emit Read_Handled(result); });
+}
+
+int32_t Receiver_Server::Answer_And_Store(const Reply_To& to, Parse_Result result,
                                           Event_Record& record, uint32_t sequence,
                                           const Extended_Data& extended) {
-  if (connection.Address.size() < sizeof(record.IP_Address)) {
-    std::memcpy(record.IP_Address, connection.Address.data(), connection.Address.size());
+  const std::string& address = to.Stream ? to.Stream->Address : to.Datagram->Address;
+  if (address.size() < sizeof(record.IP_Address)) {
+    std::memcpy(record.IP_Address, address.data(), address.size());
   }
   const int64_t now = clock_();
   const Response_Kind kind =
       Choose_Response_Kind(result, settings_copy_.Time_Synch, settings_copy_.AES_Mode);
   const bool accepted = kind == RESPONSE_ACK || kind == RESPONSE_AES_ACK;
+  const int32_t timeout = settings_copy_.Conn_Timeout > 0 ? settings_copy_.Conn_Timeout : 0;
+
+  // A repeat of the object's last stored message (a communicator that missed the answer sends the
+  // same message with the same sequence number): answered as the first copy was, the object's
+  // supervision refreshed as by a link test, but neither stored nor reported again.
+  int64_t earlier = 0;
+  if (accepted &&
+      repeats_.Is_Repeat(record, sequence, extended, now, settings_copy_.Repeat_Window, earlier)) {
+    const Dc9_Aes_Config aes{settings_copy_.AES_Mode, settings_copy_.AES_Key};
+    std::string answer = Build_DC9_Response(kind, sequence, record, aes, now, pad_);
+    record.Status = EVT_PRESENT;
+    record.Time_Received = now;
+    objects_.Update(record, extended);
+    repeat_count_.fetch_add(1);
+    if (settings_copy_.Data_Log_Visible) {
+      const auto when = static_cast<std::time_t>(earlier);
+      std::tm local{};
+      localtime_r(&when, &local);
+      char text[64];
+      std::snprintf(text, sizeof(text), "repeat of the message at %02d:%02d:%02d", local.tm_hour,
+                    local.tm_min, local.tm_sec);
+      To_Main([this, line = std::string(text)] { operator_.Data_Log_Line(line); });
+    }
+    Send_Or_Hold(to, std::move(answer));
+    return timeout;
+  }
 
   // While the automation link is on, an event that the ring cannot take without overwriting one
   // the automation software never got is not answered at all: the communicator then retries it,
@@ -595,18 +704,20 @@ int32_t Receiver_Server::Answer_And_Store(Connection& connection, Parse_Result r
   std::string answer = Build_DC9_Response(kind, sequence, record, aes, now, pad_);
   Note_Answer(accepted);
   if (!accepted) {
-    Send_Or_Hold(connection, std::move(answer));
+    Send_Or_Hold(to, std::move(answer));
     return SHORT_COUNTDOWN;
   }
 
   record.Status = EVT_PRESENT;
   record.Time_Received = now;
   objects_.Update(record, extended);
+  const bool remember = settings_copy_.Repeat_Window > 0;
   if (journal_full) {
-    Send_Or_Hold(connection, std::move(answer));  // a link test, not stored
+    Send_Or_Hold(to, std::move(answer));  // a link test, not stored
   } else if (!write_ahead_) {
     journal_.Append(record);
-    Send_Or_Hold(connection, std::move(answer));
+    if (remember) repeats_.Remember(record, sequence, extended, now);
+    Send_Or_Hold(to, std::move(answer));
     sync_.New_Event_Signal.Set();
     if (!link_test) sync_.Event_Stored.Set();
   } else {
@@ -621,15 +732,14 @@ int32_t Receiver_Server::Answer_And_Store(Connection& connection, Parse_Result r
     filling_.Slots.push_back(written.Slot);
     filling_.Tickets.push_back(written.Ticket);
     filling_.Has_Event = filling_.Has_Event || !link_test;
-    filling_.Answers.push_back(
-        {connection.Fd, connection.Generation, std::move(answer), read_result_});
-    ++connection.Waiting;
-    read_held_ = true;
+    // Remembered only once durable: a copy that comes after a failed sync is stored again.
+    if (remember) filling_.Remember.push_back({record, sequence, extended});
+    Hold(to, std::move(answer));
   }
   if (!journal_full && journal_refusing_.exchange(false)) Log(JOURNAL_ACCEPTS_TEXT, LOG_BLACK);
   // A negative timeout in the settings file would never count down to the close; it means the
   // same as 0: the receiver leaves the connection open.
-  return settings_copy_.Conn_Timeout > 0 ? settings_copy_.Conn_Timeout : 0;
+  return timeout;
 }
 
 void Receiver_Server::Journal_Notice() {
@@ -649,16 +759,29 @@ void Receiver_Server::File_Error(const std::string& line) {
   To_Main([this] { operator_.Beep(); });
 }
 
-void Receiver_Server::Send_Or_Hold(Connection& connection, std::string bytes) {
-  // An answer never overtakes one of the same connection that waits for its sync.
-  if (connection.Waiting > 0) {
-    filling_.Answers.push_back(
-        {connection.Fd, connection.Generation, std::move(bytes), read_result_});
-    ++connection.Waiting;
-    read_held_ = true;
+void Receiver_Server::Send_Or_Hold(const Reply_To& to, std::string bytes) {
+  if (to.Datagram != nullptr) {
+    udp_.Answer(udp_.Generation(), *to.Datagram, bytes);
     return;
   }
-  Send(connection, bytes.data(), bytes.size());
+  // An answer never overtakes one of the same connection that waits for its sync.
+  if (to.Stream->Waiting > 0) {
+    Hold(to, std::move(bytes));
+    return;
+  }
+  Send(*to.Stream, bytes.data(), bytes.size());
+}
+
+void Receiver_Server::Hold(const Reply_To& to, std::string bytes) {
+  if (to.Datagram != nullptr) {
+    filling_.Answers.push_back(
+        {udp_.Fd(), udp_.Generation(), std::move(bytes), read_result_, true, *to.Datagram});
+  } else {
+    filling_.Answers.push_back(
+        {to.Stream->Fd, to.Stream->Generation, std::move(bytes), read_result_});
+    ++to.Stream->Waiting;
+  }
+  read_held_ = true;
 }
 
 void Receiver_Server::Send(Connection& connection, const char* data, std::size_t size) {
@@ -733,8 +856,19 @@ void Receiver_Server::Sync_Finished() {
     sync_.New_Event_Signal.Set();
     if (syncing_.Has_Event) sync_.Event_Stored.Set();
   }
+  if (durable) {
+    for (const Remembered& r : syncing_.Remember) {
+      repeats_.Remember(r.Record, r.Sequence, r.Extended, r.Record.Time_Received);
+    }
+  }
   const bool notices = read_notices_.load();
   for (Held_Answer& held : syncing_.Answers) {
+    if (held.Datagram) {
+      // After a failed sync nothing of the batch is answered: the senders send it again.
+      if (durable) udp_.Answer(held.Generation, held.Peer, held.Bytes);
+      if (notices) To_Main([this, result = held.Result] { emit Read_Handled(result); });
+      continue;
+    }
     const bool live = held.Fd >= 0 &&
                       static_cast<std::size_t>(held.Fd) < connections_by_fd_.size() &&
                       connections_by_fd_[held.Fd].Fd == held.Fd &&

@@ -39,6 +39,8 @@
 #include "base/thread_annotations.h"
 #include "protocol/dc9_response.h"
 #include "receiver/connection_table.h"
+#include "receiver/repeat_memory.h"
+#include "receiver/udp_port.h"
 #include "store/event_journal.h"
 #include "store/object_table.h"
 
@@ -101,6 +103,10 @@ class Receiver_Server : public QObject {
   // The port the listener is bound to; 0 while it is closed.
   uint16_t Listening_Port() const { return listening_port_.load(); }
   int Active_Connections() const { return active_connections_.load(); }
+  // True while the UDP socket of the receiver port is bound.
+  bool Udp_Open() const { return udp_open_.load(); }
+  // Repeated messages answered but not stored since the start.
+  long Repeat_Count() const { return repeat_count_.load(); }
   // A copy of the table, taken on the receiver thread.
   Connection_Table Connections();
   // True from the first Contact ID refused because the journal was full until the next append.
@@ -146,6 +152,8 @@ class Receiver_Server : public QObject {
     bool Link_On = false;  // Out_Mode serial or TCP: someone will take the journal's events
     bool Data_Log_Visible = false;
     std::string Port_Field;
+    bool UDP_Enable = false;
+    int Repeat_Window = 0;  // minutes; 0 = every copy is stored
   };
   struct Connection {
     int Fd = -1;
@@ -160,19 +168,34 @@ class Receiver_Server : public QObject {
     int Fd;
     uint32_t Generation;
     std::string Bytes;
-    int Result;  // the Parse_Result of its read, for Read_Handled once the answer is out
+    int Result;             // the Parse_Result of its read, for Read_Handled once the answer is out
+    bool Datagram = false;  // an answer to a UDP sender: Generation is the UDP socket's
+    Datagram_Peer Peer{};
+  };
+  // Where the answer to a read goes: a connection, or the source of a datagram.
+  struct Reply_To {
+    Connection* Stream = nullptr;
+    const Datagram_Peer* Datagram = nullptr;
+  };
+  // An accepted message that becomes the last of its object once its sync has returned.
+  struct Remembered {
+    Event_Record Record;
+    uint32_t Sequence;
+    Extended_Data Extended;
   };
   // The acknowledged messages of one or more passes whose slots await one sync.
   struct Batch {
     std::vector<int> Slots;
     std::vector<uint64_t> Tickets;
     std::vector<Held_Answer> Answers;
+    std::vector<Remembered> Remember;
     bool Has_Event = false;  // a Contact ID event the report sender is to take
     bool Empty() const { return Answers.empty() && Slots.empty(); }
     void Clear() {
       Slots.clear();
       Tickets.clear();
       Answers.clear();
+      Remember.clear();
       Has_Event = false;
     }
   };
@@ -198,9 +221,17 @@ class Receiver_Server : public QObject {
   void Out_Of_Descriptors(int error_code);
   void Watch_Listener();
   void Read_From(int fd);
-  int32_t Answer_And_Store(Connection& connection, Parse_Result result, Event_Record& record,
+  void Data_Log(const char* text);
+  int32_t Answer_And_Store(const Reply_To& to, Parse_Result result, Event_Record& record,
                            uint32_t sequence, const Extended_Data& extended);
-  void Send_Or_Hold(Connection& connection, std::string bytes);
+  void Send_Or_Hold(const Reply_To& to, std::string bytes);
+  void Hold(const Reply_To& to, std::string bytes);
+  // The UDP side of the receiver port (udp_port.h): opened after the listener, read in bounded
+  // batches, each datagram handled as one read of a connection.
+  void Open_Udp(uint16_t port);
+  void Close_Udp();
+  void Read_Datagrams();
+  void Handle_Datagram(char* data, std::size_t size, const Datagram_Peer& peer);
   void Send(Connection& connection, const char* data, std::size_t size);
   void Flush(int fd);
   void Start_Sync();
@@ -266,6 +297,8 @@ class Receiver_Server : public QObject {
   mutable Mutex figures_mutex_;
   std::string listen_error_ GUARDED_BY(figures_mutex_);
   std::string journal_error_ GUARDED_BY(figures_mutex_);
+  std::atomic<bool> udp_open_{false};
+  std::atomic<long> repeat_count_{0};
 
   // Receiver thread only (before Start and after Stop, the main thread).
   Poll_Loop loop_;
@@ -274,6 +307,9 @@ class Receiver_Server : public QObject {
   Timer_Fd timer_;
   Settings_Copy settings_copy_;
   int listen_fd_ = -1;
+  Udp_Port udp_;
+  Repeat_Memory repeats_{OBJECT_SLOTS};
+  std::chrono::steady_clock::time_point last_udp_unrecognised_{};
   std::vector<Connection> connections_by_fd_;
   uint32_t next_generation_ = 1;
   Connection_Table table_;

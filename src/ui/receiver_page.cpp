@@ -28,23 +28,27 @@ int Hex_Digit(QChar c) {
 TReceiver_Page::TReceiver_Page(Settings_Record& settings, Page_Host& host, QWidget* parent)
     : QWidget(parent), settings_(settings), host_(host) {
   auto* port_group = new QGroupBox("Receiver Port", this);
-  port_group->setGeometry(8, 6, 186, 58);
+  port_group->setGeometry(8, 6, 186, 74);
   CheckBox_DC9_Port_Enable = Add_Button<QCheckBox>(port_group, "Open", 12, 24);
   Add_Label(port_group, "Port: ", 80, 26);
   LabeledEdit_DC9_Port = Add_Edit(port_group, 114, 22, 56, 5);
+  CheckBox_DC9_UDP_Enable = Add_Button<QCheckBox>(port_group, "UDP", 12, 48);
 
   auto* connection_group = new QGroupBox("Connection Settings", this);
-  connection_group->setGeometry(8, 70, 186, 54);
-  Add_Label(connection_group, "Connection Timeout: ", 12, 26);
-  LabeledEdit_DC9_Conn_Timeout = Add_Edit(connection_group, 126, 22, 30, 3);
-  Add_Label(connection_group, "sec.", 160, 26);
+  connection_group->setGeometry(8, 84, 186, 48);
+  Add_Label(connection_group, "Connection Timeout: ", 12, 22);
+  LabeledEdit_DC9_Conn_Timeout = Add_Edit(connection_group, 126, 18, 30, 3);
+  Add_Label(connection_group, "sec.", 160, 22);
 
   auto* additional_group = new QGroupBox("Additional Settings", this);
-  additional_group->setGeometry(8, 130, 186, 50);
-  CheckBox_Time_Synch = Add_Button<QCheckBox>(additional_group, "Time Synchronization", 12, 22);
+  additional_group->setGeometry(8, 136, 186, 70);
+  CheckBox_Time_Synch = Add_Button<QCheckBox>(additional_group, "Time Synchronization", 12, 20);
+  Add_Label(additional_group, "Repeat window: ", 12, 46);
+  LabeledEdit_DC9_Repeat_Window = Add_Edit(additional_group, 112, 42, 30, 2);
+  Add_Label(additional_group, "min", 146, 46);
 
   auto* encryption_group = new QGroupBox("Encryption", this);
-  encryption_group->setGeometry(202, 6, 279, 174);
+  encryption_group->setGeometry(202, 6, 279, 200);
   RadioButton_DC9_AES_Off = Add_Button<QRadioButton>(encryption_group, "Off", 12, 24);
   RadioButton_DC9_AES_128 = Add_Button<QRadioButton>(encryption_group, "AES 128", 60, 24);
   RadioButton_DC9_AES_192 = Add_Button<QRadioButton>(encryption_group, "AES 192", 128, 24);
@@ -77,6 +81,12 @@ TReceiver_Page::TReceiver_Page(Settings_Record& settings, Page_Host& host, QWidg
           [this] { Number_Edited(LabeledEdit_DC9_Conn_Timeout, settings_.DC9_Conn_Timeout); });
   connect(CheckBox_Time_Synch, &QCheckBox::clicked, this,
           &TReceiver_Page::CheckBox_Time_SynchClick);
+  connect(CheckBox_DC9_UDP_Enable, &QCheckBox::clicked, this, [this] {
+    settings_.DC9_UDP_Enable = CheckBox_DC9_UDP_Enable->isChecked() ? 1 : 0;
+    Refresh_Receiver();
+  });
+  connect(LabeledEdit_DC9_Repeat_Window, &QLineEdit::textChanged, this,
+          &TReceiver_Page::Repeat_Window_Edited);
   connect(aes_mode_group_, &QButtonGroup::idClicked, this, &TReceiver_Page::AES_Mode_Click);
   connect(key_format_group_, &QButtonGroup::buttonClicked, this, [this] { Refresh_Receiver(); });
   connect(LabeledEdit_DC9_Encoding_Key, &QLineEdit::textChanged, this, &TReceiver_Page::Key_Edited);
@@ -87,6 +97,7 @@ TReceiver_Page::TReceiver_Page(Settings_Record& settings, Page_Host& host, QWidg
 void TReceiver_Page::Refresh_Receiver() {
   LabeledEdit_DC9_Port->setText(QString::number(settings_.DC9_Port));
   LabeledEdit_DC9_Conn_Timeout->setText(QString::number(settings_.DC9_Conn_Timeout));
+  LabeledEdit_DC9_Repeat_Window->setText(QString::number(settings_.DC9_Repeat_Window));
 
   const bool open = settings_.DC9_Port_Enable != 0;
   CheckBox_DC9_Port_Enable->setChecked(open);
@@ -94,7 +105,8 @@ void TReceiver_Page::Refresh_Receiver() {
            LabeledEdit_DC9_Port, LabeledEdit_DC9_Conn_Timeout, LabeledEdit_DC9_Encoding_Key,
            RadioButton_DC9_AES_Off, RadioButton_DC9_AES_128, RadioButton_DC9_AES_192,
            RadioButton_DC9_AES_256, RadioButton_Aes_Key_Text, RadioButton_Aes_Key_Hex,
-           CheckBox_Show_AES_Password, CheckBox_Time_Synch})
+           CheckBox_Show_AES_Password, CheckBox_Time_Synch, CheckBox_DC9_UDP_Enable,
+           LabeledEdit_DC9_Repeat_Window})
     control->setEnabled(!open);
 
   if (QAbstractButton* mode = aes_mode_group_->button(settings_.DC9_AES_Mode)) {
@@ -127,6 +139,7 @@ void TReceiver_Page::Refresh_Receiver() {
   }
 
   CheckBox_Time_Synch->setChecked(settings_.Time_Synch == 1);
+  CheckBox_DC9_UDP_Enable->setChecked(settings_.DC9_UDP_Enable == 1);
   host_.Update_Save_Button();
 }
 
@@ -142,6 +155,17 @@ void TReceiver_Page::Number_Edited(QLineEdit* edit, int32_t& field) {
   int32_t value = 0;
   if (!Parse_Whole_Number(text, value)) return host_.Message_Box(Invalid_Integer_Text(text));
   field = value;
+  host_.Update_Save_Button();
+}
+
+void TReceiver_Page::Repeat_Window_Edited() {
+  const std::string text = LabeledEdit_DC9_Repeat_Window->text().toStdString();
+  if (text.empty()) return host_.Update_Save_Button();
+  int32_t value = 0;
+  if (!Parse_Whole_Number(text, value)) return host_.Message_Box(Invalid_Integer_Text(text));
+  // Minutes, 0 (every copy stored) to 60.
+  if (value < 0 || value > 60) return host_.Message_Box(Invalid_Integer_Text(text));
+  settings_.DC9_Repeat_Window = static_cast<uint8_t>(value);
   host_.Update_Save_Button();
 }
 

@@ -32,6 +32,8 @@ class TReceiver_Page : public QWidget {
   QLineEdit* LabeledEdit_DC9_Port;
   QLineEdit* LabeledEdit_DC9_Conn_Timeout;
   QCheckBox* CheckBox_Time_Synch;
+  QCheckBox* CheckBox_DC9_UDP_Enable;        // also answer over UDP on the port's number
+  QLineEdit* LabeledEdit_DC9_Repeat_Window;  // minutes; 0 = every copy stored
   QRadioButton* RadioButton_DC9_AES_Off;
   QRadioButton* RadioButton_DC9_AES_128;
   QRadioButton* RadioButton_DC9_AES_192;
@@ -45,6 +47,7 @@ class TReceiver_Page : public QWidget {
   void CheckBox_DC9_Port_EnableClick();
   void Number_Edited(QLineEdit* edit, int32_t& field);
   void CheckBox_Time_SynchClick();
+  void Repeat_Window_Edited();
   void AES_Mode_Click(int mode);
   void Key_Edited(const QString& text);
   void CheckBox_Show_AES_PasswordClick();

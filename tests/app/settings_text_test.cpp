@@ -50,8 +50,11 @@ TEST(Settings_Text, AcceptedValuesLandInTheirFields) {
   ASSERT_TRUE(Apply_Settings(r, {"DC9_Port= 65535", "Out_Port=1", "COM_Baud=1200", "COM_Name=COM64",
                                  "Report_Format=SG MLR2000", "HB_Period=999", "HB_Receiver_Nr=99",
                                  "Out_IP=192.168.10.200", "Out_Mode=2", "DC9_AES_Mode=1",
-                                 "DC9_AES_Key=000102030405060708090A0B0C0D0E0F"})
+                                 "DC9_AES_Key=000102030405060708090A0B0C0D0E0F", "DC9_UDP_Enable=1",
+                                 "DC9_Repeat_Window=60"})
                   .empty());
+  EXPECT_EQ(r.DC9_UDP_Enable, 1);
+  EXPECT_EQ(r.DC9_Repeat_Window, 60);
   EXPECT_EQ(int32_t{r.DC9_Port}, 65535);
   EXPECT_EQ(int32_t{r.Out_Port}, 1);
   EXPECT_EQ(int32_t{r.COM_Baud}, 1200);
@@ -103,6 +106,9 @@ TEST(Settings_Text, RefusedValuesAreNamedAndChangeNothing) {
       {{"Out_IP=010.1.1.1"}, "Out_IP: '010.1.1.1'"},
       {{"HB_Receiver_Nr=200"}, "HB_Receiver_Nr: '200'"},
       {{"Time_Synch=2"}, "Time_Synch: '2'"},
+      {{"DC9_UDP_Enable=2"}, "DC9_UDP_Enable: '2'"},
+      {{"DC9_Repeat_Window=61"}, "DC9_Repeat_Window: '61'"},
+      {{"DC9_Repeat_Window=-1"}, "DC9_Repeat_Window: '-1'"},
       {{"Cfg_Stamp=1"}, "Unknown setting 'Cfg_Stamp'"},
       {{"DC9_Port"}, "'DC9_Port' is no Name=value"},
       // Encryption never runs with a missing or zero-padded key.

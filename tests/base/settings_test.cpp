@@ -93,7 +93,7 @@ TEST_F(Settings_Test, ComparisonFollowsChangesAndTheirUndoing) {
   EXPECT_TRUE(Settings_Differ_From_File(record_, path_));
   record_.DC9_Port = 7777;
   EXPECT_FALSE(Settings_Differ_From_File(record_, path_));
-  record_.Reserved_113[142] = 1;  // reserved bytes take part in the comparison
+  record_.Reserved_115[140] = 1;  // reserved bytes take part in the comparison
   EXPECT_TRUE(Settings_Differ_From_File(record_, path_));
 }
 

@@ -109,20 +109,32 @@ bool Exchange(std::optional<Tcp_Link>& link, int port, const std::string& frame,
   return false;
 }
 
+// The same over UDP: the frame as one datagram, and the answer datagram within `wait`.
+bool Exchange_Udp(Udp_Link& link, const std::string& frame, uint32_t sequence,
+                  std::chrono::milliseconds wait) {
+  if (!link.Send(frame)) return false;
+  const Dc9_Answer answer = Decode_DC9_Answer(link.Receive(wait));
+  return answer.Valid && answer.Token == "ACK" && answer.Sequence == sequence;
+}
+
 // Communicators that each send their events one after another, the next after the previous ACK,
 // and note every ACK. A communicator stops at its first message without an ACK (the program
 // ended, or it refused), and keeps that message for a retry.
 class Communicators {
  public:
   Communicators(int port, int connections, int events_each, std::chrono::milliseconds wait,
-                int first_account)
+                int first_account, bool udp = false)
       : port_(port), acked_(connections), pending_(connections, -1), links_(connections) {
     for (int c = 0; c < connections; ++c) {
-      threads_.emplace_back([this, c, events_each, wait, first_account] {
+      threads_.emplace_back([this, c, events_each, wait, first_account, udp] {
         const std::string account = std::to_string(first_account + c);
+        std::optional<Udp_Link> datagrams;
+        if (udp) datagrams.emplace(port_);
         for (int i = 0; i < events_each; ++i) {
           const Event_Id id{account, i};
-          if (!Exchange(links_[c], port_, id.Frame(i + 1), i + 1, wait)) {
+          const bool acked = udp ? Exchange_Udp(*datagrams, id.Frame(i + 1), i + 1, wait)
+                                 : Exchange(links_[c], port_, id.Frame(i + 1), i + 1, wait);
+          if (!acked) {
             pending_[c] = i;
             return;
           }
@@ -163,18 +175,20 @@ class Communicators {
 
 // The settings of these tests: receiver port open, automation link as TCP server on `out_port`
 // (switched on when `link_on`), no heartbeat.
-Settings_Record Settings_For(int dc9_port, int out_port, bool link_on) {
+Settings_Record Settings_For(int dc9_port, int out_port, bool link_on, bool udp = false) {
   Settings_Record s = Test_Settings(dc9_port, LINK_TCP_SERVER, out_port, 0);
   if (!link_on) s.Out_Mode = 0;
+  s.DC9_UDP_Enable = udp ? 1 : 0;
   return s;
 }
 
 // Writes the settings and starts the program; true once its receiver port is open.
 ::testing::AssertionResult Start_Receiver(Quenor_Process& q, int dc9_port, int out_port,
-                                          bool link_on) {
-  q.Write_Settings(Settings_For(dc9_port, out_port, link_on));
+                                          bool link_on, bool udp = false) {
+  q.Write_Settings(Settings_For(dc9_port, out_port, link_on, udp));
   q.Start();
-  if (q.Wait_Log("Port " + std::to_string(dc9_port) + " is open.", 10s)) {
+  const std::string opened = udp ? "UDP port " : "Port ";
+  if (q.Wait_Log(opened + std::to_string(dc9_port) + " is open.", 10s)) {
     return ::testing::AssertionSuccess();
   }
   return ::testing::AssertionFailure() << "the receiver port did not open: " << q.Stderr();
@@ -183,7 +197,7 @@ Settings_Record Settings_For(int dc9_port, int out_port, bool link_on) {
 // Events from 8 connections (at most 400 each, fewer than the ring holds), the signal at a random
 // moment of the traffic; then every ACKed event must be in the journal file and, after a
 // restart with the automation software connected, be reported.
-void Signal_During_Traffic(int signal, int runs) {
+void Signal_During_Traffic(int signal, int runs, bool udp = false) {
   constexpr int kConnections = 8;
   constexpr int kEventsEach = 400;
   int acked_total = 0, lost_total = 0, runs_with_loss = 0;
@@ -199,11 +213,11 @@ void Signal_During_Traffic(int signal, int runs) {
     Quenor_Process q;
     const int dc9_port = Free_Port();
     const int out_port = Free_Port();
-    ASSERT_TRUE(Start_Receiver(q, dc9_port, out_port, true));
+    ASSERT_TRUE(Start_Receiver(q, dc9_port, out_port, true, udp));
 
     std::vector<std::string> acked;
     {
-      Communicators senders(dc9_port, kConnections, kEventsEach, 3s, 2100);
+      Communicators senders(dc9_port, kConnections, kEventsEach, 3s, 2100, udp);
       ASSERT_TRUE(Wait_Until([&] { return senders.Acked_Count() >= moment; }, 30s));
       ::kill(q.Pid(), signal);
       senders.Join();
@@ -254,6 +268,10 @@ void Signal_During_Traffic(int signal, int runs) {
 
 TEST(Acknowledged_Events, EveryAckedEventSurvivesSigkill) {
   Signal_During_Traffic(SIGKILL, 3);
+}
+
+TEST(Acknowledged_Events, EveryAckedEventSurvivesSigkillOverUdp) {
+  Signal_During_Traffic(SIGKILL, 2, true);
 }
 
 TEST(Acknowledged_Events, EveryAckedEventSurvivesSigterm) {
@@ -367,16 +385,19 @@ TEST(Acknowledged_Events, JournalWriteAndSyncComeBeforeTheAnswer) {
   }
   Quenor_Process q;
   const int dc9_port = Free_Port();
-  q.Write_Settings(Settings_For(dc9_port, Free_Port(), true));
+  q.Write_Settings(Settings_For(dc9_port, Free_Port(), true, true));
   const std::string trace_path = q.Runtime_Dir() + "/trace.txt";
-  q.Start({"/usr/bin/strace", "-f", "-qq", "-y", "-s", "256", "-o", trace_path, "-e",
-           "trace=read,readv,recvfrom,recvmsg,write,writev,pwrite64,pwritev,sendto,sendmsg,"
-           "fdatasync,fsync,msync"});
-  ASSERT_TRUE(q.Wait_Log("Port " + std::to_string(dc9_port) + " is open.", 30s)) << q.Stderr();
-  const Event_Id id{"9876", 1};
+  q.Start(
+      {"/usr/bin/strace", "-f", "-qq", "-y", "-s", "256", "-o", trace_path, "-e",
+       "trace=read,readv,recvfrom,recvmsg,recvmmsg,write,writev,pwrite64,pwritev,sendto,sendmsg,"
+       "fdatasync,fsync,msync"});
+  ASSERT_TRUE(q.Wait_Log("UDP port " + std::to_string(dc9_port) + " is open.", 30s)) << q.Stderr();
+  // One event over TCP, one over UDP.
   std::optional<Tcp_Link> link;
-  ASSERT_TRUE(Exchange(link, dc9_port, id.Frame(1), 1, 10s));
+  ASSERT_TRUE(Exchange(link, dc9_port, Event_Id{"9876", 1}.Frame(1), 1, 10s));
   link.reset();
+  Udp_Link datagrams(dc9_port);
+  ASSERT_TRUE(Exchange_Udp(datagrams, Event_Id{"9877", 1}.Frame(1), 1, 10s));
 
   // The program is the child of strace; it ends in order, and strace with it.
   const std::string children = Read_File("/proc/" + std::to_string(q.Pid()) + "/task/" +
@@ -387,47 +408,52 @@ TEST(Acknowledged_Events, JournalWriteAndSyncComeBeforeTheAnswer) {
   EXPECT_EQ(q.Wait_Exit(20s), 0);
 
   const std::vector<Traced_Call> calls = Parse_Strace(Read_File(trace_path));
-  auto about_event = [](const Traced_Call& c) { return c.Text.find("9876") != std::string::npos; };
-  auto on_journal = [](const Traced_Call& c) {
-    return c.Text.find(std::string("/") + JOURNAL_FILE_NAME + ">") != std::string::npos;
-  };
-  const Traced_Call* receipt = nullptr;
-  const Traced_Call* answer = nullptr;
-  for (const Traced_Call& c : calls) {
-    if (!about_event(c) || on_journal(c)) continue;
-    if (!receipt && Is_One_Of(c.Name, {"read", "readv", "recvfrom", "recvmsg"}) &&
-        c.Text.find("ADM-CID") != std::string::npos) {
-      receipt = &c;
+  for (const char* account : {"9876", "9877"}) {
+    SCOPED_TRACE(account);
+    auto about_event = [account](const Traced_Call& c) {
+      return c.Text.find(account) != std::string::npos;
+    };
+    auto on_journal = [](const Traced_Call& c) {
+      return c.Text.find(std::string("/") + JOURNAL_FILE_NAME + ">") != std::string::npos;
+    };
+    const Traced_Call* receipt = nullptr;
+    const Traced_Call* answer = nullptr;
+    for (const Traced_Call& c : calls) {
+      if (!about_event(c) || on_journal(c)) continue;
+      if (!receipt && Is_One_Of(c.Name, {"read", "readv", "recvfrom", "recvmsg", "recvmmsg"}) &&
+          c.Text.find("ADM-CID") != std::string::npos) {
+        receipt = &c;
+      }
+      if (!answer && Is_One_Of(c.Name, {"write", "writev", "sendto", "sendmsg"}) &&
+          c.Text.find("ACK") != std::string::npos) {
+        answer = &c;
+      }
     }
-    if (!answer && Is_One_Of(c.Name, {"write", "writev", "sendto", "sendmsg"}) &&
-        c.Text.find("ACK") != std::string::npos) {
-      answer = &c;
-    }
-  }
-  ASSERT_NE(receipt, nullptr) << "the message's read is not in the trace";
-  ASSERT_NE(answer, nullptr) << "the answer is not in the trace";
-  ASSERT_LT(receipt->End, answer->Start);
+    ASSERT_NE(receipt, nullptr) << "the message's read is not in the trace";
+    ASSERT_NE(answer, nullptr) << "the answer is not in the trace";
+    ASSERT_LT(receipt->End, answer->Start);
 
-  // The slot write (none with a shared mapping) and a sync after it, both between the message's
-  // arrival and the answer.
-  const Traced_Call* slot_write = nullptr;
-  const Traced_Call* sync = nullptr;
-  for (const Traced_Call& c : calls) {
-    if (c.Start <= receipt->End || c.End >= answer->Start) continue;
-    if (!slot_write && on_journal(c) && about_event(c) &&
-        Is_One_Of(c.Name, {"write", "writev", "pwrite64", "pwritev"})) {
-      slot_write = &c;
+    // The slot write (none with a shared mapping) and a sync after it, both between the message's
+    // arrival and the answer.
+    const Traced_Call* slot_write = nullptr;
+    const Traced_Call* sync = nullptr;
+    for (const Traced_Call& c : calls) {
+      if (c.Start <= receipt->End || c.End >= answer->Start) continue;
+      if (!slot_write && on_journal(c) && about_event(c) &&
+          Is_One_Of(c.Name, {"write", "writev", "pwrite64", "pwritev"})) {
+        slot_write = &c;
+      }
+      const bool durable = (Is_One_Of(c.Name, {"fdatasync", "fsync"}) && on_journal(c)) ||
+                           (c.Name == "msync" && c.Text.find("= 0") != std::string::npos);
+      if (durable && (slot_write ? c.Start > slot_write->End : c.Name == "msync")) sync = &c;
     }
-    const bool durable = (Is_One_Of(c.Name, {"fdatasync", "fsync"}) && on_journal(c)) ||
-                         (c.Name == "msync" && c.Text.find("= 0") != std::string::npos);
-    if (durable && (slot_write ? c.Start > slot_write->End : c.Name == "msync")) sync = &c;
+    EXPECT_TRUE(slot_write != nullptr || (sync && sync->Name == "msync"))
+        << "no write of the event's journal slot before the answer";
+    EXPECT_NE(sync, nullptr) << "no sync of the journal between the slot write and the answer";
+    std::printf("trace: %s, then %s and %s, then %s\n", receipt->Name.c_str(),
+                slot_write ? slot_write->Name.c_str() : "(mapping)",
+                sync ? sync->Name.c_str() : "(no sync)", answer->Name.c_str());
   }
-  EXPECT_TRUE(slot_write != nullptr || (sync && sync->Name == "msync"))
-      << "no write of the event's journal slot before the answer";
-  EXPECT_NE(sync, nullptr) << "no sync of the journal between the slot write and the answer";
-  std::printf("trace: %s, then %s and %s, then %s\n", receipt->Name.c_str(),
-              slot_write ? slot_write->Name.c_str() : "(mapping)",
-              sync ? sync->Name.c_str() : "(no sync)", answer->Name.c_str());
 }
 
 // A journal file that cannot be written: the receiver does not answer (the communicator keeps its

@@ -234,7 +234,7 @@ TEST_F(Service, SettingsRoundTripThroughTheCommandLine) {
   // An existing folder without a settings file reads as the defaults, and nothing is written.
   std::filesystem::create_directories(folder_);
   auto shown = Settings_Shown();
-  EXPECT_EQ(shown.size(), 16u);
+  EXPECT_EQ(shown.size(), 18u);
   EXPECT_EQ(shown["DC9_Port"], "7777");
   EXPECT_EQ(shown["Out_IP"], "127.0.0.1");
   EXPECT_EQ(File_Size(folder_ + "dorvex.cfg"), -1);
@@ -244,7 +244,8 @@ TEST_F(Service, SettingsRoundTripThroughTheCommandLine) {
       {"settings", "DC9_Port_Enable=1", "DC9_Port=7790", "DC9_AES_Mode=3", "DC9_AES_Key=" + KEY_256,
        "Out_Mode=1", "Out_TCP_Server=0", "Out_Port=9100", "Out_IP=10.1.2.3", "COM_Name=COM7",
        "COM_Baud=115200", "HB_Period=0", "HB_Receiver_Nr=42", "Report_Format=SG MLR2000",
-       "Time_Synch=1", "DC9_Conn_Timeout=120", "Start_In_Background=1"});
+       "Time_Synch=1", "DC9_Conn_Timeout=120", "Start_In_Background=1", "DC9_UDP_Enable=1",
+       "DC9_Repeat_Window=10"});
   ASSERT_EQ(set.Code, 0) << set.Err;
 
   // The file: the record's fields where the receiver reads them, private to its owner, in a
@@ -276,6 +277,8 @@ TEST_F(Service, SettingsRoundTripThroughTheCommandLine) {
   EXPECT_EQ(r.Time_Synch, 1);
   EXPECT_EQ(r.DC9_Conn_Timeout, 120);
   EXPECT_EQ(r.Start_In_Background, 1);
+  EXPECT_EQ(r.DC9_UDP_Enable, 1);
+  EXPECT_EQ(r.DC9_Repeat_Window, 10);
   EXPECT_EQ(r.Cfg_Stamp, 1602);
 
   // What is shown can be given back unchanged, and the file stays byte for byte the same.

@@ -341,6 +341,49 @@ inline int Count_Closed_By_Peer(const std::vector<Tcp_Link>& links) {
   return closed;
 }
 
+// A UDP socket connected to 127.0.0.1:port, for communicators that send their messages as
+// datagrams: it takes datagrams from that address only.
+class Udp_Link {
+ public:
+  explicit Udp_Link(int port) {
+    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  }
+  ~Udp_Link() { ::close(fd_); }
+  Udp_Link(const Udp_Link&) = delete;
+  Udp_Link& operator=(const Udp_Link&) = delete;
+
+  bool Send(const std::string& bytes) {
+    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
+  }
+  // The next datagram within `timeout` (empty when none came); `refused` is set when the host
+  // reported that nothing listens on the port.
+  std::string Receive(std::chrono::milliseconds timeout, bool* refused = nullptr) {
+    auto end = Clock::now() + timeout;
+    while (Clock::now() < end) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 20) <= 0) continue;
+      char buf[2048];
+      const ssize_t n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+      if (n >= 0) return std::string(buf, static_cast<size_t>(n));
+      if (errno == ECONNREFUSED) {
+        if (refused) *refused = true;
+        return {};
+      }
+    }
+    return {};
+  }
+  int Fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+};
+
 // A listening TCP socket on 127.0.0.1 (the automation software in client mode of the receiver).
 class Tcp_Listener {
  public:

@@ -62,16 +62,34 @@ TEST_F(Receiver_Page_Test, EmptyOrInvalidNumbersKeepTheSetting) {
   EXPECT_EQ(boxes.requests[0].Icon, QMessageBox::Warning);
 }
 
+TEST_F(Receiver_Page_Test, UdpAndRepeatWindowWriteTheirFields) {
+  EXPECT_FALSE(page.CheckBox_DC9_UDP_Enable->isChecked());
+  EXPECT_EQ(page.LabeledEdit_DC9_Repeat_Window->text(), "0");
+  page.CheckBox_DC9_UDP_Enable->click();
+  EXPECT_EQ(settings.DC9_UDP_Enable, 1);
+  EXPECT_TRUE(form->BitBtn_Save->isEnabled());
+  Type_Into(page.LabeledEdit_DC9_Repeat_Window, "15");
+  EXPECT_EQ(settings.DC9_Repeat_Window, 15);
+  // Beyond an hour is refused and keeps the setting.
+  Type_Into(page.LabeledEdit_DC9_Repeat_Window, "61");
+  EXPECT_EQ(settings.DC9_Repeat_Window, 6);  // "6" was typed on the way
+  ASSERT_EQ(boxes.requests.size(), 1u);
+  EXPECT_EQ(boxes.requests[0].Text, "'61' is not a valid integer value");
+  page.CheckBox_DC9_UDP_Enable->click();
+  EXPECT_EQ(settings.DC9_UDP_Enable, 0);
+}
+
 TEST_F(Receiver_Page_Test, EverythingButOpenIsLockedWhileThePortIsOpen) {
   int prompts = 0;
   page.Set_Port_Prompt([&] { ++prompts; });
   const std::vector<QWidget*> locked = {
-      page.LabeledEdit_DC9_Port,      page.LabeledEdit_DC9_Conn_Timeout,
-      page.CheckBox_Time_Synch,       page.RadioButton_DC9_AES_Off,
-      page.RadioButton_DC9_AES_128,   page.RadioButton_DC9_AES_192,
-      page.RadioButton_DC9_AES_256,   page.LabeledEdit_DC9_Encoding_Key,
-      page.RadioButton_Aes_Key_Text,  page.RadioButton_Aes_Key_Hex,
-      page.CheckBox_Show_AES_Password};
+      page.LabeledEdit_DC9_Port,         page.LabeledEdit_DC9_Conn_Timeout,
+      page.CheckBox_Time_Synch,          page.RadioButton_DC9_AES_Off,
+      page.RadioButton_DC9_AES_128,      page.RadioButton_DC9_AES_192,
+      page.RadioButton_DC9_AES_256,      page.LabeledEdit_DC9_Encoding_Key,
+      page.RadioButton_Aes_Key_Text,     page.RadioButton_Aes_Key_Hex,
+      page.CheckBox_Show_AES_Password,   page.CheckBox_DC9_UDP_Enable,
+      page.LabeledEdit_DC9_Repeat_Window};
 
   page.CheckBox_DC9_Port_Enable->click();
   EXPECT_EQ(settings.DC9_Port_Enable, 1);

@@ -26,6 +26,9 @@ const char* const Dialler_Usage =
     "                      every connection is an object of its own\n"
     "  --timeout MS        wait for one answer (5000)\n"
     "  --sequence S        first sequence number (1)\n"
+    "  --udp               send each message as one UDP datagram (a socket per connection)\n"
+    "  --repeat N          send each message N times with its sequence number unchanged,\n"
+    "                      each copy after the previous one's answer (1)\n"
     "  --stats             print totals instead of each answer\n"
     "  --json              print the totals as JSON\n";
 
@@ -61,6 +64,10 @@ bool Parse_Dialler_Options(const std::vector<std::string>& args, Dialler_Options
     }
     if (name == "--distinct-accounts") {
       o.Distinct_Accounts = true;
+      continue;
+    }
+    if (name == "--udp") {
+      o.Udp = true;
       continue;
     }
     if (name == "--stats") {
@@ -129,6 +136,9 @@ bool Parse_Dialler_Options(const std::vector<std::string>& args, Dialler_Options
     } else if (name == "--timeout") {
       if (!To_Long(value, 1, 3600000, number)) return fail("bad timeout");
       o.Timeout_Ms = static_cast<int>(number);
+    } else if (name == "--repeat") {
+      if (!To_Long(value, 1, 1000, number)) return fail("repeat: 1..1000");
+      o.Repeat = number;
     } else if (name == "--sequence") {
       if (!To_Long(value, 0, 9999, number)) return fail("sequence: 0..9999");
       o.First_Sequence = static_cast<uint32_t>(number);

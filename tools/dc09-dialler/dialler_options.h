@@ -26,6 +26,8 @@ struct Dialler_Options {
   bool Distinct_Accounts = false;  // connection i uses Account + i (hex), its own object
   int Timeout_Ms = 5000;           // wait for one answer
   uint32_t First_Sequence = 1;
+  bool Udp = false;  // each connection is a UDP socket: one datagram per message
+  long Repeat = 1;   // copies of each message, sent one after another with one sequence number
   bool Stats = false;
   bool Json = false;
 };

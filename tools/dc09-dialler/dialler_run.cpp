@@ -79,7 +79,7 @@ class Dialler {
 
   bool Run(std::string& error) {
     addrinfo hints{};
-    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_socktype = options_.Udp ? SOCK_DGRAM : SOCK_STREAM;
     addrinfo* found = nullptr;
     const std::string port = std::to_string(options_.Port);
     if (int rc = getaddrinfo(options_.Host.c_str(), port.c_str(), &hints, &found); rc != 0) {
@@ -130,13 +130,15 @@ class Dialler {
  private:
   void Connect(int i) {
     Connection& c = connections_[i];
-    c.Fd = socket(family_, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    // A connected UDP socket takes datagrams from the receiver's address alone.
+    c.Fd = socket(family_, (options_.Udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                  0);
     if (c.Fd < 0) {
       Give_Up(i, errno);
       return;
     }
     int one = 1;
-    setsockopt(c.Fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (!options_.Udp) setsockopt(c.Fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     const int rc = connect(c.Fd, reinterpret_cast<sockaddr*>(&address_), address_length_);
     if (rc != 0 && errno != EINPROGRESS) {
       Give_Up(i, errno);
@@ -154,7 +156,7 @@ class Dialler {
   void Give_Up(int i, int error_code) {
     Connection& c = connections_[i];
     if (totals_.Connect_Failures++ == 0) totals_.Connect_Error = std::strerror(error_code);
-    totals_.Not_Sent += options_.Messages - c.Completed;
+    totals_.Not_Sent += Copies() - c.Completed;
     Close(i);
     if (c.State != Conn_State::Done) --active_;
     c.State = Conn_State::Done;
@@ -256,6 +258,7 @@ class Dialler {
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
+      if (n == 0 && options_.Udp) break;  // an empty datagram, no end of stream
       closed = !(n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
       break;
     }
@@ -321,9 +324,10 @@ class Dialler {
     Connection& c = connections_[i];
     if (report_) report_(i, c.Completed + 1, c.Sequence, frame, answer, latency);
     ++c.Completed;
-    c.Sequence = (c.Sequence + 1) % 10000;
+    // The copies of one message share its sequence number.
+    if (c.Completed % options_.Repeat == 0) c.Sequence = (c.Sequence + 1) % 10000;
     c.Due = c.Sent_At + period_;
-    if (c.Completed >= options_.Messages) {
+    if (c.Completed >= Copies()) {
       Close(i);
       c.State = Conn_State::Done;
       --active_;
@@ -349,6 +353,9 @@ class Dialler {
       if (c.State == Conn_State::Ready) Reconnect(i);
     }
   }
+
+  // Frames each connection sends: every message with its copies.
+  long Copies() const { return options_.Messages * options_.Repeat; }
 
   uint32_t Next_Pad() {
     pad_state_ ^= pad_state_ << 13;
