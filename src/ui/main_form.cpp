@@ -468,6 +468,13 @@ void TMain_Form::Show_Log_Line(const std::string& line, uint32_t colour) {
     cursor.movePosition(QTextCursor::Start);
   }
   cursor.insertText(QString::fromStdString(line), format);
+  // The pane keeps the newest lines only (the month's file keeps all): the oldest, at the bottom,
+  // go once the pane holds more than LOG_PANE_MAX_LINES.
+  while (document->blockCount() > LOG_PANE_MAX_LINES) {
+    QTextCursor last(document->lastBlock());
+    last.select(QTextCursor::BlockUnderCursor);
+    last.removeSelectedText();
+  }
   cursor.movePosition(QTextCursor::Start);
   RichEdit_Log->setTextCursor(cursor);
   RichEdit_Log->verticalScrollBar()->setValue(0);
