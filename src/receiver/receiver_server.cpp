@@ -329,6 +329,13 @@ void Receiver_Server::Log(std::string text, uint32_t colour) {
   To_Main([this, text = std::move(text), colour] { operator_.Log_Message(text, colour); });
 }
 
+void Receiver_Server::Log_Peer_Paced(std::string text, uint32_t colour) {
+  To_Main([this, text = std::move(text), colour] {
+    for (const auto& line : log_flood_.Pass(text, Log_Flood_Limiter::Clock::now()))
+      operator_.Log_Message(line, colour);
+  });
+}
+
 void Receiver_Server::Tick() {
   const bool running = timer_running_.load();
   timer_interval_.store(TICK_MS);
@@ -490,7 +497,7 @@ void Receiver_Server::Read_From(int fd) {
   read_result_ = result;
   read_held_ = false;
   if (result == PARSE_UNRECOGNISED) {
-    Log(UNRECOGNISED_TEXT + address + ", port: " + std::to_string(port), LOG_BLACK);
+    Log_Peer_Paced(UNRECOGNISED_TEXT + address + ", port: " + std::to_string(port), LOG_BLACK);
   } else {
     countdown = Answer_And_Store(connection, result, record, sequence, extended);
   }

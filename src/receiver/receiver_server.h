@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/log_flood_limiter.h"
 #include "base/main_queue.h"
 #include "base/operator_port.h"
 #include "base/poll_loop.h"
@@ -177,13 +178,16 @@ class Receiver_Server : public QObject {
   void File_Error(const std::string& line);
   void To_Main(Main_Queue::Work work) { for_main_.push_back(std::move(work)); }
   void Log(std::string text, uint32_t colour);
+  // A line that can repeat at the peer's pace: at most once a second per text, then the count.
+  void Log_Peer_Paced(std::string text, uint32_t colour);
   void Sync_Run();
 
   Settings_Record& settings_;  // main thread only
   Event_Journal& journal_;
   Object_Table& objects_;
   Shared_Sync& sync_;
-  Operator_Port& operator_;  // main thread only (through to_main_)
+  Operator_Port& operator_;      // main thread only (through to_main_)
+  Log_Flood_Limiter log_flood_;  // main thread only (through to_main_)
   Utc_Clock clock_;
   Pad_Source pad_;
   std::minstd_rand pad_generator_;
