@@ -353,7 +353,7 @@ void Receiver_Server::Tick() {
   } else {
     if (listen_fd_ >= 0) {
       Close_All();
-      Log("Port " + settings_copy_.Port_Field + " closed.", LOG_BLACK);
+      Log("Port " + std::to_string(listen_port_) + " closed.", LOG_BLACK);
     }
     To_Main([this] { operator_.Set_Status_Text(STATUS_RECEIVER, "Receiver port closed."); });
   }
@@ -401,6 +401,7 @@ void Receiver_Server::Open_Listener() {
     }
     if (!listen_failure.Api) {
       listen_fd_ = fd;
+      listen_port_ = port;
       listening_port_.store(static_cast<uint16_t>(port));
       Log("Port " + std::to_string(port) + " is open.", LOG_BLACK);
       return;

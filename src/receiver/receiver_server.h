@@ -222,6 +222,7 @@ class Receiver_Server : public QObject {
   Timer_Fd timer_;
   Settings_Copy settings_copy_;
   int listen_fd_ = -1;
+  int listen_port_ = 0;  // the port listen_fd_ was opened on (receiver thread)
   std::vector<Connection> connections_by_fd_;
   uint32_t next_generation_ = 1;
   Connection_Table table_;
