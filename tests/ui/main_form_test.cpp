@@ -264,3 +264,24 @@ TEST_F(Main_Form_Test, LogFloodKeepsTheNewestLinesInBothWindowsAndAllInTheFile) 
   EXPECT_EQ(shown->blockCount(), 1);
   EXPECT_TRUE(shown->firstBlock().text().endsWith("after clear"));
 }
+
+// A menu item's hover text gives way to the receiver and link state once the item is clicked or
+// the pointer leaves the menu bar.
+TEST_F(Main_Form_Test, MenuHoverTextEndsOnClickAndOnLeavingTheMenu) {
+  form->show();
+  QStatusBar* bar = form->statusBar();
+  for (QAction* item : {form->Menu_Object_List, form->Menu_About}) {
+    QStatusTipEvent hover("Object List");
+    QCoreApplication::sendEvent(form.get(), &hover);
+    ASSERT_EQ(bar->currentMessage(), "Object List");
+    item->trigger();
+    EXPECT_EQ(bar->currentMessage(), "");
+    EXPECT_TRUE(form->StatusBar1[STATUS_RECEIVER]->isVisible());
+  }
+  QStatusTipEvent hover("Object List");
+  QCoreApplication::sendEvent(form.get(), &hover);
+  QEvent leave(QEvent::Leave);
+  QCoreApplication::sendEvent(form->menuBar(), &leave);
+  EXPECT_EQ(bar->currentMessage(), "");
+  EXPECT_TRUE(form->StatusBar1[STATUS_RECEIVER]->isVisible());
+}
