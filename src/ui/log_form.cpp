@@ -13,7 +13,7 @@
 
 TForm_Log::TForm_Log(System_Log& log, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                              Qt::WindowCloseButtonHint),
+                              Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       log_(log) {
   setWindowTitle("System Log");
   setWindowIcon(Program_Icon());
