@@ -341,6 +341,13 @@ void Receiver_Server::Log(std::string text, uint32_t colour) {
   To_Main([this, text = std::move(text), colour] { operator_.Log_Message(text, colour); });
 }
 
+void Receiver_Server::Log_Peer_Paced(std::string text, uint32_t colour) {
+  To_Main([this, text = std::move(text), colour] {
+    for (const auto& line : log_flood_.Pass(text, Log_Flood_Limiter::Clock::now()))
+      operator_.Log_Message(line, colour);
+  });
+}
+
 void Receiver_Server::Tick() {
   const bool running = timer_running_.load();
   timer_interval_.store(TICK_MS);
@@ -364,7 +371,7 @@ void Receiver_Server::Tick() {
   } else {
     if (listen_fd_ >= 0) {
       Close_All();
-      Log("Port " + settings_copy_.Port_Field + " closed.", LOG_BLACK);
+      Log("Port " + std::to_string(listen_port_) + " closed.", LOG_BLACK);
     }
     To_Main([this] { operator_.Set_Status_Text(STATUS_RECEIVER, "Receiver port closed."); });
   }
@@ -414,6 +421,7 @@ void Receiver_Server::Open_Listener() {
       listen_fd_ = fd;
       listener_watched_ = true;
       if (spare_fd_ < 0) spare_fd_ = Open_Descriptor("/dev/null", O_RDONLY);
+      listen_port_ = port;
       listening_port_.store(static_cast<uint16_t>(port));
       Note_Listen("");
       Log("Port " + std::to_string(port) + " is open.", LOG_BLACK);
@@ -561,7 +569,7 @@ void Receiver_Server::Read_From(int fd) {
   read_result_ = result;
   read_held_ = false;
   if (result == PARSE_UNRECOGNISED) {
-    Log(UNRECOGNISED_TEXT + address + ", port: " + std::to_string(port), LOG_BLACK);
+    Log_Peer_Paced(UNRECOGNISED_TEXT + address + ", port: " + std::to_string(port), LOG_BLACK);
   } else {
     countdown =
         Answer_And_Store(Reply_To{&connection, nullptr}, result, record, sequence, extended);

@@ -13,7 +13,7 @@
 
 TForm_Log::TForm_Log(System_Log& log, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                              Qt::WindowCloseButtonHint),
+                              Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       log_(log) {
   setWindowTitle("System Log");
   setWindowIcon(Program_Icon());
@@ -30,20 +30,40 @@ TForm_Log::TForm_Log(System_Log& log, QWidget* parent)
 }
 
 void TForm_Log::Load_File() {
-  QString text;
+  Memo_Log->clear();
+  shown_file_ = log_.Current_File();
+  shown_size_ = 0;
+  pending_.clear();
+  Append_New_Lines();
+}
+
+void TForm_Log::Append_New_Lines() {
   QFile file(QString::fromStdString(log_.Current_File()));
-  if (!log_.Current_File().empty() && file.open(QIODevice::ReadOnly)) {
-    text = QString::fromLatin1(file.readAll());
-    text.replace("\r\n", "\n");
-    if (text.endsWith('\n')) text.chop(1);
+  if (log_.Current_File().empty() || !file.open(QIODevice::ReadOnly)) return;
+  // A shorter file (cleared) or a new month's file is shown from its start.
+  if (log_.Current_File() != shown_file_ || file.size() < shown_size_) {
+    Load_File();
+    return;
   }
-  Memo_Log->setPlainText(text);
-  // The newest line, at the end, stays in view.
-  Memo_Log->verticalScrollBar()->setValue(Memo_Log->verticalScrollBar()->maximum());
+  if (!file.seek(shown_size_)) return;
+  const QByteArray added = file.readAll();
+  shown_size_ += added.size();
+  pending_ += QString::fromLatin1(added);
+  pending_.replace("\r\n", "\n");
+  // Only whole lines are shown; a line still being written waits for its end.
+  const qsizetype end = pending_.lastIndexOf('\n');
+  if (end < 0) return;
+  const QString lines = pending_.left(end);
+  pending_.remove(0, end + 1);
+  QScrollBar* bar = Memo_Log->verticalScrollBar();
+  const bool at_end = bar->value() == bar->maximum();
+  Memo_Log->appendPlainText(lines);
+  // The newest line, at the end, stays in view unless the operator scrolled up.
+  if (at_end) bar->setValue(bar->maximum());
 }
 
 void TForm_Log::Follow_File() {
-  if (isVisible()) Load_File();
+  if (isVisible()) Append_New_Lines();
 }
 
 void TForm_Log::showEvent(QShowEvent* event) {

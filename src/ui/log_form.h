@@ -1,10 +1,13 @@
 // TForm_Log: the System Log window ("System Log", 690 x 628). It shows the current month's log
-// file, oldest line first, reloads it whenever it is shown and, while visible, after every logged
-// line. "Clear" empties the current file after the operator confirms; the main window's log pane
-// keeps its lines. Typing into the text box stores nothing. Main thread only.
+// file, oldest line first, reloads it whenever it is shown and, while visible, appends only the
+// lines added to the file since (it never rereads the whole file per line). "Clear" empties the
+// current file after the operator confirms; the main window's log pane keeps its lines. Typing into
+// the text box stores nothing. Main thread only.
 #pragma once
 
 #include <QMainWindow>
+#include <QString>
+#include <string>
 
 #include "base/system_log.h"
 
@@ -21,7 +24,7 @@ class TForm_Log : public QMainWindow {
  public:
   explicit TForm_Log(System_Log& log, QWidget* parent = nullptr);
 
-  // Reloads the text box when the window is visible (after a line was logged).
+  // Appends the lines added to the file when the window is visible (after a line was logged).
   void Follow_File();
   // Loads the whole current log file into the text box (empty when no line was logged yet).
   void Load_File();
@@ -34,6 +37,10 @@ class TForm_Log : public QMainWindow {
 
  private:
   void Log_Menu_ClearClick();
+  void Append_New_Lines();
 
   System_Log& log_;
+  std::string shown_file_;
+  qint64 shown_size_ = 0;
+  QString pending_;  // the part of the file past its last complete line
 };

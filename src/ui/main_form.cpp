@@ -243,6 +243,11 @@ void TMain_Form::Build_Menu() {
     if (about_box_ != nullptr) Show_Side_Window(about_box_);
   });
   connect(Menu_Object_List, &QAction::triggered, this, &TMain_Form::Show_Objects_Requested);
+  // A click opens another window, so the pointer never leaves the item to end its hover text:
+  // the click ends it, and the receiver and link state show again at once.
+  for (QAction* action : menu->actions())
+    connect(action, &QAction::triggered, this, [this] { statusBar()->clearMessage(); });
+  menu->installEventFilter(this);
 }
 
 void TMain_Form::Build_Tray() {
@@ -309,6 +314,8 @@ void TMain_Form::Update_Background_Hint() {
 }
 
 bool TMain_Form::eventFilter(QObject* watched, QEvent* event) {
+  // The pointer leaving the menu bar ends any hover text it left in the status bar.
+  if (watched == menuBar() && event->type() == QEvent::Leave) statusBar()->clearMessage();
   if (watched == RichEdit_Log && event->type() == QEvent::KeyPress) {
     // Every character typed counts, Return, Escape and Backspace included: the code works only
     // when its first character is the 1st, 17th, 33rd, ... key typed into the pane. Keys that
@@ -468,6 +475,13 @@ void TMain_Form::Show_Log_Line(const std::string& line, uint32_t colour) {
     cursor.movePosition(QTextCursor::Start);
   }
   cursor.insertText(QString::fromStdString(line), format);
+  // The pane keeps the newest lines only (the month's file keeps all): the oldest, at the bottom,
+  // go once the pane holds more than LOG_PANE_MAX_LINES.
+  while (document->blockCount() > LOG_PANE_MAX_LINES) {
+    QTextCursor last(document->lastBlock());
+    last.select(QTextCursor::BlockUnderCursor);
+    last.removeSelectedText();
+  }
   cursor.movePosition(QTextCursor::Start);
   RichEdit_Log->setTextCursor(cursor);
   RichEdit_Log->verticalScrollBar()->setValue(0);

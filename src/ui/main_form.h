@@ -37,6 +37,8 @@ inline constexpr const char* SAVE_QUESTION = "Save current settings?";
 inline constexpr const char* BALLOON_TITLE = "RAD-EZ Ududerud notification";
 inline constexpr const char* BALLOON_TEXT = "The application is running in background mode";
 inline constexpr const char* DATA_LOG_CODE = "mur ki";
+// The main window's log pane keeps this many newest lines; older ones stay in the month's file.
+inline constexpr int LOG_PANE_MAX_LINES = 3000;
 
 class TMain_Form : public QMainWindow, public Operator_Port, public Log_Pane, public Page_Host {
   Q_OBJECT

@@ -180,15 +180,16 @@ void TReceiver_Page::AES_Mode_Click(int mode) {
 }
 
 void TReceiver_Page::Key_Edited(const QString& text) {
+  const int len = DC9_Key_Length(settings_.DC9_AES_Mode);
   if (!RadioButton_Aes_Key_Hex->isChecked()) {
-    std::memset(settings_.DC9_AES_Key, 0, sizeof settings_.DC9_AES_Key);
+    // The field edits the mode's first `len` bytes; the bytes beyond stay as stored, so a
+    // longer key survives a change to a shorter mode (and the start-up refresh).
+    std::memset(settings_.DC9_AES_Key, 0, static_cast<std::size_t>(len));
     const QByteArray bytes = text.toLatin1();
-    if (bytes.size() <= static_cast<qsizetype>(sizeof settings_.DC9_AES_Key))
-      std::memcpy(settings_.DC9_AES_Key, bytes.constData(), bytes.size());
+    if (bytes.size() <= len) std::memcpy(settings_.DC9_AES_Key, bytes.constData(), bytes.size());
     return host_.Update_Save_Button();
   }
 
-  const int len = DC9_Key_Length(settings_.DC9_AES_Mode);
   for (int i = 0; i < text.size(); ++i) {
     const int digit = Hex_Digit(text[i]);
     if (digit < 0 || i / 2 >= len) {

@@ -222,3 +222,66 @@ TEST_F(Main_Form_Test, SystemLogWindowFollowsAndClears) {
 }
 
 }  // namespace
+
+// A flood of log lines (ten seconds of 1,000 lines a second, the window's events served between
+// seconds) with the System Log open: the pane keeps the newest lines, the System Log follows the
+// file line by line and the file keeps every line.
+TEST_F(Main_Form_Test, LogFloodKeepsTheNewestLinesInBothWindowsAndAllInTheFile) {
+  TForm_Log log_form(log);
+  form->Set_Log_Form(&log_form);
+  form->show();
+  log.Log_Message("before the flood", LOG_BLACK);
+  log_form.show();
+  constexpr int SECONDS = 10;
+  constexpr int PER_SECOND = 1000;
+  for (int second = 0; second < SECONDS; ++second) {
+    for (int i = 0; i < PER_SECOND; ++i)
+      log.Log_Message("flood line " + std::to_string(second * PER_SECOND + i), LOG_BLACK);
+    QCoreApplication::processEvents();
+  }
+  const int total = SECONDS * PER_SECOND + 1;
+  const std::string last = "flood line " + std::to_string(total - 2);
+
+  QTextDocument* pane = form->RichEdit_Log->document();
+  EXPECT_EQ(pane->blockCount(), LOG_PANE_MAX_LINES);
+  EXPECT_TRUE(pane->firstBlock().text().endsWith(QString::fromStdString(last)));
+  EXPECT_TRUE(pane->lastBlock().text().endsWith(
+      QString::fromStdString("flood line " + std::to_string(total - 1 - LOG_PANE_MAX_LINES))));
+
+  QTextDocument* shown = log_form.Memo_Log->document();
+  EXPECT_EQ(shown->blockCount(), total);
+  EXPECT_TRUE(shown->firstBlock().text().endsWith("before the flood"));
+  EXPECT_TRUE(shown->lastBlock().text().endsWith(QString::fromStdString(last)));
+
+  const QList<QByteArray> file_lines = Read_File(log.Current_File()).split('\n');
+  ASSERT_EQ(file_lines.size(), total + 1);  // the last CR LF leaves an empty tail
+  EXPECT_TRUE(file_lines[total - 1].trimmed().endsWith(QByteArray::fromStdString(last)));
+
+  // "Clear" empties the file; the next line is shown alone.
+  boxes.answers = {QMessageBox::Ok};
+  log_form.Log_Menu_Clear->trigger();
+  log.Log_Message("after clear", LOG_BLACK);
+  EXPECT_EQ(shown->blockCount(), 1);
+  EXPECT_TRUE(shown->firstBlock().text().endsWith("after clear"));
+}
+
+// A menu item's hover text gives way to the receiver and link state once the item is clicked or
+// the pointer leaves the menu bar.
+TEST_F(Main_Form_Test, MenuHoverTextEndsOnClickAndOnLeavingTheMenu) {
+  form->show();
+  QStatusBar* bar = form->statusBar();
+  for (QAction* item : {form->Menu_Object_List, form->Menu_About}) {
+    QStatusTipEvent hover("Object List");
+    QCoreApplication::sendEvent(form.get(), &hover);
+    ASSERT_EQ(bar->currentMessage(), "Object List");
+    item->trigger();
+    EXPECT_EQ(bar->currentMessage(), "");
+    EXPECT_TRUE(form->StatusBar1[STATUS_RECEIVER]->isVisible());
+  }
+  QStatusTipEvent hover("Object List");
+  QCoreApplication::sendEvent(form.get(), &hover);
+  QEvent leave(QEvent::Leave);
+  QCoreApplication::sendEvent(form->menuBar(), &leave);
+  EXPECT_EQ(bar->currentMessage(), "");
+  EXPECT_TRUE(form->StatusBar1[STATUS_RECEIVER]->isVisible());
+}

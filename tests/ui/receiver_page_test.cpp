@@ -168,3 +168,31 @@ TEST_F(Receiver_Page_Test, ShowTogglesTheMask) {
 }
 
 }  // namespace
+
+// Bytes beyond the mode's length stay as stored: a change to a shorter mode (or Off) and back
+// shows the whole key again, and the start-up refresh neither cuts it nor lights Save.
+TEST_F(Receiver_Page_Test, KeyBytesBeyondTheModeLengthAreKept) {
+  page.RadioButton_DC9_AES_256->click();
+  Type_Into(page.LabeledEdit_DC9_Encoding_Key, "0123456789abcdefGHIJKLMNOPQRSTUV");
+  const QByteArray key = QByteArray("0123456789abcdefGHIJKLMNOPQRSTUV");
+  for (QRadioButton* shorter : {page.RadioButton_DC9_AES_128, page.RadioButton_DC9_AES_Off}) {
+    shorter->click();
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(settings.DC9_AES_Key), 32), key);
+    page.RadioButton_DC9_AES_256->click();
+    EXPECT_EQ(page.LabeledEdit_DC9_Encoding_Key->text(), QString::fromLatin1(key));
+  }
+  page.RadioButton_DC9_AES_Off->click();
+  boxes.answers = {QMessageBox::Yes};  // "Save current settings?" on Exit
+  form->Tray_Exit->trigger();
+  Settings_Record stored{};
+  Settings_Load(stored, settings_path);
+  EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(stored.DC9_AES_Key), 32), key);
+
+  // A fresh main window over the stored file (the next start) keeps the key and leaves Save off.
+  Settings_Record next{};
+  Settings_Load(next, settings_path);
+  Counting_Form restarted(next, settings_path, log);
+  restarted.Enter_Start_State();
+  EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(next.DC9_AES_Key), 32), key);
+  EXPECT_FALSE(restarted.BitBtn_Save->isEnabled());
+}

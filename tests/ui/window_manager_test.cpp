@@ -146,4 +146,17 @@ TEST_F(Window_Manager_Test, The_Save_Question_Opens_Above_The_Dialogs_That_Stay_
   Expect_Box_Above(watch, "Save current settings?");
 }
 
+TEST_F(Window_Manager_Test, The_System_Log_Opens_Above_The_Lists_That_Stay_On_Top) {
+  Operator_Windows::Show_Window(screen_->windows.Events());
+  ASSERT_TRUE(Wait_Active(screen_->windows.Events()));
+  Operator_Windows::Show_Window(screen_->windows.Objects());
+  ASSERT_TRUE(Wait_Active(screen_->windows.Objects()));
+  screen_->main_form.Menu_System_Log->trigger();
+  const WId log = screen_->log_form.winId();
+  EXPECT_TRUE(Wait_Until([&] {
+    const std::vector<WId> stack = X_Stacking();
+    return !stack.empty() && stack.back() == log;
+  }));
+}
+
 }  // namespace
