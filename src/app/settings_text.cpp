@@ -277,6 +277,8 @@ std::string Settings_Help() {
       "1 time synchronisation on, 0 off",
       "communicator connection timeout in seconds, 1 to 999",
       "1 starts hidden in the notification area, 0 shown",
+      "1 also answers DC-09 over UDP on the receiver port, 0 TCP only",
+      "minutes, 0 to 60, in which a repeated message is answered but not stored again (0 off)",
   };
   static_assert(std::size(RULES) == std::size(FIELDS));
   std::string text =
