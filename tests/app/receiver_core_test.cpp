@@ -72,8 +72,8 @@ TEST_F(Core, ReloadAppliesTheFileAndReopensAChangedAutomationPort) {
   std::ofstream(folder_.File(SETTINGS_FILE_NAME), std::ios::binary)
       .write(reinterpret_cast<const char*>(&changed), sizeof(changed));
   ASSERT_TRUE(core_->Reload_Settings());
-  EXPECT_EQ(core_->Settings().HB_Receiver_Nr, 77);
-  EXPECT_EQ(core_->Settings().Out_Port, out_b);
+  EXPECT_EQ(static_cast<int>(core_->Settings().HB_Receiver_Nr), 77);
+  EXPECT_EQ(static_cast<int>(core_->Settings().Out_Port), out_b);
   EXPECT_FALSE(core_->Link().Listener_Active());  // the old port closed at once
   EXPECT_EQ(pane_.With("Automation software port " + std::to_string(out_a) + " closed.").size(),
             1u);
@@ -89,7 +89,7 @@ TEST_F(Core, ReloadAppliesTheFileAndReopensAChangedAutomationPort) {
   std::filesystem::remove(folder_.File(SETTINGS_FILE_NAME));
   std::filesystem::create_directory(folder_.File(SETTINGS_FILE_NAME));
   EXPECT_FALSE(core_->Reload_Settings());
-  EXPECT_EQ(core_->Settings().HB_Receiver_Nr, 77);
+  EXPECT_EQ(static_cast<int>(core_->Settings().HB_Receiver_Nr), 77);
   EXPECT_EQ(pane_.With("Settings not reloaded: cannot read").size(), 1u);
 }
 
