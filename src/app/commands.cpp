@@ -111,6 +111,27 @@ int Run_Settings_Command(const std::string& data_folder,
     return EXIT_REFUSED;
   }
 
+  // Under the lock, or beside a headless receiver that only reads the file: read it again, apply
+  // the assignments to what it holds now and store it whole.
+  auto Read_Apply_Store = [&]() -> int {
+    if (!Settings_Read(record, path)) {
+      err << "Cannot read " << Printable_Text(path) << "\n";
+      return EXIT_UNREADABLE;
+    }
+    if (const auto errors = Apply_Settings(record, assignments); !errors.empty()) {
+      for (const std::string& line : errors) err << line << "\n";
+      err << "Nothing was changed.\n";
+      return EXIT_REFUSED;
+    }
+    if (const int error = Settings_Store(record, path); error != 0) {
+      err << "Cannot write " << Printable_Text(path) << ":" << Error_Text(error)
+          << " The file was left as it was.\n";
+      return EXIT_UNREADABLE;
+    }
+    out << "Saved " << Printable_Text(path) << "\n";
+    return 0;
+  };
+
   Data_Folder_Claim claim;
   switch (claim.Claim(data_folder, data_folder)) {
     case Start_Refusal::No_Data_Folder:
@@ -127,21 +148,7 @@ int Run_Settings_Command(const std::string& data_folder,
                "the settings on Save). Nothing was changed.\n";
         return EXIT_REFUSED;
       }
-      if (!Settings_Read(record, path)) {
-        err << "Cannot read " << Printable_Text(path) << "\n";
-        return EXIT_UNREADABLE;
-      }
-      if (const auto errors = Apply_Settings(record, assignments); !errors.empty()) {
-        for (const std::string& line : errors) err << line << "\n";
-        err << "Nothing was changed.\n";
-        return EXIT_REFUSED;
-      }
-      if (const int error = Settings_Store(record, path); error != 0) {
-        err << "Cannot write " << Printable_Text(path) << ":" << Error_Text(error)
-            << " The file was left as it was.\n";
-        return EXIT_UNREADABLE;
-      }
-      out << "Saved " << Printable_Text(path) << "\n";
+      if (const int code = Read_Apply_Store(); code != 0) return code;
       if (!Ask_To_Reload(pid)) {
         err << "The headless receiver (process " << pid
             << ") could not be asked to reload; restart it to apply the settings.\n";
@@ -153,23 +160,7 @@ int Run_Settings_Command(const std::string& data_folder,
     case Start_Refusal::None:
       break;
   }
-  // Read again under the lock: the file is now ours alone.
-  if (!Settings_Read(record, path)) {
-    err << "Cannot read " << Printable_Text(path) << "\n";
-    return EXIT_UNREADABLE;
-  }
-  if (const auto errors = Apply_Settings(record, assignments); !errors.empty()) {
-    for (const std::string& line : errors) err << line << "\n";
-    err << "Nothing was changed.\n";
-    return EXIT_REFUSED;
-  }
-  if (const int error = Settings_Store(record, path); error != 0) {
-    err << "Cannot write " << Printable_Text(path) << ":" << Error_Text(error)
-        << " The file was left as it was.\n";
-    return EXIT_UNREADABLE;
-  }
-  out << "Saved " << Printable_Text(path) << "\n";
-  return 0;
+  return Read_Apply_Store();
 }
 
 int Run_Status_Command(const std::string& data_folder, Status_Format format, int64_t now,
