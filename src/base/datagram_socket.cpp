@@ -11,42 +11,12 @@
 static_assert(sizeof(sockaddr_in6) <= sizeof(Datagram_Peer::Raw));
 
 int Open_Datagram_Socket(uint16_t port, Listen_Failure& failure) {
-  int fd = ::socket(AF_INET6, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  const bool v6 = fd >= 0;
-  if (!v6) fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    failure = {errno, "socket"};
-    return -1;
-  }
-  const int off = 0;
-  if (v6 && setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof(off)) != 0) {
-    failure = {errno, "setsockopt"};
-    ::close(fd);
-    return -1;
-  }
+  const int fd = Open_Bound_Socket(SOCK_DGRAM, port, failure);
+  if (fd < 0) return -1;
   // Room for a burst from many senders while the receiver waits for a sync: the system's
   // default holds only a few hundred small datagrams. Best effort; the system caps it.
   const int buffer = 4 * 1024 * 1024;
   setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof(buffer));
-  int bound;
-  if (v6) {
-    sockaddr_in6 any{};
-    any.sin6_family = AF_INET6;
-    any.sin6_addr = in6addr_any;
-    any.sin6_port = htons(port);
-    bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof(any));
-  } else {
-    sockaddr_in any{};
-    any.sin_family = AF_INET;
-    any.sin_addr.s_addr = htonl(INADDR_ANY);
-    any.sin_port = htons(port);
-    bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof(any));
-  }
-  if (bound != 0) {
-    failure = {errno, "bind"};
-    ::close(fd);
-    return -1;
-  }
   return fd;
 }
 

@@ -11,10 +11,10 @@
 
 #include "base/socket_error.h"
 
-int Open_Listen_Socket(uint16_t port, Listen_Failure& failure) {
-  int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+int Open_Bound_Socket(int type, uint16_t port, Listen_Failure& failure) {
+  int fd = ::socket(AF_INET6, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   const bool v6 = fd >= 0;
-  if (!v6) fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (!v6) fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     failure = {errno, "socket"};
     return -1;
@@ -22,8 +22,9 @@ int Open_Listen_Socket(uint16_t port, Listen_Failure& failure) {
   const int on = 1;
   const int off = 0;
   // SO_REUSEADDR lets a restarted receiver bind while old connections sit in TIME_WAIT; on this
-  // system it never lets two programs listen on one port.
-  if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0 ||
+  // system it never lets two programs listen on one port. On a datagram socket it would let two
+  // programs share the port, so it is left off there.
+  if ((type == SOCK_STREAM && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on)) != 0) ||
       (v6 && setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof(off)) != 0)) {
     failure = {errno, "setsockopt"};
     ::close(fd);
@@ -48,6 +49,12 @@ int Open_Listen_Socket(uint16_t port, Listen_Failure& failure) {
     ::close(fd);
     return -1;
   }
+  return fd;
+}
+
+int Open_Listen_Socket(uint16_t port, Listen_Failure& failure) {
+  const int fd = Open_Bound_Socket(SOCK_STREAM, port, failure);
+  if (fd < 0) return -1;
   if (::listen(fd, SOMAXCONN) != 0) {
     failure = {errno, "listen"};
     ::close(fd);

@@ -12,6 +12,12 @@ struct Listen_Failure {
   const char* Api = nullptr;  // "socket", "setsockopt", "bind" or "listen"; null = no failure
 };
 
+// A non-blocking socket of `type` (SOCK_STREAM or SOCK_DGRAM) bound to `port` on every local
+// address, IPv6 and IPv4 together (IPv4 alone when the host has no IPv6). A stream socket may
+// reuse an address still in TIME_WAIT; a datagram socket never shares its port. Returns the
+// descriptor, or -1 with `failure` filled.
+int Open_Bound_Socket(int type, uint16_t port, Listen_Failure& failure);
+
 // A non-blocking socket listening on `port` on every local address, IPv6 and IPv4 together (IPv4
 // alone when the host has no IPv6). Returns the descriptor, or -1 with `failure` filled.
 int Open_Listen_Socket(uint16_t port, Listen_Failure& failure);
