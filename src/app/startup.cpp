@@ -162,15 +162,6 @@ int Run_Headless(const std::string& data_dir) {
   return code;
 }
 
-void Write_Message_Line(const std::string& text) {
-  std::string line = text;
-  for (char& c : line)
-    if (c == '\n' || c == '\r') c = ' ';
-  line += '\n';
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
-}
-
 namespace {
 
 int quit_pipe[2] = {-1, -1};

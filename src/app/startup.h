@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "base/process_setup.h"
 #include "base/raw_file.h"
 
 inline constexpr const char* APP_TITLE = "ORN RAD-EZ Ududerud";
@@ -89,10 +90,6 @@ std::string Resolve_Data_Folder(const std::string& data_dir, const std::string& 
 // its message to standard error and returns 0; a folder that cannot be made or locked writes the
 // reason and returns 1. Needs a QCoreApplication; returns the exit code.
 int Run_Headless(const std::string& data_dir);
-
-// Writes the text of a message box as one line to standard error (before the box opens, so a
-// headless run tells what it showed).
-void Write_Message_Line(const std::string& text);
 
 // Turns SIGTERM and SIGINT into the Quit_Requested signal and SIGHUP into Reload_Requested, on
 // the main thread. The handler only writes the signal number into a pipe; Qt is never called

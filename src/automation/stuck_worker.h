@@ -10,9 +10,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/process_setup.h"
+
 [[noreturn]] inline void End_Process_With_Stuck_Worker(const std::string& worker) {
-  const std::string line = worker + " did not end at shutdown; the process ends now.\n";
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  Write_Message_Line(worker + " did not end at shutdown; the process ends now.");
   std::fflush(nullptr);
   std::_Exit(EXIT_FAILURE);
 }

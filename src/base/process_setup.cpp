@@ -5,6 +5,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <string>
 
 uint64_t Raise_Open_File_Limit() {
   rlimit limit{};
@@ -31,4 +33,13 @@ void Ignore_Broken_Pipe() {
 
 bool Ask_To_Reload(int64_t pid) {
   return pid > 0 && ::kill(static_cast<pid_t>(pid), SIGHUP) == 0;
+}
+
+void Write_Message_Line(const std::string& text) {
+  std::string line = text;
+  for (char& c : line)
+    if (c == '\n' || c == '\r') c = ' ';
+  line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Raises the process's soft limit of open files to its hard limit, so that thousands of
 // communicators can stay connected. Returns the soft limit in force afterwards (0 when the limit
@@ -20,3 +21,8 @@ void Ignore_Broken_Pipe();
 // Sends SIGHUP to the process `pid` (a headless receiver: read the settings again). True when
 // the signal was delivered.
 bool Ask_To_Reload(int64_t pid);
+
+// Writes `text` as one line to standard error, line breaks inside it made spaces, and flushes it
+// (the text of a message box before the box opens, so a headless run tells what it showed; the
+// last word of a process that ends at once). Any thread.
+void Write_Message_Line(const std::string& text);
