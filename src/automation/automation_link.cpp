@@ -21,7 +21,13 @@ Automation_Link::Automation_Link(Settings_Record& settings, Shared_Sync& sync,
                          });
                        }),
       sender_(settings, sync, journal, objects, serial_, link_, screen,
-              [this](const std::function<void()>& work) { return hand_over_.Run(work); }) {}
+              [this](const std::function<void()>& work) { return hand_over_.Run(work); }) {
+  link_.Set_Settings_Changed([this] { Settings_Changed(); });
+}
+
+void Automation_Link::Settings_Changed() {
+  sender_.Take_Settings();
+}
 
 Automation_Link::~Automation_Link() {
   while (!sender_.Stop()) {
@@ -36,6 +42,7 @@ void Automation_Link::Start() {
 }
 
 void Automation_Link::Start_Workers() {
+  Settings_Changed();
   serial_receiver_.Start();
   sender_.Start();
 }

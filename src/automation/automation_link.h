@@ -5,7 +5,8 @@
 //
 // Threads: created, started, stopped and destroyed on the main thread, which serves
 // `hand_over`. The two worker threads reach the main thread only through `hand_over` (log lines,
-// beeps, the settings the sender reads, its TCP writes) and the shared objects of `sync`.
+// beeps) and the shared objects of `sync`; the sender writes its TCP lines itself (Tcp_Link) and
+// reads the settings from the snapshot Settings_Changed pushes.
 #pragma once
 
 #include <chrono>
@@ -47,6 +48,10 @@ class Automation_Link {
   // the serial port closed. True when both threads ended. A thread that has not ended is waited
   // for again by the destructor, before anything it uses is freed. Safe to call again.
   bool Stop(std::chrono::milliseconds deadline = std::chrono::milliseconds(5000));
+
+  // Main thread: pushes the settings the report sender uses (after a save, after a page changed
+  // one of them, and after every tick of Timer_Out).
+  void Settings_Changed();
 
   Serial_Port& Serial() { return serial_; }
   Link_Manager& Link() { return link_; }

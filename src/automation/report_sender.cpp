@@ -1,6 +1,7 @@
 #include "automation/report_sender.h"
 
 #include <QCoreApplication>
+#include <QMetaObject>
 #include <cstdio>
 #include <cstring>
 
@@ -37,7 +38,9 @@ Report_Sender::Report_Sender(Settings_Record& settings, Shared_Sync& sync, Event
       link_(link),
       screen_(screen),
       run_on_main_(std::move(run_on_main)),
-      local_clock_(local_clock ? std::move(local_clock) : [] { return QTime::currentTime(); }) {}
+      local_clock_(local_clock ? std::move(local_clock) : [] { return QTime::currentTime(); }) {
+  Take_Settings();
+}
 
 Report_Sender::~Report_Sender() {
   if (!thread_.joinable()) return;
@@ -108,9 +111,9 @@ void Report_Sender::Final_Save() {
 }
 
 void Report_Sender::Cycle() {
-  int32_t hb_period = 0;
-  if (!Hand_Over([&] { hb_period = settings_.HB_Period; })) return;
-  if (!Heartbeat(hb_period)) return;
+  if (Stop_Requested()) return;
+  Refresh_Settings();
+  if (!Heartbeat(Current_Settings().HB_Period)) return;
   Save_Pass();
   if (sync_.Link_State.load() == LINK_UP) {
     if (!Supervision_Pass()) return;
@@ -241,62 +244,86 @@ Report_Sender::Answer Report_Sender::Send_Line(const Event_Record* record) {
   sync_.Answer_Byte.store(0);
   sync_.Answer_Event.Reset();
 
-  // The settings, the line and the TCP write are taken on the main thread in one hand-over.
-  enum class Route { None, Tcp_Written, Serial };
-  Route route = Route::None;
-  std::string line;
-  bool data_log = false;
-  const bool handed = Hand_Over([&] {
-    line = record != nullptr ? Format_Report_Line(*record, settings_.Report_Format)
-                             : Format_Heartbeat_Line(settings_.HB_Receiver_Nr);
-    data_log = screen_.Data_Log_Visible();
-    switch (settings_.Out_Mode) {
-      case OUT_MODE_TCP:
-        route = link_.Send_Tcp_Line(line) ? Route::Tcp_Written : Route::None;
-        break;
-      case OUT_MODE_SERIAL:
-        route = Route::Serial;
-        break;
-      default:
-        route = Route::None;
-        break;
-    }
-  });
-  // Stopping (or the work was refused): behave as an answer that is neither ACK nor NAK, which
-  // ends any pass quietly.
-  if (!handed) return {Outcome::Answered, 0};
+  // The line is made from the sender's settings snapshot and written here, on this thread.
+  const Sender_Settings settings = Current_Settings();
+  const std::string line = record != nullptr ? Format_Report_Line(*record, settings.Report_Format)
+                                             : Format_Heartbeat_Line(settings.HB_Receiver_Nr);
+  if (Stop_Requested()) return {Outcome::Answered, 0};
 
-  if (route == Route::Serial) {
-    if (!serial_.Is_Open()) {
-      route = Route::None;
-    } else {
-      try {
-        serial_.Write_Text(line);
-      } catch (const ECommError& error) {
-        if (error.Error_Id == COMM_NOT_OPEN) {
-          route = Route::None;  // closed by the main thread after the open test
-        } else {
-          Log("COM port error: " + std::to_string(error.System_Error), LOG_RED, false);
-        }
+  uint8_t byte = 0;
+  bool transport = false;
+  if (settings.Out_Mode == OUT_MODE_TCP) {
+    const Tcp_Link::Result result = link_.Tcp().Send_And_Wait(
+        line, ANSWER_TIMEOUT, WAIT_SLICE, [this] { return Stop_Requested(); }, byte);
+    transport = result != Tcp_Link::Result::No_Connection;
+    if (result == Tcp_Link::Result::No_Answer) return {Outcome::No_Answer, 0};
+    if (result == Tcp_Link::Result::Answered) {
+      sync_.Answer_Byte.store(byte);
+      sync_.Answer_Event.Set();
+    }
+    // Stopped: what Answer_Byte holds, as a wait ended by shutdown gives.
+    if (result == Tcp_Link::Result::Stopped) byte = sync_.Answer_Byte.load();
+  } else if (settings.Out_Mode == OUT_MODE_SERIAL && serial_.Is_Open()) {
+    transport = true;
+    try {
+      serial_.Write_Text(line);
+    } catch (const ECommError& error) {
+      if (error.Error_Id == COMM_NOT_OPEN) {
+        transport = false;  // closed by the main thread after the open test
+      } else {
+        Log("COM port error: " + std::to_string(error.System_Error), LOG_RED, false);
       }
     }
+    if (transport) {
+      if (!Wait_For_Answer()) return {Outcome::No_Answer, 0};
+      byte = sync_.Answer_Byte.load();
+    }
   }
-  if (route == Route::None) {
+  if (!transport) {
     sync_.Link_State.store(0);
     // The heartbeat is due at once after the link was found gone, even when the link manager
     // opens it again before the next cycle starts.
     hb_due_now_ = true;
     return {Outcome::No_Transport, 0};
   }
-  if (!Wait_For_Answer()) return {Outcome::No_Answer, 0};
-  const uint8_t byte = sync_.Answer_Byte.load();
-  if (data_log) {
+  if (settings.Data_Log) {
     const std::string log_line = Answer_Log_Line(local_clock_(), byte);
     Hand_Over([&] {
       if (screen_.Data_Log_Visible()) screen_.Data_Log_Line(log_line);
     });
   }
   return {Outcome::Answered, byte};
+}
+
+void Report_Sender::Take_Settings() {
+  const bool data_log = screen_.Data_Log_Visible();
+  {
+    Mutex_Lock lock(settings_mutex_);
+    snapshot_.Out_Mode = settings_.Out_Mode;
+    snapshot_.HB_Period = settings_.HB_Period;
+    snapshot_.HB_Receiver_Nr = settings_.HB_Receiver_Nr;
+    snapshot_.Report_Format = settings_.Report_Format;
+    snapshot_.Data_Log = data_log;
+    refresh_asked_ = false;
+  }
+  settings_taken_.notify_all();
+}
+
+void Report_Sender::Refresh_Settings() {
+  Mutex_Lock lock(settings_mutex_);
+  if (refresh_asked_) return;  // the main thread is busy: the last snapshot holds
+  refresh_asked_ = true;
+  QMetaObject::invokeMethod(
+      &link_, [this] { Take_Settings(); }, Qt::QueuedConnection);
+  lock.Wait_For(settings_taken_, SETTINGS_WAIT, [this] {
+    settings_mutex_.Assert_Held();
+    return !refresh_asked_;
+  });
+}
+
+Report_Sender::Sender_Settings Report_Sender::Current_Settings() const {
+  Mutex_Lock lock(settings_mutex_);
+  return snapshot_;
 }
 
 bool Report_Sender::Wait_For_Answer() {

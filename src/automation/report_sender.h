@@ -4,10 +4,11 @@
 // the object table and every saved event not yet reported, one line at a time, each answered by ACK
 // (0x06) or NAK (0x15) within 2000 ms. It keeps LINK_ALIVE of Link_State from those answers.
 //
-// Threads: the cycle runs on the sender's own thread. Everything that touches the user interface
-// or a Qt socket (log lines, beeps, the sound, the data log line, the events refresh, the TCP
-// write and the settings it reads) is handed to the main thread through `run_on_main` and waited
-// for. Serial lines are written directly (Serial_Port locks itself).
+// Threads: the cycle runs on the sender's own thread. It writes every line and reads its answer
+// there (TCP through the link manager's Tcp_Link, serial through Serial_Port, both lock
+// themselves), and reads the settings from a snapshot the main thread pushes (Take_Settings).
+// Only what touches the user interface (log lines, beeps, the sound, the data log line, the
+// events refresh) is handed to the main thread through `run_on_main` and waited for.
 //
 // Lifetime: Start() once; Request_Stop() (shutdown closes Run_Gate and sets Answer_Event first)
 // makes the thread end promptly: every wait, pause and gate wait checks the stop request, and no
@@ -29,6 +30,7 @@
 #include "base/operator_port.h"
 #include "base/settings.h"
 #include "base/sync_objects.h"
+#include "base/thread_annotations.h"
 #include "protocol/event_record.h"
 #include "store/event_journal.h"
 #include "store/object_table.h"
@@ -48,6 +50,7 @@ class Report_Sender {
   static constexpr std::chrono::milliseconds ANSWER_TIMEOUT{2000};
   static constexpr std::chrono::milliseconds ERROR_PAUSE{2000};
   static constexpr std::chrono::milliseconds CYCLE_SLEEP{50};
+  static constexpr std::chrono::milliseconds SETTINGS_WAIT{20};
 
   // All references must outlive this object. `screen` and `link` are used only inside work
   // handed to the main thread.
@@ -57,6 +60,14 @@ class Report_Sender {
   ~Report_Sender();
   Report_Sender(const Report_Sender&) = delete;
   Report_Sender& operator=(const Report_Sender&) = delete;
+
+  // Main thread: takes the values the sender uses (Out_Mode, HB_Period, HB_Receiver_Nr,
+  // Report_Format) from the settings record, and whether the data log is shown. The constructor
+  // takes the first snapshot; a settings save, a page that changes one of them and every tick of
+  // Timer_Out push the next. A cycle also asks the main thread for a fresh one (posted, never
+  // waited for more than SETTINGS_WAIT, and not at all while an earlier request is unanswered:
+  // a busy window thread delays no line).
+  void Take_Settings() EXCLUDES(settings_mutex_);
 
   // Starts Monitoring_Thread (once).
   void Start();
@@ -70,6 +81,15 @@ class Report_Sender {
 
  private:
   enum class Outcome { No_Transport, No_Answer, Answered };
+  struct Sender_Settings {
+    uint8_t Out_Mode = 0;
+    int32_t HB_Period = 0;
+    int8_t HB_Receiver_Nr = 0;
+    int8_t Report_Format = 0;
+    bool Data_Log = false;
+  };
+  Sender_Settings Current_Settings() const EXCLUDES(settings_mutex_);
+  void Refresh_Settings() EXCLUDES(settings_mutex_);
   struct Answer {
     Outcome Kind;
     uint8_t Byte;
@@ -96,7 +116,11 @@ class Report_Sender {
   void Pause(std::chrono::milliseconds duration);
   bool Stop_Requested() const { return stop_.load(std::memory_order_acquire); }
 
-  Settings_Record& settings_;  // read only on the main thread (hand-overs)
+  Settings_Record& settings_;  // read only on the main thread (Take_Settings)
+  mutable Mutex settings_mutex_;
+  Sender_Settings snapshot_ GUARDED_BY(settings_mutex_);
+  bool refresh_asked_ GUARDED_BY(settings_mutex_) = false;  // a request waits for the main thread
+  std::condition_variable settings_taken_;
   Shared_Sync& sync_;
   Event_Journal& journal_;
   Object_Table& objects_;
