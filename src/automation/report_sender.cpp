@@ -351,7 +351,11 @@ void Report_Sender::Log(const std::string& text, uint32_t colour, bool beep) {
 }
 
 void Report_Sender::Refresh_Events() {
-  Hand_Over([&] { screen_.Refresh_Events(); });
+  // Posted, not waited for: a busy window thread holds no report back. The link manager lives
+  // on the main thread as long as the screen; work posted after it has gone is dropped.
+  if (Stop_Requested()) return;
+  QMetaObject::invokeMethod(
+      &link_, [&screen = screen_] { screen.Refresh_Events(); }, Qt::QueuedConnection);
 }
 
 bool Report_Sender::Gate_Open() const {

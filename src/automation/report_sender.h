@@ -7,8 +7,8 @@
 // Threads: the cycle runs on the sender's own thread. It writes every line and reads its answer
 // there (TCP through the link manager's Tcp_Link, serial through Serial_Port, both lock
 // themselves), and reads the settings from a snapshot the main thread pushes (Take_Settings).
-// Only what touches the user interface (log lines, beeps, the sound, the data log line, the
-// events refresh) is handed to the main thread through `run_on_main` and waited for.
+// What touches the user interface (log lines, beeps, the sound, the data log line) is handed to
+// the main thread through `run_on_main` and waited for; the events refresh is posted to it.
 //
 // Lifetime: Start() once; Request_Stop() (shutdown closes Run_Gate and sets Answer_Event first)
 // makes the thread end promptly: every wait, pause and gate wait checks the stop request, and no
