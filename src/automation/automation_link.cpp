@@ -23,6 +23,11 @@ Automation_Link::Automation_Link(Settings_Record& settings, Shared_Sync& sync,
       sender_(settings, sync, journal, objects, serial_, link_, screen,
               [this](const std::function<void()>& work) { return hand_over_.Run(work); }) {
   link_.Set_Settings_Changed([this] { Settings_Changed(); });
+  sender_.Set_Main_Poster([this](std::function<void()> work) {
+    std::vector<Main_Queue::Work> batch;
+    batch.push_back(std::move(work));
+    posted_.Post(batch);
+  });
 }
 
 void Automation_Link::Settings_Changed() {

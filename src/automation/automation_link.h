@@ -17,6 +17,7 @@
 #include "automation/report_sender.h"
 #include "automation/serial_port.h"
 #include "base/main_hand_over.h"
+#include "base/main_queue.h"
 #include "base/operator_port.h"
 #include "base/settings.h"
 #include "base/sync_objects.h"
@@ -63,6 +64,7 @@ class Automation_Link {
   Operator_Port& screen_;
   Main_Hand_Over& hand_over_;
   // In this order: each is built from the ones before it and destroyed before them.
+  Main_Queue posted_;  // work the report sender leaves for the main thread
   Serial_Port serial_;
   Link_Manager link_;
   AT_Rec_Thread serial_receiver_;

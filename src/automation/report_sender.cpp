@@ -1,7 +1,6 @@
 #include "automation/report_sender.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <cstdio>
 #include <cstring>
 
@@ -351,11 +350,9 @@ void Report_Sender::Log(const std::string& text, uint32_t colour, bool beep) {
 }
 
 void Report_Sender::Refresh_Events() {
-  // Posted, not waited for: a busy window thread holds no report back. The link manager lives
-  // on the main thread as long as the screen; work posted after it has gone is dropped.
-  if (Stop_Requested()) return;
-  QMetaObject::invokeMethod(
-      &link_, [&screen = screen_] { screen.Refresh_Events(); }, Qt::QueuedConnection);
+  // Posted, not waited for: a busy window thread holds no report back.
+  if (Stop_Requested() || !post_on_main_) return;
+  post_on_main_([&screen = screen_] { screen.Refresh_Events(); });
 }
 
 bool Report_Sender::Gate_Open() const {

@@ -69,6 +69,12 @@ class Report_Sender {
   // a busy window thread delays no line).
   void Take_Settings() EXCLUDES(settings_mutex_);
 
+  // Leaves work for the main thread without waiting for it (the settings request, the events
+  // refresh). Set once before Start(); work posted before this object ends may run after it only
+  // while the poster's owner lives, so the owner outlives this object.
+  using Main_Poster = std::function<void(std::function<void()>)>;
+  void Set_Main_Poster(Main_Poster post) { post_on_main_ = std::move(post); }
+
   // Starts Monitoring_Thread (once).
   void Start();
   // Asks the thread to end at its next wait, pause, gate test or hand-over. Any thread.
@@ -128,6 +134,7 @@ class Report_Sender {
   Link_Manager& link_;
   Operator_Port& screen_;
   Main_Runner run_on_main_;
+  Main_Poster post_on_main_;
   Local_Clock local_clock_;
 
   // Owned by the sender thread: the next heartbeat time on the monotonic clock.
