@@ -312,8 +312,11 @@ void Report_Sender::Refresh_Settings() {
   Mutex_Lock lock(settings_mutex_);
   if (refresh_asked_) return;  // the main thread is busy: the last snapshot holds
   refresh_asked_ = true;
-  QMetaObject::invokeMethod(
-      &link_, [this] { Take_Settings(); }, Qt::QueuedConnection);
+  if (!post_on_main_) {
+    refresh_asked_ = false;
+    return;
+  }
+  post_on_main_([this] { Take_Settings(); });
   lock.Wait_For(settings_taken_, SETTINGS_WAIT, [this] {
     settings_mutex_.Assert_Held();
     return !refresh_asked_;
