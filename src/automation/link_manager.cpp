@@ -19,6 +19,7 @@ namespace {
 constexpr int FIRST_TICK_MS = 2000;
 constexpr int TICK_MS = 1000;
 constexpr int PROMPT_TICK_MS = 500;
+constexpr int WATCH_REST_MS = 1;                // a connection's watch while the sender reads there
 constexpr int DELAY_AFTER_ERROR = 10;           // ticks after a failed listen or a client error
 constexpr int DELAY_AFTER_CLIENT_ATTEMPT = 30;  // ticks after a client open attempt
 // The serial link always runs 8 data bits, no parity, one stop bit.
@@ -298,6 +299,18 @@ void Link_Manager::Connection_Readable(int fd, bool client) {
         sync_.Answer_Event.Set();
       },
       error);
+  if (state == 1) {
+    // The sender reads this block itself: the watch rests a moment rather than wake again and
+    // again until it has.
+    const auto found = watches_.find(fd);
+    if (found == watches_.end()) return;
+    found->second->setEnabled(false);
+    QTimer::singleShot(WATCH_REST_MS, this, [this, fd] {
+      const auto again = watches_.find(fd);
+      if (again != watches_.end()) again->second->setEnabled(true);
+    });
+    return;
+  }
   if (state >= 0) return;
   // A peer that closes its end in order (or resets it) is a disconnection, not a failure.
   if (error != 0 && error != ECONNRESET) {

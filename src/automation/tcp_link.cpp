@@ -81,7 +81,7 @@ int Tcp_Link::Take_Readable(int fd, const Answer_Sink& sink, int& error) {
     error = static_cast<int>(-peeked);
     return -1;
   }
-  if (fd == busy_fd_) return 0;  // the sender takes it
+  if (fd == busy_fd_) return 1;  // the sender takes it
   const long n = Socket_Read(fd, block, sizeof block);
   if (n > 0 && Is_Answer(static_cast<uint8_t>(block[0]))) sink(static_cast<uint8_t>(block[0]));
   return 0;

@@ -42,7 +42,7 @@ class Tcp_Link {
   // Main thread, when `fd` is readable: -1 when the connection ended (end of stream or an
   // error, `error` holds its errno, 0 at an orderly end) and should be removed; otherwise 0, and
   // a block nobody waits for is taken, its first byte given to `sink` when ACK or NAK. While the
-  // sender waits on `fd` the block is left to it.
+  // sender waits on `fd` the block is left to it: 1.
   int Take_Readable(int fd, const Answer_Sink& sink, int& error) EXCLUDES(mutex_);
 
   // Sender thread: writes `line` on the newest connection and waits at most `timeout` for its
