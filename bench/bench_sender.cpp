@@ -1,6 +1,9 @@
 // Report sender figures over a real TCP link on 127.0.0.1 (server mode, heartbeat off) to an
 // automation software stand-in that answers every line with ACK at once:
 // - BM_Forwarded_Lines: lines per second while a full backlog of events drains;
+// - BM_Minimal_Sender / BM_Sender_To_Minimal_Standin: a loop that writes one line and waits for
+//   its byte on one socket, and the real report sender, each against the same minimal stand-in
+//   (a thread that answers ACK to every line at once and only counts), for the ratio of the two;
 // - BM_Arrival_To_Report_Line: time from an event's arrival in the journal to its report line at
 //   the automation software, p50 and p99, with events arriving at random moments of the cycle.
 #include <benchmark/benchmark.h>
@@ -13,6 +16,13 @@
 #include <memory>
 #include <random>
 #include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <atomic>
 #include <vector>
 
 #include "../tests/support/automation_peer.h"
@@ -51,9 +61,92 @@ Event_Record Event(int n) {
   return Example_Event({.Account = account, .Time = 1700000000 + n});
 }
 
+// The minimal automation stand-in: connects to `port`, answers ACK to every line (ended by 0x14)
+// at once and counts the lines; nothing else.
+class Minimal_Standin {
+ public:
+  explicit Minimal_Standin(int fd) : fd_(fd) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~Minimal_Standin() {
+    stop_ = true;
+    ::shutdown(fd_, SHUT_RDWR);
+    thread_.join();
+    ::close(fd_);
+  }
+  std::size_t Count() const { return count_.load(std::memory_order_acquire); }
+
+ private:
+  void Run() {
+    char block[4096];
+    const char ack = 0x06;
+    while (!stop_) {
+      const ssize_t n = ::recv(fd_, block, sizeof block, 0);
+      if (n <= 0) return;
+      for (ssize_t i = 0; i < n; ++i) {
+        if (block[i] != 0x14) continue;
+        count_.fetch_add(1, std::memory_order_release);
+        if (::send(fd_, &ack, 1, MSG_NOSIGNAL) != 1) return;
+      }
+    }
+  }
+  int fd_;
+  std::atomic<bool> stop_{false};
+  std::atomic<std::size_t> count_{0};
+  std::thread thread_;
+};
+
+// A listening socket on 127.0.0.1 with an ephemeral port, and its connections.
+int Listen_Loopback(int& port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+  ::listen(fd, 4);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  port = ntohs(address.sin_port);
+  return fd;
+}
+
+int No_Delay(int fd) {
+  const int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return fd;
+}
+
+constexpr int MINIMAL_LINES = 4000;
+
+// A loop that writes one report line and waits for its answer byte.
+void BM_Minimal_Sender(benchmark::State& state) {
+  int port = 0;
+  const int listener = Listen_Loopback(port);
+  const int sender = No_Delay(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  ::connect(sender, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  Minimal_Standin standin(No_Delay(::accept(listener, nullptr, nullptr)));
+  const std::string line = "5011 181234E40101001\x14";
+  for (auto _ : state) {
+    for (int i = 0; i < MINIMAL_LINES; ++i) {
+      if (::send(sender, line.data(), line.size(), MSG_NOSIGNAL) <= 0) break;
+      char answer = 0;
+      if (::recv(sender, &answer, 1, 0) != 1) break;
+    }
+  }
+  state.counters["lines_per_s"] = benchmark::Counter(
+      static_cast<double>(state.iterations() * MINIMAL_LINES), benchmark::Counter::kIsRate);
+  ::close(sender);
+  ::close(listener);
+}
+BENCHMARK(BM_Minimal_Sender)->Iterations(3)->Unit(benchmark::kMillisecond);
+
 // The automation side of the receiver with an open, alive TCP server link and an ACKing peer.
 struct Bench_Link {
-  Bench_Link() {
+  explicit Bench_Link(bool minimal_standin = false) {
     settings.Out_Mode = 1;
     settings.Out_TCP_Server = 1;
     settings.HB_Period = 0;
@@ -65,9 +158,13 @@ struct Bench_Link {
     }
     journal.Load();
     objects.Load();
-    peer = std::make_unique<Automation_Peer>(Automation_Peer::Connect_Fd(settings.Out_Port),
-                                             Automation_Peer::Always(PEER_ACK),
-                                             Automation_Peer::Fd::Owned);
+    if (minimal_standin) {
+      standin = std::make_unique<Minimal_Standin>(Automation_Peer::Connect_Fd(settings.Out_Port));
+    } else {
+      peer = std::make_unique<Automation_Peer>(Automation_Peer::Connect_Fd(settings.Out_Port),
+                                               Automation_Peer::Always(PEER_ACK),
+                                               Automation_Peer::Fd::Owned);
+    }
     Serve_Until([&] { return link.Listener_Connections() == 1; }, std::chrono::seconds(5));
     link.Timer_OutTimer();
     automation.Start_Workers();
@@ -87,7 +184,33 @@ struct Bench_Link {
   Automation_Link automation{settings, sync, journal, objects, screen, folder.Path(), hand_over};
   Link_Manager& link = automation.Link();
   std::unique_ptr<Automation_Peer> peer;
+  std::unique_ptr<Minimal_Standin> standin;
 };
+
+// The real report sender against the minimal stand-in: a backlog of MINIMAL_LINES events drains.
+void BM_Sender_To_Minimal_Standin(benchmark::State& state) {
+  Bench_Link bench(true);
+  int appended = 0;
+  for (auto _ : state) {
+    const std::size_t before = bench.standin->Count();
+    for (int i = 0; i < MINIMAL_LINES; ++i) bench.journal.Append(Event(appended++));
+    const auto started = Clock::now();
+    if (!Serve_Until([&] { return bench.standin->Count() >= before + MINIMAL_LINES; },
+                     std::chrono::seconds(60))) {
+      state.SkipWithError("the backlog did not drain");
+      return;
+    }
+    state.SetIterationTime(std::chrono::duration<double>(Clock::now() - started).count());
+    Serve_Until([&] { return !bench.journal.Is_Due((appended - 1) % JOURNAL_SLOTS); },
+                std::chrono::seconds(5));
+  }
+  state.counters["lines_per_s"] = benchmark::Counter(
+      static_cast<double>(state.iterations() * MINIMAL_LINES), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_Sender_To_Minimal_Standin)
+    ->UseManualTime()
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_Forwarded_Lines(benchmark::State& state) {
   Bench_Link bench;

@@ -28,6 +28,7 @@
 #include "ui/operator_windows.h"
 #include "ui/receiver_page.h"
 #include "ui/widgets/message_box.h"
+#include "ui/window_hold_hook.h"
 
 namespace {
 
@@ -175,6 +176,8 @@ int Run_Windows(int argc, char** argv, const std::string& data_dir) {
     core.Shutdown();
     QCoreApplication::quit();
   });
+
+  Install_Window_Hold_Hook(&main_form);
 
   // 12. Visible, or hidden in the notification area.
   if (main_form.Enter_Start_State()) main_form.show();

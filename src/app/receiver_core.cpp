@@ -175,6 +175,7 @@ bool Receiver_Core::Reload_Settings() {
   }
   settings_ = fresh;
   receiver_->Settings_Changed();
+  automation_->Settings_Changed();
   operator_->Log_Message("Settings reloaded from " + std::string(SETTINGS_FILE_NAME) + ".",
                          LOG_BLACK);
   if (old.DC9_Port != fresh.DC9_Port && receiver_->Is_Active()) {

@@ -23,7 +23,18 @@ Automation_Link::Automation_Link(Settings_Record& settings, Shared_Sync& sync,
                          });
                        }),
       sender_(settings, sync, journal, objects, serial_, link_, screen,
-              [this](const std::function<void()>& work) { return hand_over_.Run(work); }) {}
+              [this](const std::function<void()>& work) { return hand_over_.Run(work); }) {
+  link_.Set_Settings_Changed([this] { Settings_Changed(); });
+  sender_.Set_Main_Poster([this](std::function<void()> work) {
+    std::vector<Main_Queue::Work> batch;
+    batch.push_back(std::move(work));
+    posted_.Post(batch);
+  });
+}
+
+void Automation_Link::Settings_Changed() {
+  sender_.Take_Settings();
+}
 
 Automation_Link::~Automation_Link() {
   // Normally Stop() ran already; otherwise it runs now, with its bounds. Closing the hand-over
@@ -44,6 +55,7 @@ void Automation_Link::Start() {
 }
 
 void Automation_Link::Start_Workers() {
+  Settings_Changed();
   serial_receiver_.Start();
   sender_.Start();
 }

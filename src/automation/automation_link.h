@@ -5,7 +5,8 @@
 //
 // Threads: created, started, stopped and destroyed on the main thread, which serves
 // `hand_over`. The two worker threads reach the main thread only through `hand_over` (log lines,
-// beeps, the settings the sender reads, its TCP writes) and the shared objects of `sync`.
+// beeps) and the shared objects of `sync`; the sender writes its TCP lines itself (Tcp_Link) and
+// reads the settings from the snapshot Settings_Changed pushes.
 #pragma once
 
 #include <chrono>
@@ -17,6 +18,7 @@
 #include "automation/report_sender.h"
 #include "automation/serial_port.h"
 #include "base/main_hand_over.h"
+#include "base/main_queue.h"
 #include "base/operator_port.h"
 #include "base/settings.h"
 #include "base/sync_objects.h"
@@ -55,6 +57,9 @@ class Automation_Link {
 
   // The extra time a worker gets after its deadline, once no work is handed over any more.
   static constexpr std::chrono::milliseconds HAND_OVER_GRACE{1000};
+  // Main thread: pushes the settings the report sender uses (after a save, after a page changed
+  // one of them, and after every tick of Timer_Out).
+  void Settings_Changed();
 
   Serial_Port& Serial() { return serial_; }
   Link_Manager& Link() { return link_; }
@@ -72,6 +77,7 @@ class Automation_Link {
   Main_Hand_Over& hand_over_;
   bool stopped_ = false;  // main thread only: Stop() has run
   // In this order: each is built from the ones before it and destroyed before them.
+  Main_Queue posted_;  // work the report sender leaves for the main thread
   Serial_Port serial_;
   Link_Manager link_;
   AT_Rec_Thread serial_receiver_;

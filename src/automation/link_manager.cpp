@@ -6,8 +6,9 @@
 
 #include "base/listen_socket.h"
 #include "base/raw_file.h"
+#include "base/socket_error.h"
 
-#include <QTcpServer>
+#include <QSocketNotifier>
 #include <QTcpSocket>
 
 #include "automation/serial_names.h"
@@ -19,6 +20,7 @@ namespace {
 constexpr int FIRST_TICK_MS = 2000;
 constexpr int TICK_MS = 1000;
 constexpr int PROMPT_TICK_MS = 500;
+constexpr int WATCH_REST_MS = 1;                // a connection's watch while the sender reads there
 constexpr int DELAY_AFTER_ERROR = 10;           // ticks after a failed listen or a client error
 constexpr int DELAY_AFTER_CLIENT_ATTEMPT = 30;  // ticks after a client open attempt
 // The serial link always runs 8 data bits, no parity, one stop bit.
@@ -34,21 +36,18 @@ Link_Manager::Link_Manager(Settings_Record& settings, Shared_Sync& sync, Serial_
       serial_(serial),
       screen_(screen),
       data_folder_(std::move(data_folder)),
-      ServerSocket_Out(new QTcpServer(this)),
       ClientSocket_Out(new QTcpSocket(this)) {
   timer_out_.setSingleShot(false);
   timer_out_.setInterval(FIRST_TICK_MS);
   connect(&timer_out_, &QTimer::timeout, this, &Link_Manager::Timer_OutTimer);
-  connect(ServerSocket_Out, &QTcpServer::newConnection, this,
-          &Link_Manager::ServerSocket_OutAccept);
   connect(ClientSocket_Out, &QTcpSocket::connected, this, &Link_Manager::ClientSocket_OutConnect);
-  connect(ClientSocket_Out, &QTcpSocket::readyRead, this, &Link_Manager::ClientSocket_OutRead);
   connect(ClientSocket_Out, &QTcpSocket::errorOccurred, this, &Link_Manager::ClientSocket_OutError);
 }
 
 Link_Manager::~Link_Manager() {
   timer_out_.stop();
   Close_Listener();
+  Close_Client_Connection();
   ClientSocket_Out->abort();
 }
 
@@ -62,15 +61,45 @@ void Link_Manager::Stop() {
 }
 
 void Link_Manager::Close_Client() {
+  Close_Client_Connection();
   ClientSocket_Out->abort();
 }
 
 bool Link_Manager::Listener_Active() const {
-  return ServerSocket_Out->isListening();
+  return listen_fd_ >= 0;
+}
+
+int Link_Manager::Listener_Connections() const {
+  return client_fd_ >= 0 ? 0 : tcp_.Count();
 }
 
 bool Link_Manager::Client_Connected() const {
-  return ClientSocket_Out->state() == QAbstractSocket::ConnectedState;
+  return client_fd_ >= 0;
+}
+
+void Link_Manager::Close_Client_Connection() {
+  if (client_fd_ < 0) return;
+  const int fd = client_fd_;
+  client_fd_ = -1;
+  Drop(fd);
+}
+
+void Link_Manager::Watch(int fd, bool client) {
+  auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+  connect(notifier.get(), &QSocketNotifier::activated, this,
+          [this, fd, client] { Connection_Readable(fd, client); });
+  watches_[fd] = std::move(notifier);
+  tcp_.Add(fd);
+}
+
+void Link_Manager::Drop(int fd) {
+  const auto found = watches_.find(fd);
+  if (found != watches_.end()) {
+    found->second->setEnabled(false);
+    found->second.release()->deleteLater();
+    watches_.erase(found);
+  }
+  tcp_.Remove(fd);
 }
 
 void Link_Manager::Set_Status(const std::string& text) {
@@ -92,6 +121,7 @@ void Link_Manager::Timer_OutTimer() {
       break;
   }
   if (reconnect_delay_ != 0) --reconnect_delay_;
+  if (settings_changed_) settings_changed_();
   timer_out_.start();
 }
 
@@ -116,10 +146,10 @@ void Link_Manager::Tick_Tcp() {
 }
 
 void Link_Manager::Tick_Tcp_Server() {
-  ClientSocket_Out->abort();
+  Close_Client();
   const std::string port = std::to_string(settings_.Out_Port);
-  if (ServerSocket_Out->isListening()) {
-    const auto count = connections_.size();
+  if (Listener_Active()) {
+    const auto count = static_cast<std::size_t>(tcp_.Count());
     if (count > 0) {
       Set_Status("Automation software: connected (" + std::to_string(count) + ").");
       sync_.Link_State.fetch_or(LINK_OPEN);
@@ -128,13 +158,7 @@ void Link_Manager::Tick_Tcp_Server() {
       Set_Status("Automation software port is open. Listenning...");
     }
     // The newest client is the one kept; at most one older connection goes per tick.
-    if (count >= 2) {
-      QTcpSocket* oldest = connections_.front();
-      connections_.erase(connections_.begin());
-      oldest->disconnect(this);
-      oldest->abort();
-      oldest->deleteLater();
-    }
+    if (count >= 2) Drop(tcp_.Oldest());
     return;
   }
   screen_.Log_Message("Opening automation software port " + port, LOG_BLACK);
@@ -145,11 +169,11 @@ void Link_Manager::Tick_Tcp_Server() {
   if (valid_port) {
     Listen_Failure listen_failure;
     const int fd = Open_Listen_Socket(static_cast<uint16_t>(out_port), listen_failure);
-    if (fd >= 0 && !ServerSocket_Out->setSocketDescriptor(fd)) {
-      listen_failure = {EBADF, "listen"};
-      ::close(fd);
-    }
     if (!listen_failure.Api) {
+      listen_fd_ = fd;
+      accept_notifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+      connect(accept_notifier_.get(), &QSocketNotifier::activated, this,
+              &Link_Manager::ServerSocket_OutAccept);
       screen_.Log_Message(
           "Automation software port " + port + " is open. Waiting for connection...", LOG_BLACK);
       return;
@@ -179,7 +203,7 @@ void Link_Manager::Tick_Tcp_Client() {
   const std::string address(Field_Text(settings_.Out_IP));
   screen_.Log_Message(
       "Connecting to automation software server. IP: " + address + "  Port: " + port, LOG_BLACK);
-  ClientSocket_Out->abort();
+  Close_Client();
   const int out_port = settings_.Out_Port;
   const bool started = out_port > 0 && out_port <= 65535;
   if (started) {
@@ -241,80 +265,80 @@ void Link_Manager::Tick_Closed() {
       // The port stays open (its flag stays set); the next tick tries again.
     }
   }
-  if (ServerSocket_Out->isListening() || Client_Connected()) {
+  if (Listener_Active() || Client_Connected()) {
     screen_.Log_Message(
         "Automation software port " + std::to_string(settings_.Out_Port) + " closed.", LOG_BLACK);
   }
   Close_Listener();
-  ClientSocket_Out->abort();
+  Close_Client();
   Set_Status("Automation software port closed.");
 }
 
 void Link_Manager::Close_Listener() {
-  ServerSocket_Out->close();
-  for (QTcpSocket* connection : connections_) {
-    connection->disconnect(this);
-    connection->abort();
-    connection->deleteLater();
+  if (listen_fd_ < 0) return;
+  accept_notifier_.reset();
+  Socket_Close(listen_fd_);
+  listen_fd_ = -1;
+  std::vector<int> accepted;
+  for (const auto& [fd, watch] : watches_) {
+    if (fd != client_fd_) accepted.push_back(fd);
   }
-  connections_.clear();
+  for (const int fd : accepted) Drop(fd);
 }
 
 bool Link_Manager::Send_Tcp_Line(const std::string& line) {
-  QTcpSocket* target = nullptr;
-  if (settings_.Out_TCP_Server == OUT_TCP_SERVER) {
-    if (connections_.empty()) return false;
-    target = connections_.back();
-  } else {
-    if (!Client_Connected()) return false;
-    target = ClientSocket_Out;
-  }
-  target->write(line.data(), static_cast<qint64>(line.size()));
-  target->flush();
-  return true;
+  if (settings_.Out_TCP_Server == OUT_TCP_SERVER ? client_fd_ >= 0 : client_fd_ < 0) return false;
+  return tcp_.Write(line);
 }
 
 void Link_Manager::ServerSocket_OutAccept() {
-  while (QTcpSocket* connection = ServerSocket_Out->nextPendingConnection()) {
-    connections_.push_back(connection);
-    connect(connection, &QTcpSocket::readyRead, this,
-            [this, connection] { ServerSocket_OutClientRead(connection); });
-    connect(connection, &QTcpSocket::errorOccurred, this,
-            [this, connection] { ServerSocket_OutClientError(connection); });
-    connect(connection, &QTcpSocket::disconnected, this, [this, connection] {
-      std::erase(connections_, connection);
-      connection->deleteLater();
+  Accepted_Peer peer;
+  int error = 0;
+  while (listen_fd_ >= 0 && Accept_Connection(listen_fd_, peer, error)) Watch(peer.Fd, false);
+}
+
+void Link_Manager::Connection_Readable(int fd, bool client) {
+  int error = 0;
+  const int state = tcp_.Take_Readable(
+      fd,
+      [this](uint8_t byte) {
+        sync_.Answer_Byte.store(byte);
+        sync_.Answer_Event.Set();
+      },
+      error);
+  if (state == 1) {
+    // The sender reads this block itself: the watch rests a moment rather than wake again and
+    // again until it has.
+    const auto found = watches_.find(fd);
+    if (found == watches_.end()) return;
+    found->second->setEnabled(false);
+    QTimer::singleShot(WATCH_REST_MS, this, [this, fd] {
+      const auto again = watches_.find(fd);
+      if (again != watches_.end()) again->second->setEnabled(true);
     });
+    return;
   }
-}
-
-void Link_Manager::Take_Answer(QTcpSocket* socket) {
-  // Only the first byte of each block counts; the rest is dropped.
-  const QByteArray data = socket->readAll();
-  if (data.isEmpty()) return;
-  const auto first = static_cast<uint8_t>(data[0]);
-  if (first == ANSWER_ACK || first == ANSWER_NAK) {
-    sync_.Answer_Byte.store(first);
-    sync_.Answer_Event.Set();
+  if (state >= 0) return;
+  // A peer that closes its end in order (or resets it) is a disconnection, not a failure.
+  if (error != 0 && error != ECONNRESET) {
+    screen_.Log_Message("Communication port error. " + System_Error_Text(error), LOG_RED);
+    if (client) reconnect_delay_ = DELAY_AFTER_ERROR;
   }
-}
-
-void Link_Manager::ServerSocket_OutClientRead(QTcpSocket* connection) {
-  Take_Answer(connection);
-}
-
-void Link_Manager::ClientSocket_OutRead() {
-  Take_Answer(ClientSocket_Out);
-}
-
-void Link_Manager::ServerSocket_OutClientError(QTcpSocket* connection) {
-  // A peer that closes its end in order is a disconnection, not a failure.
-  if (connection->error() == QAbstractSocket::RemoteHostClosedError) return;
-  screen_.Log_Message("Communication port error. " + connection->errorString().toStdString(),
-                      LOG_RED);
+  if (client) {
+    Close_Client_Connection();
+  } else {
+    Drop(fd);
+  }
 }
 
 void Link_Manager::ClientSocket_OutConnect() {
+  // The connection is handed to the TCP link; the socket that made it lets it go.
+  const int fd = Socket_Duplicate(static_cast<int>(ClientSocket_Out->socketDescriptor()));
+  ClientSocket_Out->abort();
+  if (fd >= 0) {
+    client_fd_ = fd;
+    Watch(fd, true);
+  }
   screen_.Play_Notify_Sound();
 }
 

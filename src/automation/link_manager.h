@@ -1,25 +1,30 @@
 // Link_Manager: opens, watches and closes the link to the automation software (TCP server, TCP
 // client or serial line) from the settings alone, driven by Timer_Out (first tick after 2000 ms,
 // then every 1000 ms). It keeps LINK_OPEN of Link_State, shows the link's state in the automation
-// panel of the status bar, and owns the TCP receive handlers that pass ACK/NAK bytes to the
-// report sender through Answer_Byte and Answer_Event.
+// panel of the status bar. It only opens, accepts and closes TCP connections and hands each one
+// to its Tcp_Link; the report sender writes its lines and reads their answers there, on its own
+// thread. A block that arrives while no line waits is still taken here: its first byte, when ACK
+// or NAK, goes to Answer_Byte and Answer_Event.
 //
-// Main thread only: every socket belongs to it. The report sender never touches a socket; it
-// hands each TCP line to the main thread, where Send_Tcp_Line decides and writes. So no field
-// here is shared between threads and none needs a lock; what other threads see of the link goes
-// through the atomics of Shared_Sync (Link_State, Answer_Byte) and the events set after them.
+// Main thread only, except Tcp(), which the report sender uses from its thread; what other
+// threads see of the link goes through the atomics of Shared_Sync (Link_State, Answer_Byte) and
+// the events set after them.
 #pragma once
 
 #include <QObject>
 #include <QTimer>
+#include <functional>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "automation/tcp_link.h"
 #include "base/operator_port.h"
 #include "base/settings.h"
 #include "base/sync_objects.h"
 
-class QTcpServer;
+class QSocketNotifier;
 class QTcpSocket;
 class Serial_Port;
 
@@ -37,6 +42,12 @@ class Link_Manager : public QObject {
 
   // Enables Timer_Out with its first tick 2000 ms from now.
   void Start();
+  // Called on the main thread after every tick (which may have switched the link off in memory):
+  // the report sender's settings snapshot is taken again there.
+  void Set_Settings_Changed(std::function<void()> changed) {
+    settings_changed_ = std::move(changed);
+  }
+
   // Stops Timer_Out (shutdown).
   void Stop();
   // Closes the automation client socket (shutdown).
@@ -57,10 +68,12 @@ class Link_Manager : public QObject {
   // the listener in server mode, the client socket in client mode. False when there is no
   // connection to write to (no transport). Main thread.
   bool Send_Tcp_Line(const std::string& line);
+  // The TCP connections, shared with the report sender's thread.
+  Tcp_Link& Tcp() { return tcp_; }
 
   // State for the report sender's choices and for tests (main thread).
   bool Listener_Active() const;
-  int Listener_Connections() const { return static_cast<int>(connections_.size()); }
+  int Listener_Connections() const;
   bool Client_Connected() const;
   const QTimer& Out_Timer() const { return timer_out_; }
 
@@ -72,14 +85,14 @@ class Link_Manager : public QObject {
   void Tick_Closed();
   void Close_Listener();
   void Set_Status(const std::string& text);
-  void Take_Answer(QTcpSocket* socket);
+  void Close_Client_Connection();
+  void Watch(int fd, bool client);
+  void Drop(int fd);
 
   // Socket event handlers (main thread).
   void ServerSocket_OutAccept();
-  void ServerSocket_OutClientRead(QTcpSocket* connection);
-  void ServerSocket_OutClientError(QTcpSocket* connection);
+  void Connection_Readable(int fd, bool client);
   void ClientSocket_OutConnect();
-  void ClientSocket_OutRead();
   void ClientSocket_OutError();
 
   Settings_Record& settings_;
@@ -89,9 +102,15 @@ class Link_Manager : public QObject {
   std::string data_folder_;
 
   QTimer timer_out_;
-  QTcpServer* ServerSocket_Out;  // owned (child)
+  Tcp_Link tcp_;
+  int listen_fd_ = -1;
+  std::unique_ptr<QSocketNotifier> accept_notifier_;
+  // Connects in client mode; once connected, the connection is handed to tcp_ and this socket
+  // is reset.
   QTcpSocket* ClientSocket_Out;  // owned (child)
-  // Accepted connections of the listener, oldest first; the last one is written to.
-  std::vector<QTcpSocket*> connections_;
+  int client_fd_ = -1;           // the client connection in tcp_, -1 when none
+  // Read watches of the connections in tcp_, by descriptor.
+  std::map<int, std::unique_ptr<QSocketNotifier>> watches_;
   int reconnect_delay_ = 0;
+  std::function<void()> settings_changed_;
 };

@@ -40,7 +40,9 @@ Report_Sender::Report_Sender(Settings_Record& settings, Shared_Sync& sync, Event
       link_(link),
       screen_(screen),
       run_on_main_(std::move(run_on_main)),
-      local_clock_(local_clock ? std::move(local_clock) : [] { return QTime::currentTime(); }) {}
+      local_clock_(local_clock ? std::move(local_clock) : [] { return QTime::currentTime(); }) {
+  Take_Settings();
+}
 
 Report_Sender::~Report_Sender() {
   if (!thread_.joinable()) return;
@@ -112,9 +114,9 @@ void Report_Sender::Final_Save() {
 }
 
 void Report_Sender::Cycle() {
-  int32_t hb_period = 0;
-  if (!Hand_Over([&] { hb_period = settings_.HB_Period; })) return;
-  if (!Heartbeat(hb_period)) return;
+  if (Stop_Requested()) return;
+  Refresh_Settings();
+  if (!Heartbeat(Current_Settings().HB_Period)) return;
   Save_Pass();
   if (sync_.Link_State.load() == LINK_UP) {
     if (!Supervision_Pass()) return;
@@ -251,62 +253,84 @@ Report_Sender::Answer Report_Sender::Send_Line(const Event_Record* record) {
   sync_.Answer_Byte.store(0);
   sync_.Answer_Event.Reset();
 
-  // The settings, the line and the TCP write are taken on the main thread in one hand-over.
-  enum class Route { None, Tcp_Written, Serial };
-  Route route = Route::None;
-  std::string line;
-  bool data_log = false;
-  const bool handed = Hand_Over([&] {
-    line = record != nullptr ? Format_Report_Line(*record, settings_.Report_Format)
-                             : Format_Heartbeat_Line(settings_.HB_Receiver_Nr);
-    data_log = screen_.Data_Log_Visible();
-    switch (settings_.Out_Mode) {
-      case OUT_MODE_TCP:
-        route = link_.Send_Tcp_Line(line) ? Route::Tcp_Written : Route::None;
-        break;
-      case OUT_MODE_SERIAL:
-        route = Route::Serial;
-        break;
-      default:
-        route = Route::None;
-        break;
-    }
-  });
-  // Stopping (or the work was refused): behave as an answer that is neither ACK nor NAK, which
-  // ends any pass quietly.
-  if (!handed) return {Outcome::Answered, 0};
+  // The line is made from the sender's settings snapshot and written here, on this thread.
+  const Sender_Settings settings = Current_Settings();
+  const std::string line = record != nullptr ? Format_Report_Line(*record, settings.Report_Format)
+                                             : Format_Heartbeat_Line(settings.HB_Receiver_Nr);
+  if (Stop_Requested()) return {Outcome::Answered, 0};
 
-  if (route == Route::Serial) {
-    if (!serial_.Is_Open()) {
-      route = Route::None;
-    } else {
-      try {
-        serial_.Write_Text(line);
-      } catch (const ECommError& error) {
-        if (error.Error_Id == COMM_NOT_OPEN) {
-          route = Route::None;  // closed by the main thread after the open test
-        } else {
-          Log("COM port error: " + std::to_string(error.System_Error), LOG_RED, false);
-        }
+  uint8_t byte = 0;
+  bool transport = false;
+  if (settings.Out_Mode == OUT_MODE_TCP) {
+    // The answer time runs from the write, stop request or not: an ACK that comes for a line in
+    // flight at shutdown is recorded, so the event is never offered again after a restart.
+    const Tcp_Link::Result result = link_.Tcp().Send_And_Wait(
+        line, ANSWER_TIMEOUT, WAIT_SLICE, [] { return false; }, byte);
+    transport = result != Tcp_Link::Result::No_Connection;
+    if (result == Tcp_Link::Result::No_Answer) return {Outcome::No_Answer, 0};
+    if (result == Tcp_Link::Result::Answered) {
+      sync_.Answer_Byte.store(byte);
+      sync_.Answer_Event.Set();
+    }
+    // Stopped: what Answer_Byte holds, as a wait ended by shutdown gives.
+    if (result == Tcp_Link::Result::Stopped) byte = sync_.Answer_Byte.load();
+  } else if (settings.Out_Mode == OUT_MODE_SERIAL && serial_.Is_Open()) {
+    transport = true;
+    try {
+      serial_.Write_Text(line);
+    } catch (const ECommError& error) {
+      if (error.Error_Id == COMM_NOT_OPEN) {
+        transport = false;  // closed by the main thread after the open test
+      } else {
+        Log("COM port error: " + std::to_string(error.System_Error), LOG_RED, false);
       }
     }
+    if (transport) {
+      if (!Wait_For_Answer()) return {Outcome::No_Answer, 0};
+      byte = sync_.Answer_Byte.load();
+    }
   }
-  if (route == Route::None) {
+  if (!transport) {
     sync_.Link_State.store(0);
     // The heartbeat is due at once after the link was found gone, even when the link manager
     // opens it again before the next cycle starts.
     hb_due_now_ = true;
     return {Outcome::No_Transport, 0};
   }
-  if (!Wait_For_Answer()) return {Outcome::No_Answer, 0};
-  const uint8_t byte = sync_.Answer_Byte.load();
-  if (data_log) {
+  if (settings.Data_Log) {
     const std::string log_line = Answer_Log_Line(local_clock_(), byte);
     Hand_Over([&] {
       if (screen_.Data_Log_Visible()) screen_.Data_Log_Line(log_line);
     });
   }
   return {Outcome::Answered, byte};
+}
+
+void Report_Sender::Take_Settings() {
+  const bool data_log = screen_.Data_Log_Visible();
+  {
+    Mutex_Lock lock(settings_mutex_);
+    snapshot_.Out_Mode = settings_.Out_Mode;
+    snapshot_.HB_Period = settings_.HB_Period;
+    snapshot_.HB_Receiver_Nr = settings_.HB_Receiver_Nr;
+    snapshot_.Report_Format = settings_.Report_Format;
+    snapshot_.Data_Log = data_log;
+    refresh_asked_ = false;
+  }
+}
+
+void Report_Sender::Refresh_Settings() {
+  // Posted, never waited for: this cycle runs on the snapshot it has, the next on a fresh one.
+  Mutex_Lock lock(settings_mutex_);
+  if (refresh_asked_ || !post_on_main_) return;  // the main thread has not taken the last one
+  refresh_asked_ = true;
+  lock.Unlock();
+  post_on_main_([this] { Take_Settings(); });
+}
+
+Report_Sender::Sender_Settings Report_Sender::Current_Settings() const {
+  Mutex_Lock lock(settings_mutex_);
+  return snapshot_;
 }
 
 bool Report_Sender::Wait_For_Answer() {
@@ -342,7 +366,9 @@ void Report_Sender::Log(const std::string& text, uint32_t colour, bool beep) {
 }
 
 void Report_Sender::Refresh_Events() {
-  Hand_Over([&] { screen_.Refresh_Events(); });
+  // Posted, not waited for: a busy window thread holds no report back.
+  if (Stop_Requested() || !post_on_main_) return;
+  post_on_main_([&screen = screen_] { screen.Refresh_Events(); });
 }
 
 bool Report_Sender::Gate_Open() const {

@@ -4,10 +4,11 @@
 // the object table and every saved event not yet reported, one line at a time, each answered by ACK
 // (0x06) or NAK (0x15) within 2000 ms. It keeps LINK_ALIVE of Link_State from those answers.
 //
-// Threads: the cycle runs on the sender's own thread. Everything that touches the user interface
-// or a Qt socket (log lines, beeps, the sound, the data log line, the events refresh, the TCP
-// write and the settings it reads) is handed to the main thread through `run_on_main` and waited
-// for. Serial lines are written directly (Serial_Port locks itself).
+// Threads: the cycle runs on the sender's own thread. It writes every line and reads its answer
+// there (TCP through the link manager's Tcp_Link, serial through Serial_Port, both lock
+// themselves), and reads the settings from a snapshot the main thread pushes (Take_Settings).
+// What touches the user interface (log lines, beeps, the sound, the data log line) is handed to
+// the main thread through `run_on_main` and waited for; the events refresh is posted to it.
 //
 // Lifetime: Start() once; Request_Stop() (shutdown closes Run_Gate and sets Answer_Event first)
 // makes the thread end promptly: every pause and gate wait checks the stop request, and no new
@@ -64,6 +65,20 @@ class Report_Sender {
   Report_Sender(const Report_Sender&) = delete;
   Report_Sender& operator=(const Report_Sender&) = delete;
 
+  // Main thread: takes the values the sender uses (Out_Mode, HB_Period, HB_Receiver_Nr,
+  // Report_Format) from the settings record, and whether the data log is shown. The constructor
+  // takes the first snapshot; a settings save, a page that changes one of them and every tick of
+  // Timer_Out push the next. A cycle also asks the main thread for a fresh one (posted, never
+  // waited for, and not again while an earlier request is untaken: a busy window thread delays
+  // no line).
+  void Take_Settings() EXCLUDES(settings_mutex_);
+
+  // Leaves work for the main thread without waiting for it (the settings request, the events
+  // refresh). Set once before Start(); work posted before this object ends may run after it only
+  // while the poster's owner lives, so the owner outlives this object.
+  using Main_Poster = std::function<void(std::function<void()>)>;
+  void Set_Main_Poster(Main_Poster post) { post_on_main_ = std::move(post); }
+
   // Starts Monitoring_Thread (once).
   void Start();
   // Asks the thread to end at its next wait, pause, gate test or hand-over. Any thread.
@@ -87,6 +102,15 @@ class Report_Sender {
 
  private:
   enum class Outcome { No_Transport, No_Answer, Answered };
+  struct Sender_Settings {
+    uint8_t Out_Mode = 0;
+    int32_t HB_Period = 0;
+    int8_t HB_Receiver_Nr = 0;
+    int8_t Report_Format = 0;
+    bool Data_Log = false;
+  };
+  Sender_Settings Current_Settings() const EXCLUDES(settings_mutex_);
+  void Refresh_Settings() EXCLUDES(settings_mutex_);
   struct Answer {
     Outcome Kind;
     uint8_t Byte;
@@ -113,7 +137,10 @@ class Report_Sender {
   void Pause(std::chrono::milliseconds duration);
   bool Stop_Requested() const { return stop_.load(std::memory_order_acquire); }
 
-  Settings_Record& settings_;  // read only on the main thread (hand-overs)
+  Settings_Record& settings_;  // read only on the main thread (Take_Settings)
+  mutable Mutex settings_mutex_;
+  Sender_Settings snapshot_ GUARDED_BY(settings_mutex_);
+  bool refresh_asked_ GUARDED_BY(settings_mutex_) = false;  // a request waits for the main thread
   Shared_Sync& sync_;
   Event_Journal& journal_;
   Object_Table& objects_;
@@ -121,6 +148,7 @@ class Report_Sender {
   Link_Manager& link_;
   Operator_Port& screen_;
   Main_Runner run_on_main_;
+  Main_Poster post_on_main_;
   Local_Clock local_clock_;
 
   // Owned by the sender thread: the next heartbeat time on the monotonic clock.

@@ -1,8 +1,10 @@
 #include "base/listen_socket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -127,4 +129,32 @@ int Socket_Pending_Error(int fd) {
 
 void Socket_Close(int fd) {
   if (fd >= 0) ::close(fd);
+}
+
+long Socket_Peek(int fd, char* data, std::size_t size) {
+  for (;;) {
+    const ssize_t n = ::recv(fd, data, size, MSG_PEEK | MSG_DONTWAIT);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno != EINTR) return -errno;
+  }
+}
+
+bool Socket_Wait_Readable(int fd, int timeout_ms) {
+  pollfd entry{fd, POLLIN, 0};
+  const int n = ::poll(&entry, 1, timeout_ms);
+  return n > 0;
+}
+
+void Socket_Shut_Down(int fd) {
+  if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+}
+
+int Socket_Duplicate(int fd) {
+  const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) return -errno;
+  const int flags = ::fcntl(copy, F_GETFL);
+  ::fcntl(copy, F_SETFL, flags | O_NONBLOCK);
+  const int on = 1;
+  ::setsockopt(copy, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+  return copy;
 }

@@ -46,3 +46,15 @@ long Socket_Send(int fd, const char* data, std::size_t size);
 // The pending error of the socket (SO_ERROR), 0 when none.
 int Socket_Pending_Error(int fd);
 void Socket_Close(int fd);
+// A look at what waits without taking it: the count (0 at the peer's end of stream), or -errno
+// (-EAGAIN when nothing is waiting).
+long Socket_Peek(int fd, char* data, std::size_t size);
+// Waits at most `timeout_ms` until `fd` has something to read (data, end of stream or an error).
+// True when it has.
+bool Socket_Wait_Readable(int fd, int timeout_ms);
+// Shuts both directions of a connection down without releasing the descriptor: a thread waiting
+// on it wakes at once.
+void Socket_Shut_Down(int fd);
+// A descriptor of its own for the connection behind `fd` (another owner keeps `fd`):
+// non-blocking, close-on-exec, no Nagle delay. -errno on failure.
+int Socket_Duplicate(int fd);
