@@ -317,15 +317,24 @@ void Report_Sender::Take_Settings() {
     snapshot_.Data_Log = data_log;
     refresh_asked_ = false;
   }
+  settings_taken_.notify_all();
 }
 
 void Report_Sender::Refresh_Settings() {
-  // Posted, never waited for: this cycle runs on the snapshot it has, the next on a fresh one.
+  // Posted and waited for at most SETTINGS_WAIT; a busy main thread leaves the last snapshot.
+  // Without a poster (the sender used on its own) the request is a hand-over, as every other.
+  if (!post_on_main_) {
+    Hand_Over([this] { Take_Settings(); });
+    return;
+  }
   Mutex_Lock lock(settings_mutex_);
-  if (refresh_asked_ || !post_on_main_) return;  // the main thread has not taken the last one
+  if (refresh_asked_) return;  // the main thread is busy: the last snapshot holds
   refresh_asked_ = true;
-  lock.Unlock();
   post_on_main_([this] { Take_Settings(); });
+  lock.Wait_For(settings_taken_, SETTINGS_WAIT, [this] {
+    settings_mutex_.Assert_Held();
+    return !refresh_asked_;
+  });
 }
 
 Report_Sender::Sender_Settings Report_Sender::Current_Settings() const {

@@ -53,6 +53,7 @@ class Report_Sender {
   static constexpr std::chrono::milliseconds ANSWER_TIMEOUT{2000};
   static constexpr std::chrono::milliseconds ERROR_PAUSE{2000};
   static constexpr std::chrono::milliseconds CYCLE_SLEEP{50};
+  static constexpr std::chrono::milliseconds SETTINGS_WAIT{20};
   // The longest a stop waits for the thread: an answer time, a journal file pass and margin.
   static constexpr std::chrono::milliseconds STOP_DEADLINE{5000};
 
@@ -68,9 +69,9 @@ class Report_Sender {
   // Main thread: takes the values the sender uses (Out_Mode, HB_Period, HB_Receiver_Nr,
   // Report_Format) from the settings record, and whether the data log is shown. The constructor
   // takes the first snapshot; a settings save, a page that changes one of them and every tick of
-  // Timer_Out push the next. A cycle also asks the main thread for a fresh one (posted, never
-  // waited for, and not again while an earlier request is untaken: a busy window thread delays
-  // no line).
+  // Timer_Out push the next. A cycle also asks the main thread for a fresh one (posted, waited
+  // for at most SETTINGS_WAIT, and not at all while an earlier request is unanswered: a busy
+  // window thread delays no line by more than that).
   void Take_Settings() EXCLUDES(settings_mutex_);
 
   // Leaves work for the main thread without waiting for it (the settings request, the events
@@ -141,6 +142,7 @@ class Report_Sender {
   mutable Mutex settings_mutex_;
   Sender_Settings snapshot_ GUARDED_BY(settings_mutex_);
   bool refresh_asked_ GUARDED_BY(settings_mutex_) = false;  // a request waits for the main thread
+  std::condition_variable settings_taken_;
   Shared_Sync& sync_;
   Event_Journal& journal_;
   Object_Table& objects_;
