@@ -811,6 +811,44 @@ TEST_F(Service, AReceiverPortThatCannotOpenIsNoReadinessButAStatus) {
   EXPECT_EQ(notify.Count("READY=1"), 0) << Joined(notify.Seen());
 }
 
+// A notify service that ends before READY=1 is a failed start for the service manager, whatever
+// its exit code: a refused start says why in STATUS= and never claims readiness.
+TEST_F(Service, ARefusedStartSaysWhyAndIsNeverReady) {
+  const int port = Free_Port();
+  ASSERT_EQ(Quenor({"settings", "DC9_Port_Enable=1", "DC9_Port=" + std::to_string(port)}).Code, 0);
+  Headless_Receiver first(scratch_, folder_, "first");
+  ASSERT_TRUE(first.Wait_Out("Port " + std::to_string(port) + " is open.", 20s)) << first.Out();
+  Write_File(scratch_ + "/a-file", "");
+  struct Case {
+    std::string Folder, Status;
+    int Code;
+  };
+  const Case cases[] = {
+      // Another receiver serves the folder: exit 0 as before.
+      {folder_, "STATUS=RAD-EZ Ududerud is already running?", 0},
+      // A folder that cannot be used: a failure with the folder and the reason.
+      {scratch_ + "/a-file/main", "Not a directory", 1},
+  };
+  for (const Case& c : cases) {
+    Notify_Socket notify(scratch_ + "/notify");
+    ASSERT_TRUE(notify.Bound());
+    Headless_Options options;
+    options.Environment = {{"NOTIFY_SOCKET", notify.Path()}};
+    Headless_Receiver second(scratch_, c.Folder, "second", options);
+    int status = 0;
+    ASSERT_TRUE(Wait_Until([&] { return !second.Alive(status); }, 20s)) << c.Folder;
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), c.Code) << c.Folder << ": " << second.Err();
+    ASSERT_TRUE(notify.Wait_For(c.Status, 5s)) << c.Folder << ": " << Joined(notify.Seen());
+    EXPECT_NE(notify.Seen().back().find("STATUS="), std::string::npos) << Joined(notify.Seen());
+    // Everything it sent has been read: nothing more arrives, and nothing claimed readiness.
+    EXPECT_FALSE(notify.Wait_For("READY=1", 1s)) << Joined(notify.Seen());
+    EXPECT_EQ(notify.Count("READY=1"), 0) << Joined(notify.Seen());
+  }
+  EXPECT_EQ(Send_Frame(port, Contact_Id_Frame("1111")).Token, "ACK");
+  EXPECT_EQ(first.Stop(), 0);
+}
+
 TEST_F(Service, VersionHelpAndABadCommandLine) {
   Run_Result r = Run_Quenor(scratch_, {"--version"});
   EXPECT_EQ(r.Code, 0);
