@@ -856,11 +856,20 @@ TEST_F(Service, VersionHelpAndABadCommandLine) {
   r = Run_Quenor(scratch_, {"--help"});
   EXPECT_EQ(r.Code, 0);
   EXPECT_NE(r.Out.find("--data-dir"), std::string::npos);
-  // `settings --help` names every setting with its rule.
+  // `settings --help` names every setting the listing shows, each on its own line with a rule.
   r = Run_Quenor(scratch_, {"settings", "--help"});
   EXPECT_EQ(r.Code, 0);
-  for (const char* part : {"DC9_Port_Enable", "DC9_AES_Key", "standard input", "Out_IP", "COM_Name",
-                           "Start_In_Background", "1 to 999"})
+  std::filesystem::create_directories(folder_);
+  const std::map<std::string, std::string> shown = Settings_Shown();
+  EXPECT_GE(shown.size(), 18u);
+  for (const auto& [name, value] : shown) {
+    const auto at = r.Out.find("\n  " + name + " ");
+    ASSERT_NE(at, std::string::npos) << name << " in " << r.Out;
+    const std::string line = r.Out.substr(at + 3, r.Out.find('\n', at + 1) - at - 3);
+    EXPECT_GT(line.find_first_not_of(' ', name.size()), name.size()) << line;
+    EXPECT_GT(line.size(), name.size() + 20) << line;
+  }
+  for (const char* part : {"standard input", "1 to 999", "1024 or above", "9600 19200", "COM64"})
     EXPECT_NE(r.Out.find(part), std::string::npos) << part << " in " << r.Out;
   for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
            {"frobnicate"}, {"--no-such-option"}, {"status", "extra"}, {"--headless", "status"}}) {
