@@ -849,6 +849,98 @@ TEST_F(Service, ARefusedStartSaysWhyAndIsNeverReady) {
   EXPECT_EQ(first.Stop(), 0);
 }
 
+// Every failure of a system call the receiver reports carries the system's reason. Each case
+// spoils one file or port of a fresh folder; directories stand where files belong, which even
+// root cannot write as files.
+TEST_F(Service, EveryFailureLineNamesTheSystemsReason) {
+  struct Case {
+    const char* What;
+    std::vector<std::string> Settings;
+    std::function<void(const std::string& folder, int port)> Spoil;
+    // After the receiver runs: what makes it meet the failure (nothing by default).
+    std::function<void(Headless_Receiver&, const std::string& folder, int port)> Provoke;
+    std::string Line, Reason;
+  };
+  const auto make_folder = [](const std::string& name) {
+    return [name](const std::string& folder, int) {
+      std::filesystem::remove(folder + name);
+      std::filesystem::create_directories(folder + name);
+    };
+  };
+  std::unique_ptr<Tcp_Listener> taken;
+  const Case cases[] = {
+      {"bind",
+       {},
+       [&](const std::string&, int port) { taken = std::make_unique<Tcp_Listener>(port); },
+       nullptr,
+       "Windows socket error:",
+       "Address already in use"},
+      {"lock",
+       {},
+       make_folder("Quenor.exe.lock"),
+       nullptr,
+       "Cannot lock the data folder",
+       "Is a directory"},
+      {"journal open",
+       {},
+       make_folder("dorvex.dat"),
+       [](Headless_Receiver&, const std::string&, int port) {
+         Send_Frame(port, Contact_Id_Frame("1111"), 0, 2s);
+       },
+       "File open error.",
+       "Is a directory"},
+      {"state file",
+       {},
+       make_folder("quenor.state"),
+       nullptr,
+       "Cannot write the live state",
+       "Is a directory"},
+      {"serial open",
+       {"Out_Mode=2", "COM_Name=COM64"},
+       nullptr,
+       nullptr,
+       "Error opening COM64",
+       "No such file or directory"},
+      {"settings reload",
+       {},
+       nullptr,
+       [](Headless_Receiver& receiver, const std::string& folder, int) {
+         ASSERT_EQ(::unlink((folder + "dorvex.cfg").c_str()), 0);
+         std::filesystem::create_directories(folder + "dorvex.cfg");
+         ::kill(receiver.Pid(), SIGHUP);
+       },
+       "Settings not reloaded: cannot read",
+       "Is a directory"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    const std::string folder = scratch_ + "/case" + std::to_string(++n) + "/";
+    const int port = Free_Port();
+    std::vector<std::string> args = {
+        "settings",   "--data-dir", folder, "DC9_Port_Enable=1", "DC9_Port=" + std::to_string(port),
+        "HB_Period=0"};
+    args.insert(args.end(), c.Settings.begin(), c.Settings.end());
+    ASSERT_EQ(Run_Quenor(scratch_, args).Code, 0);
+    if (c.Spoil) c.Spoil(folder, port);
+    Headless_Receiver receiver(scratch_, folder, "case" + std::to_string(n));
+    const auto said = [&] {
+      const std::string all = receiver.Out() + receiver.Err();
+      const auto at = all.find(c.Line);
+      return at != std::string::npos &&
+             all.find(c.Reason, at) < all.find('\n', at);  // on the same line
+    };
+    if (c.Provoke) {
+      ASSERT_TRUE(receiver.Wait_Out("Port " + std::to_string(port) + " is open.", 20s))
+          << receiver.Out() << receiver.Err();
+      c.Provoke(receiver, folder, port);
+    }
+    EXPECT_TRUE(Wait_Until(said, 20s)) << receiver.Out() << receiver.Err();
+    receiver.Stop();
+    taken.reset();
+  }
+}
+
 TEST_F(Service, VersionHelpAndABadCommandLine) {
   Run_Result r = Run_Quenor(scratch_, {"--version"});
   EXPECT_EQ(r.Code, 0);
