@@ -39,7 +39,7 @@ fail() {
 }
 apt_get() { apt-get -o DPkg::Lock::Timeout=300 -y -q "$@"; }
 
-(cd "$build" && rm -f quenor_*.deb && cpack -G DEB >"$scratch/cpack.log") ||
+(cd "$build" && rm -f quenor_*.deb && cpack -G DEB >"$scratch/cpack.log" 2>&1) ||
   { cat "$scratch/cpack.log"; fail "cpack"; }
 deb="$(ls "$build"/quenor_*.deb)"
 echo "ok: built $(basename "$deb")"
@@ -54,10 +54,12 @@ port=$((20000 + $$ % 20000))
 export QT_QPA_PLATFORM=offscreen
 /usr/bin/quenor settings --data-dir "$folder" DC9_Port_Enable=1 "DC9_Port=$port" HB_Period=0 \
   >"$scratch/settings.out" 2>&1 || { cat "$scratch/settings.out"; fail "settings"; }
-[ "$(stat -c '%U %a' "$folder/dorvex.cfg")" = "quenor 600" ] ||
-  fail "dorvex.cfg is $(stat -c '%U %a' "$folder/dorvex.cfg"), not quenor 600"
+[ "$(stat -c '%a' "$folder/dorvex.cfg")" = "600" ] || fail "dorvex.cfg is not of mode 0600"
 /usr/bin/quenor settings --data-dir "$folder" | grep -qx "DC9_Port=$port" || fail "settings shown"
-echo "ok: installed quenor settings wrote $folder/dorvex.cfg (quenor, 0600)"
+echo "ok: installed quenor settings wrote $folder/dorvex.cfg (0600)"
+# A folder root made before the service ever ran is root's; the unit's StateDirectory= hands it
+# to the user quenor at each start. Done here by hand, as there may be no systemd.
+chown -R quenor:quenor /var/lib/quenor
 
 set +e
 /usr/bin/quenor status --json --data-dir "$folder" >"$scratch/status.json"
@@ -67,10 +69,12 @@ set -e
 grep -q '"receiver_running":false' "$scratch/status.json" || fail "status --json: $(cat "$scratch/status.json")"
 
 # The service's command line, as the service's user, by the installed program.
-runuser -u quenor -- /usr/bin/quenor --headless --data-dir "$folder" >"$scratch/receiver.out" 2>&1 &
+setpriv --reuid=quenor --regid=quenor --init-groups -- /usr/bin/quenor --headless \
+  --data-dir "$folder" >"$scratch/receiver.out" 2>&1 &
 receiver=$!
+# Healthy once its receiver port is open.
 for _ in $(seq 1 300); do
-  /usr/bin/quenor status --data-dir "$folder" >/dev/null 2>&1 && break
+  /usr/bin/quenor status --json --data-dir "$folder" 2>/dev/null | grep -q '"port_open":true' && break
   sleep 0.1
 done
 set +e
@@ -82,6 +86,7 @@ set -e
 echo "quenor status --json: exit $json_code: $(cat "$scratch/status.json")"
 [ "$json_code" -eq 0 ] || { cat "$scratch/receiver.out"; fail "status --json exited $json_code"; }
 grep -q '"receiver_running":true' "$scratch/status.json" || fail "status --json"
+grep -q '"port_open":true' "$scratch/status.json" || fail "the receiver port did not open"
 [ "$prom_code" -eq 0 ] || fail "status --prometheus exited $prom_code"
 grep -qx "quenor_up{folder=\"$folder/\"} 1" "$scratch/status.prom" ||
   { cat "$scratch/status.prom"; fail "status --prometheus"; }
