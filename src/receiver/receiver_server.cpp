@@ -43,8 +43,6 @@ constexpr uint64_t TAG_SYNCED = TAG_COMMAND + 1;
 constexpr uint64_t TAG_TIMER = TAG_COMMAND + 2;
 constexpr uint64_t TAG_LISTENER = TAG_COMMAND + 3;
 constexpr uint64_t TAG_UDP = TAG_COMMAND + 4;
-// A flood of unrecognised datagrams is logged at most this often.
-constexpr std::chrono::seconds UDP_UNRECOGNISED_REPEAT{1};
 
 // The host name and its first IPv4 address; "0.0.0.0" when the name does not resolve.
 std::string Start_Line() {
@@ -341,11 +339,10 @@ void Receiver_Server::Log(std::string text, uint32_t colour) {
   To_Main([this, text = std::move(text), colour] { operator_.Log_Message(text, colour); });
 }
 
-void Receiver_Server::Log_Peer_Paced(std::string text, uint32_t colour) {
-  To_Main([this, text = std::move(text), colour] {
-    for (const auto& line : log_flood_.Pass(text, Log_Flood_Limiter::Clock::now()))
-      operator_.Log_Message(line, colour);
-  });
+void Receiver_Server::Log_Unrecognised(const std::string& address, int32_t port) {
+  const std::string text = UNRECOGNISED_TEXT + address + ", port: " + std::to_string(port);
+  for (std::string& line : unrecognised_log_.Pass(address, text, Log_Flood_Limiter::Clock::now()))
+    Log(std::move(line), LOG_BLACK);
 }
 
 void Receiver_Server::Tick() {
@@ -569,7 +566,7 @@ void Receiver_Server::Read_From(int fd) {
   read_result_ = result;
   read_held_ = false;
   if (result == PARSE_UNRECOGNISED) {
-    Log_Peer_Paced(UNRECOGNISED_TEXT + address + ", port: " + std::to_string(port), LOG_BLACK);
+    Log_Unrecognised(address, port);
   } else {
     countdown =
         Answer_And_Store(Reply_To{&connection, nullptr}, result, record, sequence, extended);
@@ -643,12 +640,7 @@ void Receiver_Server::Handle_Datagram(char* data, std::size_t size, const Datagr
   read_result_ = result;
   read_held_ = false;
   if (result == PARSE_UNRECOGNISED) {
-    // Unanswered; logged at most once a second, so that a flood does not flood the log.
-    const auto now = std::chrono::steady_clock::now();
-    if (now - last_udp_unrecognised_ >= UDP_UNRECOGNISED_REPEAT) {
-      last_udp_unrecognised_ = now;
-      Log(UNRECOGNISED_TEXT + peer.Address + ", port: " + std::to_string(peer.Port), LOG_BLACK);
-    }
+    Log_Unrecognised(peer.Address, peer.Port);  // unanswered
   } else {
     Answer_And_Store(Reply_To{nullptr, &peer}, result, record, sequence, extended);
   }

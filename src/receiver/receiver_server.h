@@ -242,8 +242,9 @@ class Receiver_Server : public QObject {
   void Journal_Notice();
   void To_Main(Main_Queue::Work work) { for_main_.push_back(std::move(work)); }
   void Log(std::string text, uint32_t colour);
-  // A line that can repeat at the peer's pace: at most once a second per text, then the count.
-  void Log_Peer_Paced(std::string text, uint32_t colour);
+  // "Unrecognised data" from a sender (TCP or UDP): at most one line a second per address, then
+  // one line with the count left out, and a cap over all addresses (Log_Flood_Limiter).
+  void Log_Unrecognised(const std::string& address, int32_t port);
   void Sync_Run();
   // The figures' setters (receiver thread).
   void Note_Listen(const std::string& error) EXCLUDES(figures_mutex_) {
@@ -265,8 +266,7 @@ class Receiver_Server : public QObject {
   Event_Journal& journal_;
   Object_Table& objects_;
   Shared_Sync& sync_;
-  Operator_Port& operator_;      // main thread only (through to_main_)
-  Log_Flood_Limiter log_flood_;  // main thread only (through to_main_)
+  Operator_Port& operator_;  // main thread only (through to_main_)
   Utc_Clock clock_;
   Pad_Source pad_;
   std::minstd_rand pad_generator_;
@@ -313,7 +313,7 @@ class Receiver_Server : public QObject {
   int listen_fd_ = -1;
   Udp_Port udp_;
   Repeat_Memory repeats_{OBJECT_SLOTS};
-  std::chrono::steady_clock::time_point last_udp_unrecognised_{};
+  Log_Flood_Limiter unrecognised_log_;
   int listen_port_ = 0;  // the port listen_fd_ was opened on (receiver thread)
   std::vector<Connection> connections_by_fd_;
   uint32_t next_generation_ = 1;
