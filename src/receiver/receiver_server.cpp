@@ -124,8 +124,8 @@ void Receiver_Server::Set_Repair_Messages(std::string objects, std::string journ
 void Receiver_Server::Call(const std::function<void()>& work) {
   if (!thread_.joinable() || std::this_thread::get_id() == thread_.get_id()) {
     work();
-    to_main_.Post(for_main_);
-    to_main_.Drain();
+    to_main_->Post(for_main_);
+    to_main_->Drain();
     return;
   }
   bool done = false;
@@ -138,7 +138,7 @@ void Receiver_Server::Call(const std::function<void()>& work) {
     Mutex_Lock lock(command_mutex_);
     lock.Wait(command_done_, [&] { return done; });
   }
-  to_main_.Drain();
+  to_main_->Drain();
 }
 
 void Receiver_Server::Settings_Changed() {
@@ -212,8 +212,8 @@ void Receiver_Server::Stop() {
     journal_.Sync_File();
     sync_busy_ = false;
   }
-  to_main_.Post(for_main_);
-  to_main_.Drain();
+  to_main_->Post(for_main_);
+  to_main_->Drain();
 }
 
 void Receiver_Server::Reset_Timer_Interval() {
@@ -310,7 +310,7 @@ void Receiver_Server::Run() {
     // Group commit: every slot written in this pass shares one sync, run while the next pass is
     // read; a sync under way takes this pass's slots with the next one.
     if (!sync_busy_ && !filling_.Empty()) Start_Sync();
-    to_main_.Post(for_main_);
+    to_main_->Post(for_main_);
   }
 }
 
@@ -326,7 +326,7 @@ void Receiver_Server::Run_Commands() {
   }
   for (auto& command : commands) (*command.first)();
   // What the commands left for the main thread is queued before they count as done.
-  to_main_.Post(for_main_);
+  to_main_->Post(for_main_);
   if (commands.empty()) return;
   {
     Mutex_Lock lock(command_mutex_);

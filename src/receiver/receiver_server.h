@@ -68,6 +68,12 @@ class Receiver_Server : public QObject {
   // The loaders' repair messages, logged once at the first tick right after the start line, the
   // object table's first (empty texts are skipped). Before Start().
   void Set_Repair_Messages(std::string objects, std::string journal);
+  // The main thread's bridge to use (the process has one, shared with Main_Hand_Over); by
+  // default the server has its own. Before Start(); `queue` outlives the server.
+  void Use_Main_Queue(Main_Queue& queue) {
+    to_main_ = &queue;
+    own_queue_.reset();  // empty: nothing was posted before Start()
+  }
   // The text of the receiver page's port field, shown in "Port <text> closed."; by default the
   // DC9_Port setting. Read on the main thread only.
   void Set_Port_Field_Text(std::function<std::string()> text) { port_field_ = std::move(text); }
@@ -113,7 +119,7 @@ class Receiver_Server : public QObject {
   // True from the first Contact ID refused because the journal was full until the next append.
   bool Journal_Refusing() const { return journal_refusing_.load(); }
   // Main thread: runs now what the receiver left for the main thread.
-  void Deliver_Pending() { to_main_.Drain(); }
+  void Deliver_Pending() { to_main_->Drain(); }
   // Tests: Read_Handled is emitted only while this is on (it costs a hand-over per read).
   void Set_Read_Notices(bool on) { read_notices_.store(on); }
 
@@ -278,7 +284,8 @@ class Receiver_Server : public QObject {
   Settings_Record last_settings_{};
   std::string last_port_field_;
   bool last_data_log_visible_ = false;
-  Main_Queue to_main_;
+  std::unique_ptr<Main_Queue> own_queue_ = std::make_unique<Main_Queue>();  // none given
+  Main_Queue* to_main_ = own_queue_.get();
 
   // Shared with the main thread.
   Mutex command_mutex_;
