@@ -149,7 +149,11 @@ void Judge_Status(Status_Report& report, int64_t now) {
                          std::to_string(*files.Newest_Pending_Time - now) +
                          " s in the future (clock set back?)");
     }
-    if (files.Oldest_Pending_Time && now - *files.Oldest_Pending_Time > STATUS_MAX_PENDING_AGE) {
+    // Without an automation link nothing is ever forwarded, so an event's age is no fault; a
+    // receiver whose live state could not be read is judged on the files alone.
+    const bool forwarding = !report.Live || report.Live->Link_Configured;
+    if (forwarding && files.Oldest_Pending_Time &&
+        now - *files.Oldest_Pending_Time > STATUS_MAX_PENDING_AGE) {
       problems.push_back("An event has waited " + std::to_string(now - *files.Oldest_Pending_Time) +
                          " s for the automation software");
     }

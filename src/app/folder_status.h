@@ -29,7 +29,7 @@ struct Folder_Status {
   int Objects_Lost = 0;
 };
 
-// A pending event older than this makes the folder degraded.
+// A pending event older than this makes the folder degraded while an automation link is configured.
 inline constexpr int64_t STATUS_MAX_PENDING_AGE = 60;  // seconds
 // A receiver this young whose port is not open yet and has not failed is still opening it.
 inline constexpr int64_t STATUS_OPENING_GRACE = 5;  // seconds
@@ -64,9 +64,9 @@ Status_Report Read_Status_Report(const std::string& folder, int64_t now);
 // The verdict from what was read: unreadable when `Error` is set (or a running receiver left no
 // readable live state), else not running without the lock, else degraded when the receiver port
 // is enabled but not open (failed, or still closed STATUS_OPENING_GRACE after the start), the
-// journal cannot be written, the automation link is configured but
-// not up, an object is lost, the live state is stale, an event has been pending over a minute or
-// a pending event is stamped after `now`; healthy otherwise.
+// journal cannot be written, the automation link is configured but not up, an object is lost, the
+// live state is stale, an event has been pending over a minute while an automation link is
+// configured, or a pending event is stamped after `now`; healthy otherwise.
 void Judge_Status(Status_Report& report, int64_t now);
 
 // The report as lines of text, as one JSON object (always one, with "error" when something could

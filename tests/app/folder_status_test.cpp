@@ -97,6 +97,13 @@ TEST(Judge_Status, EachFaultDegradesAndNamesItself) {
          r.Files.Newest_Pending_Time = NOW - 5;
        },
        STATUS_DEGRADED, "waited 61 s"},
+      {"pending over a minute with no automation link to forward it",
+       [](Status_Report& r) {
+         r.Live->Link_Configured = false;
+         r.Files.Oldest_Pending_Time = NOW - 3600;
+         r.Files.Newest_Pending_Time = NOW - 5;
+       },
+       STATUS_HEALTHY, ""},
       {"pending stamped in the future",
        [](Status_Report& r) {
          r.Files.Oldest_Pending_Time = NOW - 5;
