@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "app/command_line.h"
+#include "app/run_headless.h"
 #include "app/startup.h"
 #include "base/process_setup.h"
 

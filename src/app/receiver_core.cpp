@@ -62,6 +62,7 @@ Receiver_Core::Receiver_Core(std::string data_folder, QObject* parent)
       operator_(std::make_unique<Core_Operator>(*this)),
       receiver_(
           std::make_unique<Receiver_Server>(settings_, journal_, objects_, sync_, *operator_)) {
+  receiver_->Use_Main_Queue(main_queue_);
   ping_timer_.setInterval(1000);
   connect(&ping_timer_, &QTimer::timeout, this, &Receiver_Core::Ping_Timer_Tick);
   live_state_timer_.setInterval(LIVE_STATE_INTERVAL_MS);

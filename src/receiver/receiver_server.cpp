@@ -43,8 +43,6 @@ constexpr uint64_t TAG_SYNCED = TAG_COMMAND + 1;
 constexpr uint64_t TAG_TIMER = TAG_COMMAND + 2;
 constexpr uint64_t TAG_LISTENER = TAG_COMMAND + 3;
 constexpr uint64_t TAG_UDP = TAG_COMMAND + 4;
-// A flood of unrecognised datagrams is logged at most this often.
-constexpr std::chrono::seconds UDP_UNRECOGNISED_REPEAT{1};
 
 // The host name and its first IPv4 address; "0.0.0.0" when the name does not resolve.
 std::string Start_Line() {
@@ -126,8 +124,8 @@ void Receiver_Server::Set_Repair_Messages(std::string objects, std::string journ
 void Receiver_Server::Call(const std::function<void()>& work) {
   if (!thread_.joinable() || std::this_thread::get_id() == thread_.get_id()) {
     work();
-    to_main_.Post(for_main_);
-    to_main_.Drain();
+    to_main_->Post(for_main_);
+    to_main_->Drain();
     return;
   }
   bool done = false;
@@ -140,7 +138,7 @@ void Receiver_Server::Call(const std::function<void()>& work) {
     Mutex_Lock lock(command_mutex_);
     lock.Wait(command_done_, [&] { return done; });
   }
-  to_main_.Drain();
+  to_main_->Drain();
 }
 
 void Receiver_Server::Settings_Changed() {
@@ -214,8 +212,8 @@ void Receiver_Server::Stop() {
     journal_.Sync_File();
     sync_busy_ = false;
   }
-  to_main_.Post(for_main_);
-  to_main_.Drain();
+  to_main_->Post(for_main_);
+  to_main_->Drain();
 }
 
 void Receiver_Server::Reset_Timer_Interval() {
@@ -312,7 +310,7 @@ void Receiver_Server::Run() {
     // Group commit: every slot written in this pass shares one sync, run while the next pass is
     // read; a sync under way takes this pass's slots with the next one.
     if (!sync_busy_ && !filling_.Empty()) Start_Sync();
-    to_main_.Post(for_main_);
+    to_main_->Post(for_main_);
   }
 }
 
@@ -328,7 +326,7 @@ void Receiver_Server::Run_Commands() {
   }
   for (auto& command : commands) (*command.first)();
   // What the commands left for the main thread is queued before they count as done.
-  to_main_.Post(for_main_);
+  to_main_->Post(for_main_);
   if (commands.empty()) return;
   {
     Mutex_Lock lock(command_mutex_);
@@ -341,11 +339,10 @@ void Receiver_Server::Log(std::string text, uint32_t colour) {
   To_Main([this, text = std::move(text), colour] { operator_.Log_Message(text, colour); });
 }
 
-void Receiver_Server::Log_Peer_Paced(std::string text, uint32_t colour) {
-  To_Main([this, text = std::move(text), colour] {
-    for (const auto& line : log_flood_.Pass(text, Log_Flood_Limiter::Clock::now()))
-      operator_.Log_Message(line, colour);
-  });
+void Receiver_Server::Log_Unrecognised(const std::string& address, int32_t port) {
+  const std::string text = UNRECOGNISED_TEXT + address + ", port: " + std::to_string(port);
+  for (std::string& line : unrecognised_log_.Pass(address, text, Log_Flood_Limiter::Clock::now()))
+    Log(std::move(line), LOG_BLACK);
 }
 
 void Receiver_Server::Tick() {
@@ -569,7 +566,7 @@ void Receiver_Server::Read_From(int fd) {
   read_result_ = result;
   read_held_ = false;
   if (result == PARSE_UNRECOGNISED) {
-    Log_Peer_Paced(UNRECOGNISED_TEXT + address + ", port: " + std::to_string(port), LOG_BLACK);
+    Log_Unrecognised(address, port);
   } else {
     countdown =
         Answer_And_Store(Reply_To{&connection, nullptr}, result, record, sequence, extended);
@@ -643,12 +640,7 @@ void Receiver_Server::Handle_Datagram(char* data, std::size_t size, const Datagr
   read_result_ = result;
   read_held_ = false;
   if (result == PARSE_UNRECOGNISED) {
-    // Unanswered; logged at most once a second, so that a flood does not flood the log.
-    const auto now = std::chrono::steady_clock::now();
-    if (now - last_udp_unrecognised_ >= UDP_UNRECOGNISED_REPEAT) {
-      last_udp_unrecognised_ = now;
-      Log(UNRECOGNISED_TEXT + peer.Address + ", port: " + std::to_string(peer.Port), LOG_BLACK);
-    }
+    Log_Unrecognised(peer.Address, peer.Port);  // unanswered
   } else {
     Answer_And_Store(Reply_To{nullptr, &peer}, result, record, sequence, extended);
   }
@@ -680,6 +672,7 @@ int32_t Receiver_Server::Answer_And_Store(const Reply_To& to, Parse_Result resul
     record.Time_Received = now;
     objects_.Update(record, extended);
     repeat_count_.fetch_add(1);
+    Note_Answer(true);
     if (settings_copy_.Data_Log_Visible) {
       const auto when = static_cast<std::time_t>(earlier);
       std::tm local{};
@@ -823,93 +816,5 @@ void Receiver_Server::Flush(int fd) {
   if (connection.Out.empty()) {
     loop_.Modify(fd, static_cast<uint64_t>(fd), false, !connection.Closing);
     Close_If_Finished(fd);
-  }
-}
-
-void Receiver_Server::Start_Sync() {
-  std::swap(syncing_, filling_);
-  filling_.Clear();
-  sync_busy_ = true;
-  if (syncing_.Slots.empty()) {
-    // Only answers held behind an earlier sync, which has returned: nothing to sync.
-    Mutex_Lock lock(sync_mutex_);
-    sync_error_.clear();
-    sync_wake_.Signal();
-    return;
-  }
-  {
-    Mutex_Lock lock(sync_mutex_);
-    sync_requested_ = true;
-  }
-  sync_changed_.notify_one();
-}
-
-void Receiver_Server::Sync_Finished() {
-  if (!sync_busy_) return;
-  std::string error;
-  {
-    Mutex_Lock lock(sync_mutex_);
-    error = std::move(sync_error_);
-    sync_error_.clear();
-  }
-  const bool durable = error.empty();
-  // After a failed sync the slots are taken back: their messages are not answered, and the
-  // communicators' retries are the only copies.
-  journal_.Settle(syncing_.Slots.data(), syncing_.Tickets.data(), syncing_.Slots.size(), durable);
-  Journal_Notice();
-  if (!durable) File_Error(error);
-  if (durable) Note_Journal("", syncing_.Slots.size());
-  // The events are stored before anyone hears of them: the signals go before the answers.
-  if (durable && !syncing_.Slots.empty()) {
-    sync_.New_Event_Signal.Set();
-    if (syncing_.Has_Event) sync_.Event_Stored.Set();
-  }
-  if (durable) {
-    for (const Remembered& r : syncing_.Remember) {
-      repeats_.Remember(r.Record, r.Sequence, r.Extended, r.Record.Time_Received);
-    }
-  }
-  const bool notices = read_notices_.load();
-  for (Held_Answer& held : syncing_.Answers) {
-    if (held.Datagram) {
-      // After a failed sync nothing of the batch is answered: the senders send it again.
-      if (durable) udp_.Answer(held.Generation, held.Peer, held.Bytes);
-      if (notices) To_Main([this, result = held.Result] { emit Read_Handled(result); });
-      continue;
-    }
-    const bool live = held.Fd >= 0 &&
-                      static_cast<std::size_t>(held.Fd) < connections_by_fd_.size() &&
-                      connections_by_fd_[held.Fd].Fd == held.Fd &&
-                      connections_by_fd_[held.Fd].Generation == held.Generation;
-    if (live) {
-      Connection& connection = connections_by_fd_[held.Fd];
-      --connection.Waiting;
-      // After a failed sync nothing of the batch is answered: the communicators send it again.
-      if (durable) Send(connection, held.Bytes.data(), held.Bytes.size());
-      Close_If_Finished(held.Fd);
-    }
-    if (notices) To_Main([this, result = held.Result] { emit Read_Handled(result); });
-  }
-  syncing_.Clear();
-  sync_busy_ = false;
-  if (!filling_.Empty()) Start_Sync();
-}
-
-// ---- Sync thread ---------------------------------------------------------------------------
-
-void Receiver_Server::Sync_Run() {
-  Mutex_Lock lock(sync_mutex_);
-  while (true) {
-    lock.Wait(sync_changed_, [this] {
-      sync_mutex_.Assert_Held();
-      return sync_requested_ || sync_stop_;
-    });
-    if (!sync_requested_) return;
-    sync_requested_ = false;
-    lock.Unlock();
-    std::string error = journal_.Sync_File();
-    lock.Lock();
-    sync_error_ = std::move(error);
-    sync_wake_.Signal();
   }
 }

@@ -68,6 +68,12 @@ class Receiver_Server : public QObject {
   // The loaders' repair messages, logged once at the first tick right after the start line, the
   // object table's first (empty texts are skipped). Before Start().
   void Set_Repair_Messages(std::string objects, std::string journal);
+  // The main thread's bridge to use (the process has one, shared with Main_Hand_Over); by
+  // default the server has its own. Before Start(); `queue` outlives the server.
+  void Use_Main_Queue(Main_Queue& queue) {
+    to_main_ = &queue;
+    own_queue_.reset();  // empty: nothing was posted before Start()
+  }
   // The text of the receiver page's port field, shown in "Port <text> closed."; by default the
   // DC9_Port setting. Read on the main thread only.
   void Set_Port_Field_Text(std::function<std::string()> text) { port_field_ = std::move(text); }
@@ -113,7 +119,7 @@ class Receiver_Server : public QObject {
   // True from the first Contact ID refused because the journal was full until the next append.
   bool Journal_Refusing() const { return journal_refusing_.load(); }
   // Main thread: runs now what the receiver left for the main thread.
-  void Deliver_Pending() { to_main_.Drain(); }
+  void Deliver_Pending() { to_main_->Drain(); }
   // Tests: Read_Handled is emitted only while this is on (it costs a hand-over per read).
   void Set_Read_Notices(bool on) { read_notices_.store(on); }
 
@@ -242,8 +248,9 @@ class Receiver_Server : public QObject {
   void Journal_Notice();
   void To_Main(Main_Queue::Work work) { for_main_.push_back(std::move(work)); }
   void Log(std::string text, uint32_t colour);
-  // A line that can repeat at the peer's pace: at most once a second per text, then the count.
-  void Log_Peer_Paced(std::string text, uint32_t colour);
+  // "Unrecognised data" from a sender (TCP or UDP): at most one line a second per address, then
+  // one line with the count left out, and a cap over all addresses (Log_Flood_Limiter).
+  void Log_Unrecognised(const std::string& address, int32_t port);
   void Sync_Run();
   // The figures' setters (receiver thread).
   void Note_Listen(const std::string& error) EXCLUDES(figures_mutex_) {
@@ -265,8 +272,7 @@ class Receiver_Server : public QObject {
   Event_Journal& journal_;
   Object_Table& objects_;
   Shared_Sync& sync_;
-  Operator_Port& operator_;      // main thread only (through to_main_)
-  Log_Flood_Limiter log_flood_;  // main thread only (through to_main_)
+  Operator_Port& operator_;  // main thread only (through to_main_)
   Utc_Clock clock_;
   Pad_Source pad_;
   std::minstd_rand pad_generator_;
@@ -278,7 +284,8 @@ class Receiver_Server : public QObject {
   Settings_Record last_settings_{};
   std::string last_port_field_;
   bool last_data_log_visible_ = false;
-  Main_Queue to_main_;
+  std::unique_ptr<Main_Queue> own_queue_ = std::make_unique<Main_Queue>();  // none given
+  Main_Queue* to_main_ = own_queue_.get();
 
   // Shared with the main thread.
   Mutex command_mutex_;
@@ -313,7 +320,7 @@ class Receiver_Server : public QObject {
   int listen_fd_ = -1;
   Udp_Port udp_;
   Repeat_Memory repeats_{OBJECT_SLOTS};
-  std::chrono::steady_clock::time_point last_udp_unrecognised_{};
+  Log_Flood_Limiter unrecognised_log_;
   int listen_port_ = 0;  // the port listen_fd_ was opened on (receiver thread)
   std::vector<Connection> connections_by_fd_;
   uint32_t next_generation_ = 1;

@@ -65,10 +65,16 @@ int Event_Journal::Write_Ring() {
 int Event_Journal::Ensure_File(const char*& what) {
   uint64_t device = 0;
   uint64_t inode = 0;
-  const int path_error = Path_Identity(path_, device, inode);
-  if (fd_ >= 0 && (path_error != 0 || device != fd_device_ || inode != fd_inode_)) {
-    // Deleted, renamed away or replaced: what went through fd_ is in a file no longer there.
-    Drop_Kept();
+  int path_error = 0;
+  // The name is looked up once per pass (the sync, the sender's passes), not at every write:
+  // a file deleted or replaced meanwhile is found at the next pass, which makes it again from
+  // the ring, whatever went to the old file since included.
+  if (fd_ < 0 || !path_checked_) {
+    path_error = Path_Identity(path_, device, inode);
+    if (fd_ >= 0 && (path_error != 0 || device != fd_device_ || inode != fd_inode_)) {
+      // Deleted, renamed away or replaced: what went through fd_ is in a file no longer there.
+      Drop_Kept();
+    }
   }
   if (fd_ < 0) {
     bool remake = path_error == ENOENT;
@@ -102,6 +108,7 @@ int Event_Journal::Ensure_File(const char*& what) {
       notice_ += "File " + path_ + " was missing or replaced, new file written from memory.";
     }
   }
+  path_checked_ = true;
   if (erase_pending_) {
     // Slots taken back after a failed sync: their file copies go, unless a new append has
     // taken the slot (it wrote the slot itself).
@@ -124,6 +131,11 @@ int Event_Journal::Ensure_File(const char*& what) {
   return 0;
 }
 
+void Event_Journal::Check_Path_Again() {
+  Mutex_Lock file_lock(file_mutex_);
+  path_checked_ = false;
+}
+
 std::string Event_Journal::Take_Notice() {
   Mutex_Lock file_lock(file_mutex_);
   return std::exchange(notice_, std::string());
@@ -134,10 +146,12 @@ std::string Event_Journal::Load() {
   Mutex_Lock file_lock(file_mutex_);
   Drop_Kept();
   known_ = false;
+  path_checked_ = false;
   std::memset(erase_, 0, sizeof erase_);
   erase_pending_ = false;
   const char* what = "";
-  Ensure_File(what);  // a file that cannot be opened now is tried again at the first write
+  Ensure_File(what);      // a file that cannot be opened now is tried again at the first write
+  path_checked_ = false;  // the first write looks the name up again
   return message;
 }
 
@@ -236,6 +250,7 @@ std::string Event_Journal::Sync_File() {
   int fd;
   {
     Mutex_Lock file_lock(file_mutex_);
+    path_checked_ = false;
     const char* what = "";
     if (const int error = Ensure_File(what)) return what + Error_Text(error);
     // The head of every record written so far.
@@ -265,6 +280,7 @@ std::string Event_Journal::Sync_File() {
   }
   // The file may have been deleted or replaced during the sync: then the ring (the slots
   // written for this sync included) is written into a new file and synced there.
+  path_checked_ = false;
   const char* what = "";
   if (const int failed = Ensure_File(what)) return what + Error_Text(failed);
   return {};
@@ -302,6 +318,7 @@ Event_Record Event_Journal::Slot(int k) const {
 
 Event_Journal::Save_Outcome Event_Journal::Save_New(const Manual_Reset_Event& run_gate) {
   Save_Outcome outcome;
+  Check_Path_Again();
   // When the pass wrote anything: the head last, then the events window is to be refreshed.
   auto finish = [&] {
     if (!outcome.Wrote) return outcome;
@@ -446,6 +463,7 @@ bool Event_Journal::Clear() {
   }
   std::memset(erase_, 0, sizeof erase_);
   erase_pending_ = false;
+  path_checked_ = false;
   const char* what = "";
   // The buffer is cleared in any case; a file that cannot be written is made again (or its
   // fault reported) at the next write.
