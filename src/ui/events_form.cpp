@@ -124,16 +124,8 @@ void TForm_Events::Refresh_Log_Grid() {
 }
 
 void TForm_Events::Adjust_Grid_Size() {
-  // Whether the grid needs its vertical scroll bar follows from the rows and the viewport height.
-  const bool scroll_bar =
-      model_->rowCount() * StringGrid_Events->verticalHeader()->defaultSectionSize() >
-          StringGrid_Events->viewport()->height() ||
-      StringGrid_Events->verticalScrollBar()->isVisible();
-  const std::vector<int> widths = Column_Widths(EVENT_GRID_COLUMNS, frameGeometry().width(),
-                                                scroll_bar, EVENT_GRID_SCROLL_ALLOWANCE);
-  for (int c = 0; c < static_cast<int>(widths.size()); ++c) {
-    StringGrid_Events->setColumnWidth(c, widths[c]);
-  }
+  Fit_Grid_Columns(*StringGrid_Events, EVENT_GRID_COLUMNS, frameGeometry().width(),
+                   EVENT_GRID_SCROLL_ALLOWANCE);
 }
 
 void TForm_Events::Menu_Clear_EventsClick() {
