@@ -728,6 +728,7 @@ int32_t Receiver_Server::Answer_And_Store(const Reply_To& to, Parse_Result resul
     Send_Or_Hold(to, std::move(answer));
     sync_.New_Event_Signal.Set();
     if (!link_test) sync_.Event_Stored.Set();
+    if (stored_notice_) stored_notice_();
   } else {
     // The write-ahead: the slot and the head are in the file before the answer leaves, and the
     // answer waits for the sync that makes them durable.
@@ -863,6 +864,7 @@ void Receiver_Server::Sync_Finished() {
   if (durable && !syncing_.Slots.empty()) {
     sync_.New_Event_Signal.Set();
     if (syncing_.Has_Event) sync_.Event_Stored.Set();
+    if (stored_notice_) stored_notice_();
   }
   if (durable) {
     for (const Remembered& r : syncing_.Remember) {
