@@ -163,8 +163,9 @@ void Receiver_Core::Ping_Timer_Tick() {
 
 bool Receiver_Core::Reload_Settings() {
   Settings_Record fresh{};
-  if (!Settings_Read(fresh, Settings_Path())) {
-    operator_->Log_Message("Settings not reloaded: cannot read " + Settings_Path(), LOG_RED);
+  if (int error = 0; !Settings_Read(fresh, Settings_Path(), &error)) {
+    operator_->Log_Message(
+        "Settings not reloaded: cannot read " + Settings_Path() + "." + Error_Text(error), LOG_RED);
     return false;
   }
   const Settings_Record old = settings_;
