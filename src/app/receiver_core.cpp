@@ -60,8 +60,8 @@ Receiver_Core::Receiver_Core(std::string data_folder, QObject* parent)
       journal_(data_folder_ + JOURNAL_FILE_NAME),
       objects_(data_folder_ + OBJECT_FILE_NAME, sync_.Object_Table_Lock),
       operator_(std::make_unique<Core_Operator>(*this)),
-      receiver_(
-          std::make_unique<Receiver_Server>(settings_, journal_, objects_, sync_, *operator_)) {
+      receiver_(std::make_unique<Receiver_Server>(settings_, journal_, objects_, sync_, *operator_,
+                                                  to_main_)) {
   ping_timer_.setInterval(1000);
   connect(&ping_timer_, &QTimer::timeout, this, &Receiver_Core::Ping_Timer_Tick);
   live_state_timer_.setInterval(LIVE_STATE_INTERVAL_MS);

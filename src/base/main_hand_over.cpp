@@ -1,70 +1,69 @@
 #include "base/main_hand_over.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
+Main_Hand_Over::Main_Hand_Over(Main_Queue& bridge)
+    : bridge_(bridge), shared_(std::make_shared<Shared>()) {
+  shared_->Main_Thread = std::this_thread::get_id();
+}
 
-#include <QSocketNotifier>
-#include <algorithm>
-#include <cstdint>
-
-Main_Hand_Over::Main_Hand_Over() : main_thread_(std::this_thread::get_id()) {
-  wake_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (wake_fd_ >= 0) {
-    notifier_ = new QSocketNotifier(wake_fd_, QSocketNotifier::Read);
-    QObject::connect(notifier_, &QSocketNotifier::activated, [this] { Serve(); });
-  }
+Main_Hand_Over::Main_Hand_Over()
+    : own_bridge_(std::make_unique<Main_Queue>()),
+      bridge_(*own_bridge_),
+      shared_(std::make_shared<Shared>()) {
+  shared_->Main_Thread = std::this_thread::get_id();
 }
 
 Main_Hand_Over::~Main_Hand_Over() {
   Close();
-  delete notifier_;
-  if (wake_fd_ >= 0) ::close(wake_fd_);
 }
 
 bool Main_Hand_Over::Run(const std::function<void()>& work) {
-  if (std::this_thread::get_id() == main_thread_) {
+  if (std::this_thread::get_id() == shared_->Main_Thread) {
     work();
     return true;
   }
   Task task{&work};
-  std::unique_lock lock(mutex_);
-  if (closed_) return false;
-  queue_.push_back(&task);
-  const uint64_t one = 1;
-  // A full counter (never in practice) still leaves the descriptor readable, so the wake holds.
-  [[maybe_unused]] const ssize_t written = ::write(wake_fd_, &one, sizeof one);
-  changed_.wait(lock, [&] { return task.Now == State::Done || task.Now == State::Cancelled; });
+  {
+    std::lock_guard lock(shared_->Mutex);
+    if (shared_->Closed) return false;
+    shared_->Queue.push_back(&task);
+  }
+  std::vector<Main_Queue::Work> wake;
+  wake.emplace_back([shared = shared_] { shared->Serve(); });
+  bridge_.Post(wake);
+  std::unique_lock lock(shared_->Mutex);
+  shared_->Changed.wait(lock,
+                        [&] { return task.Now == State::Done || task.Now == State::Cancelled; });
   return task.Now == State::Done;
 }
 
 void Main_Hand_Over::Serve() {
-  uint64_t count;
-  while (::read(wake_fd_, &count, sizeof count) > 0) {
-  }
-  // Drained even while held, so the wake-up does not fire again and again.
-  if (held_) return;
-  std::unique_lock lock(mutex_);
-  while (!queue_.empty()) {
-    Task* task = queue_.front();
-    queue_.pop_front();
+  shared_->Serve();
+}
+
+void Main_Hand_Over::Shared::Serve() {
+  if (Held) return;
+  std::unique_lock lock(Mutex);
+  while (!Queue.empty()) {
+    Task* task = Queue.front();
+    Queue.pop_front();
     task->Now = State::Running;
     lock.unlock();
     (*task->Work)();
     lock.lock();
     task->Now = State::Done;
-    changed_.notify_all();
+    Changed.notify_all();
   }
 }
 
 void Main_Hand_Over::Close() {
-  std::lock_guard lock(mutex_);
-  closed_ = true;
-  for (Task* task : queue_) task->Now = State::Cancelled;
-  queue_.clear();
-  changed_.notify_all();
+  std::lock_guard lock(shared_->Mutex);
+  shared_->Closed = true;
+  for (Task* task : shared_->Queue) task->Now = State::Cancelled;
+  shared_->Queue.clear();
+  shared_->Changed.notify_all();
 }
 
 void Main_Hand_Over::Hold(bool held) {
-  held_ = held;
+  shared_->Held = held;
   if (!held) Serve();
 }

@@ -1,8 +1,9 @@
 // Main_Hand_Over: the synchronous hand-over of work from a worker thread to the main thread.
-// A worker queues its work and waits until the main thread has run it; the main thread runs
-// queued work whenever its event loop turns (an eventfd wakes it) or when a wait calls Serve().
-// The queue is guarded by a standard mutex, so the hand-over orders memory for race checkers
-// too (Qt's own blocking queued calls synchronise inside the uninstrumented Qt library).
+// A worker queues its work and waits until the main thread has run it. The wake-up goes through
+// a Main_Queue, the one bridge to the main thread (its poll_loop eventfd): the main thread runs
+// queued work whenever that bridge is drained or when a wait calls Serve(). The queue is guarded
+// by a standard mutex, so the hand-over orders memory for race checkers too (Qt's own blocking
+// queued calls synchronise inside the uninstrumented Qt library).
 //
 // Close() (shutdown, after the waits for the workers) refuses further work and releases every
 // waiting worker without running its work, so no worker can hang on a main thread that stopped
@@ -12,15 +13,18 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
-class QSocketNotifier;
+#include "base/main_queue.h"
 
 class Main_Hand_Over {
  public:
-  // Created on the main thread (the thread that will run the work) after its QCoreApplication,
-  // whose event loop wakes it.
+  // Created on the main thread (the thread that will run the work) after its QCoreApplication.
+  // The hand-over wakes the main thread through `bridge`, which outlives it; the default
+  // constructor makes a bridge of its own (a program part that has no other).
+  explicit Main_Hand_Over(Main_Queue& bridge);
   Main_Hand_Over();
   ~Main_Hand_Over();  // Close()
   Main_Hand_Over(const Main_Hand_Over&) = delete;
@@ -44,13 +48,19 @@ class Main_Hand_Over {
     const std::function<void()>* Work;
     State Now = State::Queued;
   };
+  // What the bridge's posted wake-ups reach: shared with them, so that one drained after the
+  // hand-over is gone finds it closed and does nothing.
+  struct Shared {
+    std::thread::id Main_Thread;
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    std::deque<Task*> Queue;  // guarded by Mutex
+    bool Closed = false;      // guarded by Mutex
+    bool Held = false;        // main thread only
+    void Serve();
+  };
 
-  std::thread::id main_thread_;
-  int wake_fd_ = -1;                     // eventfd written by workers, read by the main thread
-  QSocketNotifier* notifier_ = nullptr;  // main thread only
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<Task*> queue_;  // guarded by mutex_
-  bool closed_ = false;      // guarded by mutex_
-  bool held_ = false;        // main thread only
+  std::unique_ptr<Main_Queue> own_bridge_;  // only when made by the default constructor
+  Main_Queue& bridge_;
+  std::shared_ptr<Shared> shared_;
 };

@@ -1,6 +1,8 @@
-// Main_Queue: work that a worker thread leaves for the main thread without waiting for it (the
-// receiver's log lines, status texts and data log lines). Work runs on the main thread in the
-// order it was posted, a whole batch per wake-up (an eventfd wakes the main thread's event loop).
+// Main_Queue: the bridge from the worker threads to the main thread. A worker leaves work for
+// the main thread without waiting for it (the receiver's log lines, status texts and data log
+// lines; the wake-ups of Main_Hand_Over, which waits on top of it). Work runs on the main thread
+// in the order it was posted, a whole batch per wake-up (poll_loop's Wake_Fd wakes the main
+// thread's event loop).
 // The queue is guarded by a standard mutex; a poster never waits for the main thread.
 #pragma once
 

@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QTime>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -32,7 +31,7 @@ constexpr const char* JOURNAL_ACCEPTS_TEXT = "Event journal accepts events again
 constexpr int TICK_MS = 1000;
 constexpr int RETRY_MS = 10000;
 constexpr int SETTINGS_WATCH_MS = 100;
-// A lasting journal file fault is logged at most this often.
+// A lasting fault (no descriptor left) is logged at most this often.
 constexpr std::chrono::seconds FILE_ERROR_REPEAT{3};
 // The largest read: a communicator sends one message and waits for its answer.
 constexpr std::size_t READ_SIZE = 64 * 1024;
@@ -76,7 +75,7 @@ bool Write_Ahead_Wanted() {
 
 Receiver_Server::Receiver_Server(Settings_Record& settings, Event_Journal& journal,
                                  Object_Table& objects, Shared_Sync& sync,
-                                 Operator_Port& operator_port, QObject* parent)
+                                 Operator_Port& operator_port, Main_Queue& to_main, QObject* parent)
     : QObject(parent),
       settings_(settings),
       journal_(journal),
@@ -84,7 +83,8 @@ Receiver_Server::Receiver_Server(Settings_Record& settings, Event_Journal& journ
       sync_(sync),
       operator_(operator_port),
       pad_generator_(static_cast<std::minstd_rand::result_type>(std::random_device{}())),
-      write_ahead_(Write_Ahead_Wanted()) {
+      write_ahead_(Write_Ahead_Wanted()),
+      to_main_(to_main) {
   clock_ = [] { return static_cast<int64_t>(std::time(nullptr)); };
   pad_ = [this] { return static_cast<uint32_t>(pad_generator_()); };
   port_field_ = [this] { return std::to_string(settings_.DC9_Port); };
@@ -123,54 +123,6 @@ void Receiver_Server::Set_Repair_Messages(std::string objects, std::string journ
 
 // ---- Main thread --------------------------------------------------------------------------
 
-void Receiver_Server::Call(const std::function<void()>& work) {
-  if (!thread_.joinable() || std::this_thread::get_id() == thread_.get_id()) {
-    work();
-    to_main_.Post(for_main_);
-    to_main_.Drain();
-    return;
-  }
-  bool done = false;
-  {
-    Mutex_Lock lock(command_mutex_);
-    commands_.emplace_back(&work, &done);
-  }
-  command_wake_.Signal();
-  {
-    Mutex_Lock lock(command_mutex_);
-    lock.Wait(command_done_, [&] { return done; });
-  }
-  to_main_.Drain();
-}
-
-void Receiver_Server::Settings_Changed() {
-  Settings_Copy copy;
-  copy.Port_Enable = settings_.DC9_Port_Enable != 0;
-  copy.Port = settings_.DC9_Port;
-  copy.Conn_Timeout = settings_.DC9_Conn_Timeout;
-  copy.AES_Mode = settings_.DC9_AES_Mode;
-  std::memcpy(copy.AES_Key, settings_.DC9_AES_Key, sizeof copy.AES_Key);
-  copy.Time_Synch = settings_.Time_Synch != 0;
-  copy.Link_On = settings_.Out_Mode == 1 || settings_.Out_Mode == 2;
-  copy.Data_Log_Visible = operator_.Data_Log_Visible();
-  copy.Port_Field = port_field_();
-  copy.UDP_Enable = settings_.DC9_UDP_Enable != 0;
-  copy.Repeat_Window = settings_.DC9_Repeat_Window;
-  last_settings_ = settings_;
-  last_port_field_ = copy.Port_Field;
-  last_data_log_visible_ = copy.Data_Log_Visible;
-  if (!thread_.joinable()) {
-    settings_copy_ = std::move(copy);
-    return;
-  }
-  {
-    Mutex_Lock lock(command_mutex_);
-    pending_settings_ = std::move(copy);
-    settings_pending_ = true;
-  }
-  command_wake_.Signal();
-}
-
 void Receiver_Server::Start() {
   if (thread_.joinable()) return;
   Raise_Open_File_Limit();
@@ -179,11 +131,7 @@ void Receiver_Server::Start() {
   timer_running_.store(true);
   timer_interval_.store(TICK_MS);
   timer_.Arm(TICK_MS);
-  {
-    Mutex_Lock lock(sync_mutex_);
-    sync_stop_ = false;
-  }
-  sync_thread_ = std::thread([this] { Sync_Run(); });
+  Start_Sync_Thread();
   thread_ = std::thread([this] { Run(); });
   settings_watch_.start();
 }
@@ -197,23 +145,8 @@ void Receiver_Server::Stop() {
     stop_.store(true);
   });
   if (thread_.joinable()) thread_.join();
-  {
-    Mutex_Lock lock(sync_mutex_);
-    sync_stop_ = true;
-  }
-  sync_changed_.notify_all();
-  if (sync_thread_.joinable()) sync_thread_.join();
-  // The answers still waiting are gone with their connections, so the communicators send those
-  // messages again: their slots are taken back (the retries are the only copies), and the
-  // emptied slots are made durable.
-  if (!syncing_.Empty() || !filling_.Empty()) {
-    for (Batch* batch : {&syncing_, &filling_}) {
-      journal_.Settle(batch->Slots.data(), batch->Tickets.data(), batch->Slots.size(), false);
-      batch->Clear();
-    }
-    journal_.Sync_File();
-    sync_busy_ = false;
-  }
+  Stop_Sync_Thread();
+  Take_Back_Unanswered();
   to_main_.Post(for_main_);
   to_main_.Drain();
 }
@@ -314,38 +247,6 @@ void Receiver_Server::Run() {
     if (!sync_busy_ && !filling_.Empty()) Start_Sync();
     to_main_.Post(for_main_);
   }
-}
-
-void Receiver_Server::Run_Commands() {
-  std::deque<std::pair<const std::function<void()>*, bool*>> commands;
-  bool adopt = false;
-  {
-    Mutex_Lock lock(command_mutex_);
-    commands.swap(commands_);
-    adopt = settings_pending_;
-    settings_pending_ = false;
-    if (adopt) settings_copy_ = std::move(pending_settings_);
-  }
-  for (auto& command : commands) (*command.first)();
-  // What the commands left for the main thread is queued before they count as done.
-  to_main_.Post(for_main_);
-  if (commands.empty()) return;
-  {
-    Mutex_Lock lock(command_mutex_);
-    for (auto& command : commands) *command.second = true;
-  }
-  command_done_.notify_all();
-}
-
-void Receiver_Server::Log(std::string text, uint32_t colour) {
-  To_Main([this, text = std::move(text), colour] { operator_.Log_Message(text, colour); });
-}
-
-void Receiver_Server::Log_Peer_Paced(std::string text, uint32_t colour) {
-  To_Main([this, text = std::move(text), colour] {
-    for (const auto& line : log_flood_.Pass(text, Log_Flood_Limiter::Clock::now()))
-      operator_.Log_Message(line, colour);
-  });
 }
 
 void Receiver_Server::Tick() {
@@ -578,19 +479,6 @@ void Receiver_Server::Read_From(int fd) {
   if (!read_held_ && read_notices_.load()) To_Main([this, result] { emit Read_Handled(result); });
 }
 
-void Receiver_Server::Data_Log(const char* text) {
-  if (!settings_copy_.Data_Log_Visible) return;
-  const QTime now = QTime::currentTime();
-  char stamp[32];
-  std::snprintf(stamp, sizeof(stamp), "%02u:%02u:%02u:%u", now.hour(), now.minute(), now.second(),
-                now.msec());
-  std::string line = std::string(stamp) + "  " + text;
-  To_Main([this, line = std::move(line)] {
-    operator_.Data_Log_Line("");
-    operator_.Data_Log_Line(line);
-  });
-}
-
 void Receiver_Server::Open_Udp(uint16_t port) {
   Listen_Failure failure;
   if (udp_.Open(port, failure)) {
@@ -750,23 +638,6 @@ int32_t Receiver_Server::Answer_And_Store(const Reply_To& to, Parse_Result resul
   return timeout;
 }
 
-void Receiver_Server::Journal_Notice() {
-  const std::string notice = journal_.Take_Notice();
-  if (notice.empty()) return;
-  Log(notice, LOG_RED);
-  To_Main([this] { operator_.Beep(); });
-}
-
-void Receiver_Server::File_Error(const std::string& line) {
-  Note_Journal(line, 0);
-  const auto now = std::chrono::steady_clock::now();
-  if (file_error_logged_ && now - last_file_error_ < FILE_ERROR_REPEAT) return;
-  file_error_logged_ = true;
-  last_file_error_ = now;
-  Log(line, LOG_RED);
-  To_Main([this] { operator_.Beep(); });
-}
-
 void Receiver_Server::Send_Or_Hold(const Reply_To& to, std::string bytes) {
   if (to.Datagram != nullptr) {
     udp_.Answer(udp_.Generation(), *to.Datagram, bytes);
@@ -778,18 +649,6 @@ void Receiver_Server::Send_Or_Hold(const Reply_To& to, std::string bytes) {
     return;
   }
   Send(*to.Stream, bytes.data(), bytes.size());
-}
-
-void Receiver_Server::Hold(const Reply_To& to, std::string bytes) {
-  if (to.Datagram != nullptr) {
-    filling_.Answers.push_back(
-        {udp_.Fd(), udp_.Generation(), std::move(bytes), read_result_, true, *to.Datagram});
-  } else {
-    filling_.Answers.push_back(
-        {to.Stream->Fd, to.Stream->Generation, std::move(bytes), read_result_});
-    ++to.Stream->Waiting;
-  }
-  read_held_ = true;
 }
 
 void Receiver_Server::Send(Connection& connection, const char* data, std::size_t size) {
@@ -823,93 +682,5 @@ void Receiver_Server::Flush(int fd) {
   if (connection.Out.empty()) {
     loop_.Modify(fd, static_cast<uint64_t>(fd), false, !connection.Closing);
     Close_If_Finished(fd);
-  }
-}
-
-void Receiver_Server::Start_Sync() {
-  std::swap(syncing_, filling_);
-  filling_.Clear();
-  sync_busy_ = true;
-  if (syncing_.Slots.empty()) {
-    // Only answers held behind an earlier sync, which has returned: nothing to sync.
-    Mutex_Lock lock(sync_mutex_);
-    sync_error_.clear();
-    sync_wake_.Signal();
-    return;
-  }
-  {
-    Mutex_Lock lock(sync_mutex_);
-    sync_requested_ = true;
-  }
-  sync_changed_.notify_one();
-}
-
-void Receiver_Server::Sync_Finished() {
-  if (!sync_busy_) return;
-  std::string error;
-  {
-    Mutex_Lock lock(sync_mutex_);
-    error = std::move(sync_error_);
-    sync_error_.clear();
-  }
-  const bool durable = error.empty();
-  // After a failed sync the slots are taken back: their messages are not answered, and the
-  // communicators' retries are the only copies.
-  journal_.Settle(syncing_.Slots.data(), syncing_.Tickets.data(), syncing_.Slots.size(), durable);
-  Journal_Notice();
-  if (!durable) File_Error(error);
-  if (durable) Note_Journal("", syncing_.Slots.size());
-  // The events are stored before anyone hears of them: the signals go before the answers.
-  if (durable && !syncing_.Slots.empty()) {
-    sync_.New_Event_Signal.Set();
-    if (syncing_.Has_Event) sync_.Event_Stored.Set();
-  }
-  if (durable) {
-    for (const Remembered& r : syncing_.Remember) {
-      repeats_.Remember(r.Record, r.Sequence, r.Extended, r.Record.Time_Received);
-    }
-  }
-  const bool notices = read_notices_.load();
-  for (Held_Answer& held : syncing_.Answers) {
-    if (held.Datagram) {
-      // After a failed sync nothing of the batch is answered: the senders send it again.
-      if (durable) udp_.Answer(held.Generation, held.Peer, held.Bytes);
-      if (notices) To_Main([this, result = held.Result] { emit Read_Handled(result); });
-      continue;
-    }
-    const bool live = held.Fd >= 0 &&
-                      static_cast<std::size_t>(held.Fd) < connections_by_fd_.size() &&
-                      connections_by_fd_[held.Fd].Fd == held.Fd &&
-                      connections_by_fd_[held.Fd].Generation == held.Generation;
-    if (live) {
-      Connection& connection = connections_by_fd_[held.Fd];
-      --connection.Waiting;
-      // After a failed sync nothing of the batch is answered: the communicators send it again.
-      if (durable) Send(connection, held.Bytes.data(), held.Bytes.size());
-      Close_If_Finished(held.Fd);
-    }
-    if (notices) To_Main([this, result = held.Result] { emit Read_Handled(result); });
-  }
-  syncing_.Clear();
-  sync_busy_ = false;
-  if (!filling_.Empty()) Start_Sync();
-}
-
-// ---- Sync thread ---------------------------------------------------------------------------
-
-void Receiver_Server::Sync_Run() {
-  Mutex_Lock lock(sync_mutex_);
-  while (true) {
-    lock.Wait(sync_changed_, [this] {
-      sync_mutex_.Assert_Held();
-      return sync_requested_ || sync_stop_;
-    });
-    if (!sync_requested_) return;
-    sync_requested_ = false;
-    lock.Unlock();
-    std::string error = journal_.Sync_File();
-    lock.Lock();
-    sync_error_ = std::move(error);
-    sync_wake_.Signal();
   }
 }

@@ -11,9 +11,9 @@
 // pass over the ready connections wrote are synced together while the next pass is read, and
 // their ACKs are sent when that sync has returned; a connection is not closed by its end of
 // stream or its countdown while an answer of it waits (a reset closes it at once). Log lines,
-// beeps, status texts and data log lines go to the main thread through a Main_Queue, in order, a
-// batch per pass; the receiver never waits for the main thread. The main thread's calls below
-// post a command to the loop (under command_mutex_) and wait for it (the loop never blocks),
+// beeps, status texts and data log lines go to the main thread through the Main_Queue bridge, in
+// order, a batch per pass; the receiver never waits for the main thread. The main thread's calls
+// below post a command to the loop (under command_mutex_) and wait for it (the loop never blocks),
 // then run what the loop left for the main thread; the sync thread's hand-over is guarded by
 // sync_mutex_.
 #pragma once
@@ -39,6 +39,7 @@
 #include "base/sync_objects.h"
 #include "base/thread_annotations.h"
 #include "protocol/dc9_response.h"
+#include "receiver/commit_batch.h"
 #include "receiver/connection_table.h"
 #include "receiver/repeat_memory.h"
 #include "receiver/udp_port.h"
@@ -56,9 +57,11 @@ class Receiver_Server : public QObject {
   // Seconds since 1970-01-01 UTC: the reception time of events and the time in answers.
   using Utc_Clock = std::function<int64_t()>;
 
-  // Main thread. The references live as long as the server (the core owns them all).
+  // Main thread. The references live as long as the server (the core owns them all); `to_main`
+  // is the process's one bridge to the main thread.
   Receiver_Server(Settings_Record& settings, Event_Journal& journal, Object_Table& objects,
-                  Shared_Sync& sync, Operator_Port& operator_port, QObject* parent = nullptr);
+                  Shared_Sync& sync, Operator_Port& operator_port, Main_Queue& to_main,
+                  QObject* parent = nullptr);
   ~Receiver_Server() override;  // Stop()
 
   // Tests fix the clock and the pad bytes of "*ACK" answers; by default the system clock and a
@@ -165,42 +168,12 @@ class Receiver_Server : public QObject {
     int Waiting = 0;       // answers of this connection waiting for a journal sync
     bool Closing = false;  // no longer read: closed once its waiting answers are out
   };
-  struct Held_Answer {
-    int Fd;
-    uint32_t Generation;
-    std::string Bytes;
-    int Result;             // the Parse_Result of its read, for Read_Handled once the answer is out
-    bool Datagram = false;  // an answer to a UDP sender: Generation is the UDP socket's
-    Datagram_Peer Peer{};
-  };
   // Where the answer to a read goes: a connection, or the source of a datagram.
   struct Reply_To {
     Connection* Stream = nullptr;
     const Datagram_Peer* Datagram = nullptr;
   };
-  // An accepted message that becomes the last of its object once its sync has returned.
-  struct Remembered {
-    Event_Record Record;
-    uint32_t Sequence;
-    Extended_Data Extended;
-  };
-  // The acknowledged messages of one or more passes whose slots await one sync.
-  struct Batch {
-    std::vector<int> Slots;
-    std::vector<uint64_t> Tickets;
-    std::vector<Held_Answer> Answers;
-    std::vector<Remembered> Remember;
-    bool Has_Event = false;  // a Contact ID event the report sender is to take
-    bool Empty() const { return Answers.empty() && Slots.empty(); }
-    void Clear() {
-      Slots.clear();
-      Tickets.clear();
-      Answers.clear();
-      Remember.clear();
-      Has_Event = false;
-    }
-  };
-
+  using Batch = Commit_Batch;
   // Main thread: runs `work` on the receiver thread and waits for it (at once when the thread is
   // not running), then delivers what it left for the main thread.
   void Call(const std::function<void()>& work);
@@ -235,6 +208,12 @@ class Receiver_Server : public QObject {
   void Handle_Datagram(char* data, std::size_t size, const Datagram_Peer& peer);
   void Send(Connection& connection, const char* data, std::size_t size);
   void Flush(int fd);
+  // The group commit (receiver_group_commit.cpp). The sync thread is started and stopped by the
+  // main thread; Take_Back_Unanswered (Stop, after both threads ended) takes back the slots whose
+  // answers never left.
+  void Start_Sync_Thread();
+  void Stop_Sync_Thread();
+  void Take_Back_Unanswered();
   void Start_Sync();
   void Sync_Finished();
   void File_Error(const std::string& line);
@@ -278,7 +257,7 @@ class Receiver_Server : public QObject {
   Settings_Record last_settings_{};
   std::string last_port_field_;
   bool last_data_log_visible_ = false;
-  Main_Queue to_main_;
+  Main_Queue& to_main_;
 
   // Shared with the main thread.
   Mutex command_mutex_;
