@@ -568,6 +568,7 @@ int32_t Receiver_Server::Answer_And_Store(const Reply_To& to, Parse_Result resul
     record.Time_Received = now;
     objects_.Update(record, extended);
     repeat_count_.fetch_add(1);
+    Note_Answer(true);
     if (settings_copy_.Data_Log_Visible) {
       const auto when = static_cast<std::time_t>(earlier);
       std::tm local{};
