@@ -6,7 +6,7 @@
 #include <iostream>
 
 #include "app/command_line.h"
-#include "app/startup.h"
+#include "app/run_headless.h"
 #include "base/process_setup.h"
 
 int main(int argc, char** argv) {

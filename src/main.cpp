@@ -13,6 +13,7 @@
 #include "app/command_line.h"
 #include "app/commands.h"
 #include "app/receiver_core.h"
+#include "app/run_headless.h"
 #include "app/settings_text.h"
 #include "app/startup.h"
 #include "automation/link_manager.h"

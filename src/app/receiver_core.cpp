@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/startup.h"
 #include "automation/automation_link.h"
 #include "automation/link_manager.h"
 #include "automation/report_sender.h"
+#include "base/process_setup.h"
 #include "base/raw_file.h"
 #include "base/replace_file.h"
 #include "receiver/receiver_server.h"

@@ -1,7 +1,6 @@
 #include "app/startup.h"
 
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,15 +8,10 @@
 #include <QDir>
 #include <QStandardPaths>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 
-#include "app/receiver_core.h"
-#include "app/service_watch.h"
-#include "base/operator_port.h"
 #include "base/process_setup.h"
-#include "base/service_notify.h"
 
 std::string Data_Folder_Path(const std::string& executable_folder) {
   const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
@@ -109,112 +103,4 @@ Start_Refusal Data_Folder_Claim::Claim(const std::string& data_dir,
     return Start_Refusal::Lock_Failed;
   }
   return Start_Refusal::None;
-}
-
-namespace {
-
-// Headless, the log also goes to standard output, one line per log line, with the level prefix
-// of sd-daemon(3): journald files red lines as errors.
-class Stdout_Log_Pane : public Log_Pane {
- public:
-  void Show_Log_Line(const std::string& line, uint32_t colour) override {
-    const std::string out = (colour == LOG_RED ? "<3>" : "<6>") + line + "\n";
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    // Standard output is a pipe under systemd: unflushed lines would arrive late or be lost.
-    std::fflush(stdout);
-  }
-};
-
-}  // namespace
-
-int Run_Headless(const std::string& data_dir) {
-  Data_Folder_Claim claim;
-  switch (claim.Claim(data_dir, QCoreApplication::applicationDirPath().toStdString() + "/")) {
-    case Start_Refusal::No_Data_Folder:
-    case Start_Refusal::Lock_Failed:
-      // Not a second receiver: the service must be seen failing, so it is restarted and shown.
-      Write_Message_Line(claim.Error());
-      return 1;
-    case Start_Refusal::Already_Running:
-      Write_Message_Line(MSG_ALREADY_RUNNING);
-      return 0;
-    case Start_Refusal::None:
-      break;
-  }
-  Quit_Signal_Watcher quit_signals;
-  Stdout_Log_Pane pane;
-  Receiver_Core core(claim.Folder());
-  core.Log().Set_Pane(&pane);
-  QObject::connect(&quit_signals, &Quit_Signal_Watcher::Quit_Requested, &core, [&core] {
-    Notify_Service("STOPPING=1");
-    core.Shutdown();
-    QCoreApplication::exit(0);
-  });
-  core.Start();
-  Service_Watch watch(core);
-  QObject::connect(&quit_signals, &Quit_Signal_Watcher::Reload_Requested, &core, [&core, &watch] {
-    core.Log().Log_Message("SIGHUP: reading the settings again.", LOG_BLACK);
-    if (core.Reload_Settings()) watch.Reloaded();
-  });
-  const int code = QCoreApplication::exec();
-  core.Shutdown();
-  core.Log().Set_Pane(nullptr);
-  return code;
-}
-
-namespace {
-
-int quit_pipe[2] = {-1, -1};
-
-void On_Signal(int signal_number) {
-  const int saved_errno = errno;
-  const unsigned char byte = static_cast<unsigned char>(signal_number);
-  // Nothing to do when the pipe is full: an ending is already pending.
-  [[maybe_unused]] ssize_t written = ::write(quit_pipe[1], &byte, 1);
-  errno = saved_errno;
-}
-
-}  // namespace
-
-Quit_Signal_Watcher::Quit_Signal_Watcher(QObject* parent) : QObject(parent) {
-  if (quit_pipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, quit_pipe) != 0)
-    return;
-  ::fcntl(quit_pipe[1], F_SETFL, ::fcntl(quit_pipe[1], F_GETFL) | O_NONBLOCK);
-  ::fcntl(quit_pipe[0], F_SETFL, ::fcntl(quit_pipe[0], F_GETFL) | O_NONBLOCK);
-  notifier_ = std::make_unique<QSocketNotifier>(quit_pipe[0], QSocketNotifier::Read);
-  connect(notifier_.get(), &QSocketNotifier::activated, this, &Quit_Signal_Watcher::Pipe_Readable);
-
-  struct sigaction action {};
-  action.sa_handler = On_Signal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  ::sigaction(SIGTERM, &action, nullptr);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGHUP, &action, nullptr);
-}
-
-Quit_Signal_Watcher::~Quit_Signal_Watcher() {
-  // Back to the default action: a signal after the watcher is gone ends the process at once.
-  ::signal(SIGTERM, SIG_DFL);
-  ::signal(SIGINT, SIG_DFL);
-  ::signal(SIGHUP, SIG_DFL);
-}
-
-void Quit_Signal_Watcher::Pipe_Readable() {
-  unsigned char byte = 0;
-  int quit = 0;
-  bool reload = false;
-  while (::read(quit_pipe[0], &byte, 1) == 1) {
-    if (byte == SIGHUP) {
-      reload = true;
-    } else {
-      quit = byte;
-    }
-  }
-  // An ending wins over a reload that came with it.
-  if (quit != 0) {
-    emit Quit_Requested(quit);
-  } else if (reload) {
-    emit Reload_Requested();
-  }
 }

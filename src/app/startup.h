@@ -1,21 +1,13 @@
 // The start-up that both programs share (quenor and quenor-headless): the data folder with its
-// single-instance lock, the headless run of the receiver core, the standard-error line that
-// accompanies every message box, and the watch for the ending signals SIGTERM and SIGINT. Main
-// thread only.
+// single-instance lock and the messages of a refused start. Main thread only.
 #pragma once
 
-#include <QObject>
-#include <QSocketNotifier>
 #include <memory>
 #include <string>
 
-#include "base/process_setup.h"
+#include "base/product.h"
 #include "base/raw_file.h"
 
-inline constexpr const char* APP_TITLE = "ORN RAD-EZ Ududerud";
-inline constexpr const char* APP_VERSION = "1.07.1";
-inline constexpr const char* DATA_FOLDER_NAME = "ORN RAD-EZ Ududerud";
-inline constexpr const char* INSTANCE_LOCK_NAME = "Quenor.exe.lock";
 inline constexpr const char* MSG_ALREADY_RUNNING = "RAD-EZ Ududerud is already running?";
 inline constexpr const char* MSG_NO_DATA_FOLDER = "Unable to create settings directory";
 
@@ -81,32 +73,3 @@ class Data_Folder_Claim {
 // The data folder named by --data-dir (`data_dir`, made absolute, ending with '/'), or the
 // default folder when `data_dir` is empty.
 std::string Resolve_Data_Folder(const std::string& data_dir, const std::string& executable_folder);
-
-// The receiver without windows until SIGTERM or SIGINT (quenor-headless and quenor --headless):
-// claims the folder, starts the core, writes every log line also to standard output with the
-// level prefix systemd reads ("<3>" for red lines, "<6>" for the others), reports readiness and
-// keep-alives to the service manager (Service_Watch), reads the settings again on SIGHUP, and
-// after SIGTERM or SIGINT runs the shutdown. A start refused because another receiver runs writes
-// its message to standard error and returns 0; a folder that cannot be made or locked writes the
-// reason and returns 1. Needs a QCoreApplication; returns the exit code.
-int Run_Headless(const std::string& data_dir);
-
-// Turns SIGTERM and SIGINT into the Quit_Requested signal and SIGHUP into Reload_Requested, on
-// the main thread. The handler only writes the signal number into a pipe; Qt is never called
-// from the handler. One watcher per process. (The windows connect no reload: SIGHUP is then
-// ignored there, as a closed terminal must not end a receiver.)
-class Quit_Signal_Watcher : public QObject {
-  Q_OBJECT
-
- public:
-  explicit Quit_Signal_Watcher(QObject* parent = nullptr);
-  ~Quit_Signal_Watcher() override;
-
- signals:
-  void Quit_Requested(int signal_number);
-  void Reload_Requested();
-
- private:
-  void Pipe_Readable();
-  std::unique_ptr<QSocketNotifier> notifier_;
-};

@@ -1,8 +1,12 @@
-// Process set-up that the receiver needs from the system. Main thread, before the receiver port
-// opens.
+// Process set-up that the receiver needs from the system: the open-file limit, signals (the
+// watch for the ending signals and SIGHUP, SIGPIPE) and the standard-error line. Main thread,
+// before the receiver port opens, unless a function says otherwise.
 #pragma once
 
+#include <QObject>
+#include <QSocketNotifier>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // Raises the process's soft limit of open files to its hard limit, so that thousands of
@@ -26,3 +30,23 @@ bool Ask_To_Reload(int64_t pid);
 // (the text of a message box before the box opens, so a headless run tells what it showed; the
 // last word of a process that ends at once). Any thread.
 void Write_Message_Line(const std::string& text);
+
+// Turns SIGTERM and SIGINT into the Quit_Requested signal and SIGHUP into Reload_Requested, on
+// the main thread. The handler only writes the signal number into a pipe; Qt is never called
+// from the handler. One watcher per process. (The windows connect no reload: SIGHUP is then
+// ignored there, as a closed terminal must not end a receiver.)
+class Quit_Signal_Watcher : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit Quit_Signal_Watcher(QObject* parent = nullptr);
+  ~Quit_Signal_Watcher() override;
+
+ signals:
+  void Quit_Requested(int signal_number);
+  void Reload_Requested();
+
+ private:
+  void Pipe_Readable();
+  std::unique_ptr<QSocketNotifier> notifier_;
+};

@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/startup.h"
+#include "base/product.h"
 
 QString TForm_About::About_Text() {
   return QString(APP_TITLE) + " " + APP_VERSION + " (64-bit)";

@@ -28,7 +28,7 @@
 #include <QUrl>
 #include <cstring>
 
-#include "app/startup.h"
+#include "base/product.h"
 #include "ui/automation_page.h"
 #include "ui/com_settings_form.h"
 #include "ui/log_form.h"

@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "base/process_setup.h"
 #include "ui/widgets/window_place.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <QString>
 #include <functional>
 
-#include "app/startup.h"
+#include "base/product.h"
 
 class QWidget;
 
