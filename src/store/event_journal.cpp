@@ -62,13 +62,16 @@ int Event_Journal::Write_Ring() {
   return error;
 }
 
-int Event_Journal::Ensure_File(const char*& what) {
+int Event_Journal::Ensure_File(const char*& what, bool check_path) {
   uint64_t device = 0;
   uint64_t inode = 0;
-  const int path_error = Path_Identity(path_, device, inode);
-  if (fd_ >= 0 && (path_error != 0 || device != fd_device_ || inode != fd_inode_)) {
-    // Deleted, renamed away or replaced: what went through fd_ is in a file no longer there.
-    Drop_Kept();
+  int path_error = 0;
+  if (check_path || fd_ < 0) {
+    path_error = Path_Identity(path_, device, inode);
+    if (fd_ >= 0 && (path_error != 0 || device != fd_device_ || inode != fd_inode_)) {
+      // Deleted, renamed away or replaced: what went through fd_ is in a file no longer there.
+      Drop_Kept();
+    }
   }
   if (fd_ < 0) {
     bool remake = path_error == ENOENT;
@@ -190,10 +193,14 @@ Event_Journal::Written Event_Journal::Append_Written(const Event_Record& record)
   Written written;
   Mutex_Lock file_lock(file_mutex_);
   const char* what = "";
-  if (const int error = Ensure_File(what)) {
+  // The path is checked by the first append of a sync pass; a file deleted or replaced after
+  // that is found by the sync this slot waits for (before and after it) and made again from the
+  // ring, this slot included, before the answer leaves.
+  if (const int error = Ensure_File(what, !path_checked_)) {
     written.Error = what + Error_Text(error);
     return written;
   }
+  path_checked_ = true;
   uint32_t head;
   {
     Mutex_Lock lock(ring_mutex_);
@@ -236,6 +243,7 @@ std::string Event_Journal::Sync_File() {
   int fd;
   {
     Mutex_Lock file_lock(file_mutex_);
+    path_checked_ = false;  // the next pass's first append checks the path again
     const char* what = "";
     if (const int error = Ensure_File(what)) return what + Error_Text(error);
     // The head of every record written so far.
@@ -346,7 +354,9 @@ Event_Journal::Save_Outcome Event_Journal::Save_New(const Manual_Reset_Event& ru
         if (!Same_Record(slots_[k], slot) || tickets_[k] != 0) continue;
       }
       const char* what = "";
-      int error = Ensure_File(what);
+      // The path is checked at the pass's first write and again before its head is written
+      // (finish): a file deleted or replaced between them is made again from the ring then.
+      int error = Ensure_File(what, !outcome.Wrote);
       if (error != 0 && !outcome.Wrote) {
         outcome.Error = what + Error_Text(error);
         return outcome;  // nothing written: no head, no refresh
