@@ -7,6 +7,7 @@
 
 #include "app/command_line.h"
 #include "app/run_headless.h"
+#include "app/startup.h"
 #include "base/process_setup.h"
 
 int main(int argc, char** argv) {

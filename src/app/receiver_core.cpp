@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/startup.h"
 #include "automation/automation_link.h"
 #include "automation/link_manager.h"
 #include "automation/report_sender.h"
-#include "base/process_setup.h"
 #include "base/raw_file.h"
 #include "base/replace_file.h"
 #include "receiver/receiver_server.h"
@@ -60,8 +60,9 @@ Receiver_Core::Receiver_Core(std::string data_folder, QObject* parent)
       journal_(data_folder_ + JOURNAL_FILE_NAME),
       objects_(data_folder_ + OBJECT_FILE_NAME, sync_.Object_Table_Lock),
       operator_(std::make_unique<Core_Operator>(*this)),
-      receiver_(std::make_unique<Receiver_Server>(settings_, journal_, objects_, sync_, *operator_,
-                                                  to_main_)) {
+      receiver_(
+          std::make_unique<Receiver_Server>(settings_, journal_, objects_, sync_, *operator_)) {
+  receiver_->Use_Main_Queue(main_queue_);
   ping_timer_.setInterval(1000);
   connect(&ping_timer_, &QTimer::timeout, this, &Receiver_Core::Ping_Timer_Tick);
   live_state_timer_.setInterval(LIVE_STATE_INTERVAL_MS);
@@ -151,8 +152,9 @@ void Receiver_Core::Ping_Timer_Tick() {
 
 bool Receiver_Core::Reload_Settings() {
   Settings_Record fresh{};
-  if (!Settings_Read(fresh, Settings_Path())) {
-    operator_->Log_Message("Settings not reloaded: cannot read " + Settings_Path(), LOG_RED);
+  if (int error = 0; !Settings_Read(fresh, Settings_Path(), &error)) {
+    operator_->Log_Message(
+        "Settings not reloaded: cannot read " + Settings_Path() + "." + Error_Text(error), LOG_RED);
     return false;
   }
   const Settings_Record old = settings_;

@@ -14,7 +14,6 @@
 
 #include "app/live_state.h"
 #include "base/main_hand_over.h"
-#include "base/main_queue.h"
 #include "base/operator_port.h"
 #include "base/settings.h"
 #include "base/sync_objects.h"
@@ -104,18 +103,19 @@ class Receiver_Core : public QObject {
   Shared_Sync sync_;
   Event_Journal journal_;
   Object_Table objects_;
-  // The one bridge from the worker threads to the main thread: the receiver's log lines and
-  // status texts and the hand-overs below all wake the main thread through it.
-  Main_Queue to_main_;
   Operator_Port* screen_ = nullptr;
   std::unique_ptr<Operator_Port> operator_;
+  // The one bridge from the worker threads to the main thread: the receiver's work and the
+  // hand-overs below go through it.
+  Main_Queue main_queue_;
+  // Hand-overs of work from the worker threads to the main thread (destroyed after the
+  // receiver, whose last drain of the bridge may still run them).
+  Main_Hand_Over hand_over_{&main_queue_};
   std::unique_ptr<Receiver_Server> receiver_;
   QTimer ping_timer_;
   QTimer live_state_timer_;
   int64_t started_ = 0;       // seconds since 1970 UTC, set by Start()
   int live_state_error_ = 0;  // errno of the last failed write of the live state
-  // Hand-overs of work from the worker threads to the main thread, over to_main_.
-  Main_Hand_Over hand_over_{to_main_};
   bool running_ = false;
   bool shut_down_ = false;
   // The automation link (created in Start()). Declared after the hand-over it uses; the

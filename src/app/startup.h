@@ -1,15 +1,13 @@
 // The start-up that both programs share (quenor and quenor-headless): the data folder with its
-// single-instance lock and the messages of a refused start. Main thread only.
+// single-instance lock. Main thread only.
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "base/process_setup.h"
 #include "base/product.h"
 #include "base/raw_file.h"
-
-inline constexpr const char* MSG_ALREADY_RUNNING = "RAD-EZ Ududerud is already running?";
-inline constexpr const char* MSG_NO_DATA_FOLDER = "Unable to create settings directory";
 
 // The data folder: the user's local application-data folder ($XDG_DATA_HOME, else
 // ~/.local/share; created when missing) + "/ORN RAD-EZ Ududerud/". When the system names no such

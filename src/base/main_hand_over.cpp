@@ -1,69 +1,65 @@
 #include "base/main_hand_over.h"
 
-Main_Hand_Over::Main_Hand_Over(Main_Queue& bridge)
-    : bridge_(bridge), shared_(std::make_shared<Shared>()) {
-  shared_->Main_Thread = std::this_thread::get_id();
-}
+#include <algorithm>
 
-Main_Hand_Over::Main_Hand_Over()
-    : own_bridge_(std::make_unique<Main_Queue>()),
-      bridge_(*own_bridge_),
-      shared_(std::make_shared<Shared>()) {
-  shared_->Main_Thread = std::this_thread::get_id();
-}
+Main_Hand_Over::Main_Hand_Over(Main_Queue* queue)
+    : main_thread_(std::this_thread::get_id()),
+      own_queue_(queue ? nullptr : std::make_unique<Main_Queue>()),
+      queue_(queue ? *queue : *own_queue_) {}
 
 Main_Hand_Over::~Main_Hand_Over() {
   Close();
 }
 
 bool Main_Hand_Over::Run(const std::function<void()>& work) {
-  if (std::this_thread::get_id() == shared_->Main_Thread) {
+  if (std::this_thread::get_id() == main_thread_) {
     work();
     return true;
   }
-  Task task{&work};
-  {
-    std::lock_guard lock(shared_->Mutex);
-    if (shared_->Closed) return false;
-    shared_->Queue.push_back(&task);
+  auto task = std::make_shared<Task>(Task{&work});
+  std::unique_lock lock(mutex_);
+  if (closed_) return false;
+  pending_.push_back(task);
+  std::vector<Main_Queue::Work> post{[this, task] { Perform(task); }};
+  queue_.Post(post);
+  changed_.wait(lock, [&] { return task->Now == State::Done || task->Now == State::Cancelled; });
+  return task->Now == State::Done;
+}
+
+void Main_Hand_Over::Perform(const std::shared_ptr<Task>& task) {
+  if (held_) {
+    parked_.push_back(task);
+    return;
   }
-  std::vector<Main_Queue::Work> wake;
-  wake.emplace_back([shared = shared_] { shared->Serve(); });
-  bridge_.Post(wake);
-  std::unique_lock lock(shared_->Mutex);
-  shared_->Changed.wait(lock,
-                        [&] { return task.Now == State::Done || task.Now == State::Cancelled; });
-  return task.Now == State::Done;
+  std::unique_lock lock(mutex_);
+  if (task->Now != State::Queued) return;  // cancelled by Close()
+  pending_.erase(std::find(pending_.begin(), pending_.end(), task));
+  task->Now = State::Running;
+  lock.unlock();
+  (*task->Work)();
+  lock.lock();
+  task->Now = State::Done;
+  changed_.notify_all();
 }
 
 void Main_Hand_Over::Serve() {
-  shared_->Serve();
-}
-
-void Main_Hand_Over::Shared::Serve() {
-  if (Held) return;
-  std::unique_lock lock(Mutex);
-  while (!Queue.empty()) {
-    Task* task = Queue.front();
-    Queue.pop_front();
-    task->Now = State::Running;
-    lock.unlock();
-    (*task->Work)();
-    lock.lock();
-    task->Now = State::Done;
-    Changed.notify_all();
-  }
+  queue_.Drain();
 }
 
 void Main_Hand_Over::Close() {
-  std::lock_guard lock(shared_->Mutex);
-  shared_->Closed = true;
-  for (Task* task : shared_->Queue) task->Now = State::Cancelled;
-  shared_->Queue.clear();
-  shared_->Changed.notify_all();
+  std::lock_guard lock(mutex_);
+  closed_ = true;
+  for (const auto& task : pending_) task->Now = State::Cancelled;
+  pending_.clear();
+  parked_.clear();
+  changed_.notify_all();
 }
 
 void Main_Hand_Over::Hold(bool held) {
-  shared_->Held = held;
-  if (!held) Serve();
+  held_ = held;
+  if (held) return;
+  std::vector<std::shared_ptr<Task>> parked;
+  parked.swap(parked_);
+  for (const auto& task : parked) Perform(task);
+  Serve();
 }

@@ -31,13 +31,16 @@ void Main_Queue::Post(std::vector<Work>& batch) {
 
 void Main_Queue::Drain() {
   wake_.Consume();
+  // A local batch: work that drains the queue itself (a wait that serves the main thread) runs
+  // what came after it and leaves the rest of this batch to this call.
+  std::vector<Work> running;
   for (;;) {
     {
       std::lock_guard lock(mutex_);
       if (queue_.empty()) return;
-      running_.swap(queue_);
+      running.swap(queue_);
     }
-    for (Work& work : running_) work();
-    running_.clear();
+    for (Work& work : running) work();
+    running.clear();
   }
 }

@@ -1,6 +1,5 @@
-// Process set-up that the receiver needs from the system: the open-file limit, signals (the
-// watch for the ending signals and SIGHUP, SIGPIPE) and the standard-error line. Main thread,
-// before the receiver port opens, unless a function says otherwise.
+// Process set-up that the receiver needs from the system (main thread, before the receiver port
+// opens), the standard-error line and the watch for the ending signals.
 #pragma once
 
 #include <QObject>

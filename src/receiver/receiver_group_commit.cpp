@@ -1,81 +1,9 @@
-// The group commit of the receiver port: the write-ahead's slots written by one or more passes
-// of the receiver loop are made durable by one sync on the sync thread, and their held answers go
-// out when it has returned (after a failed sync the slots are taken back and nothing of the
-// batch is answered).
-#include <string>
-#include <thread>
-
+// The receiver's group commit: the slots written in one pass of the loop are synced together on
+// the sync thread while the next pass is read; when the sync has returned, their held answers
+// leave (or, after a failed sync, their slots are taken back and nothing is answered).
 #include "receiver/receiver_server.h"
 
-namespace {
-
-// A lasting journal file fault is logged at most this often.
-constexpr std::chrono::seconds FILE_ERROR_REPEAT{3};
-
-}  // namespace
-
-// ---- Main thread --------------------------------------------------------------------------
-
-void Receiver_Server::Start_Sync_Thread() {
-  {
-    Mutex_Lock lock(sync_mutex_);
-    sync_stop_ = false;
-  }
-  sync_thread_ = std::thread([this] { Sync_Run(); });
-}
-
-void Receiver_Server::Stop_Sync_Thread() {
-  {
-    Mutex_Lock lock(sync_mutex_);
-    sync_stop_ = true;
-  }
-  sync_changed_.notify_all();
-  if (sync_thread_.joinable()) sync_thread_.join();
-}
-
-void Receiver_Server::Take_Back_Unanswered() {
-  // The answers still waiting are gone with their connections, so the communicators send those
-  // messages again: their slots are taken back (the retries are the only copies), and the
-  // emptied slots are made durable.
-  if (syncing_.Empty() && filling_.Empty()) return;
-  for (Batch* batch : {&syncing_, &filling_}) {
-    journal_.Settle(batch->Slots.data(), batch->Tickets.data(), batch->Slots.size(), false);
-    batch->Clear();
-  }
-  journal_.Sync_File();
-  sync_busy_ = false;
-}
-
-// ---- Receiver thread -----------------------------------------------------------------------
-
-void Receiver_Server::Journal_Notice() {
-  const std::string notice = journal_.Take_Notice();
-  if (notice.empty()) return;
-  Log(notice, LOG_RED);
-  To_Main([this] { operator_.Beep(); });
-}
-
-void Receiver_Server::File_Error(const std::string& line) {
-  Note_Journal(line, 0);
-  const auto now = std::chrono::steady_clock::now();
-  if (file_error_logged_ && now - last_file_error_ < FILE_ERROR_REPEAT) return;
-  file_error_logged_ = true;
-  last_file_error_ = now;
-  Log(line, LOG_RED);
-  To_Main([this] { operator_.Beep(); });
-}
-
-void Receiver_Server::Hold(const Reply_To& to, std::string bytes) {
-  if (to.Datagram != nullptr) {
-    filling_.Answers.push_back(
-        {udp_.Fd(), udp_.Generation(), std::move(bytes), read_result_, true, *to.Datagram});
-  } else {
-    filling_.Answers.push_back(
-        {to.Stream->Fd, to.Stream->Generation, std::move(bytes), read_result_});
-    ++to.Stream->Waiting;
-  }
-  read_held_ = true;
-}
+#include <cstring>
 
 void Receiver_Server::Start_Sync() {
   std::swap(syncing_, filling_);
@@ -116,7 +44,7 @@ void Receiver_Server::Sync_Finished() {
     if (syncing_.Has_Event) sync_.Event_Stored.Set();
   }
   if (durable) {
-    for (const Remembered_Message& r : syncing_.Remember) {
+    for (const Remembered& r : syncing_.Remember) {
       repeats_.Remember(r.Record, r.Sequence, r.Extended, r.Record.Time_Received);
     }
   }

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QTime>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -31,7 +32,7 @@ constexpr const char* JOURNAL_ACCEPTS_TEXT = "Event journal accepts events again
 constexpr int TICK_MS = 1000;
 constexpr int RETRY_MS = 10000;
 constexpr int SETTINGS_WATCH_MS = 100;
-// A lasting fault (no descriptor left) is logged at most this often.
+// A lasting journal file fault is logged at most this often.
 constexpr std::chrono::seconds FILE_ERROR_REPEAT{3};
 // The largest read: a communicator sends one message and waits for its answer.
 constexpr std::size_t READ_SIZE = 64 * 1024;
@@ -42,8 +43,6 @@ constexpr uint64_t TAG_SYNCED = TAG_COMMAND + 1;
 constexpr uint64_t TAG_TIMER = TAG_COMMAND + 2;
 constexpr uint64_t TAG_LISTENER = TAG_COMMAND + 3;
 constexpr uint64_t TAG_UDP = TAG_COMMAND + 4;
-// A flood of unrecognised datagrams is logged at most this often.
-constexpr std::chrono::seconds UDP_UNRECOGNISED_REPEAT{1};
 
 // The host name and its first IPv4 address; "0.0.0.0" when the name does not resolve.
 std::string Start_Line() {
@@ -75,7 +74,7 @@ bool Write_Ahead_Wanted() {
 
 Receiver_Server::Receiver_Server(Settings_Record& settings, Event_Journal& journal,
                                  Object_Table& objects, Shared_Sync& sync,
-                                 Operator_Port& operator_port, Main_Queue& to_main, QObject* parent)
+                                 Operator_Port& operator_port, QObject* parent)
     : QObject(parent),
       settings_(settings),
       journal_(journal),
@@ -83,8 +82,7 @@ Receiver_Server::Receiver_Server(Settings_Record& settings, Event_Journal& journ
       sync_(sync),
       operator_(operator_port),
       pad_generator_(static_cast<std::minstd_rand::result_type>(std::random_device{}())),
-      write_ahead_(Write_Ahead_Wanted()),
-      to_main_(to_main) {
+      write_ahead_(Write_Ahead_Wanted()) {
   clock_ = [] { return static_cast<int64_t>(std::time(nullptr)); };
   pad_ = [this] { return static_cast<uint32_t>(pad_generator_()); };
   port_field_ = [this] { return std::to_string(settings_.DC9_Port); };
@@ -123,6 +121,54 @@ void Receiver_Server::Set_Repair_Messages(std::string objects, std::string journ
 
 // ---- Main thread --------------------------------------------------------------------------
 
+void Receiver_Server::Call(const std::function<void()>& work) {
+  if (!thread_.joinable() || std::this_thread::get_id() == thread_.get_id()) {
+    work();
+    to_main_->Post(for_main_);
+    to_main_->Drain();
+    return;
+  }
+  bool done = false;
+  {
+    Mutex_Lock lock(command_mutex_);
+    commands_.emplace_back(&work, &done);
+  }
+  command_wake_.Signal();
+  {
+    Mutex_Lock lock(command_mutex_);
+    lock.Wait(command_done_, [&] { return done; });
+  }
+  to_main_->Drain();
+}
+
+void Receiver_Server::Settings_Changed() {
+  Settings_Copy copy;
+  copy.Port_Enable = settings_.DC9_Port_Enable != 0;
+  copy.Port = settings_.DC9_Port;
+  copy.Conn_Timeout = settings_.DC9_Conn_Timeout;
+  copy.AES_Mode = settings_.DC9_AES_Mode;
+  std::memcpy(copy.AES_Key, settings_.DC9_AES_Key, sizeof copy.AES_Key);
+  copy.Time_Synch = settings_.Time_Synch != 0;
+  copy.Link_On = settings_.Out_Mode == 1 || settings_.Out_Mode == 2;
+  copy.Data_Log_Visible = operator_.Data_Log_Visible();
+  copy.Port_Field = port_field_();
+  copy.UDP_Enable = settings_.DC9_UDP_Enable != 0;
+  copy.Repeat_Window = settings_.DC9_Repeat_Window;
+  last_settings_ = settings_;
+  last_port_field_ = copy.Port_Field;
+  last_data_log_visible_ = copy.Data_Log_Visible;
+  if (!thread_.joinable()) {
+    settings_copy_ = std::move(copy);
+    return;
+  }
+  {
+    Mutex_Lock lock(command_mutex_);
+    pending_settings_ = std::move(copy);
+    settings_pending_ = true;
+  }
+  command_wake_.Signal();
+}
+
 void Receiver_Server::Start() {
   if (thread_.joinable()) return;
   Raise_Open_File_Limit();
@@ -131,7 +177,11 @@ void Receiver_Server::Start() {
   timer_running_.store(true);
   timer_interval_.store(TICK_MS);
   timer_.Arm(TICK_MS);
-  Start_Sync_Thread();
+  {
+    Mutex_Lock lock(sync_mutex_);
+    sync_stop_ = false;
+  }
+  sync_thread_ = std::thread([this] { Sync_Run(); });
   thread_ = std::thread([this] { Run(); });
   settings_watch_.start();
 }
@@ -145,10 +195,25 @@ void Receiver_Server::Stop() {
     stop_.store(true);
   });
   if (thread_.joinable()) thread_.join();
-  Stop_Sync_Thread();
-  Take_Back_Unanswered();
-  to_main_.Post(for_main_);
-  to_main_.Drain();
+  {
+    Mutex_Lock lock(sync_mutex_);
+    sync_stop_ = true;
+  }
+  sync_changed_.notify_all();
+  if (sync_thread_.joinable()) sync_thread_.join();
+  // The answers still waiting are gone with their connections, so the communicators send those
+  // messages again: their slots are taken back (the retries are the only copies), and the
+  // emptied slots are made durable.
+  if (!syncing_.Empty() || !filling_.Empty()) {
+    for (Batch* batch : {&syncing_, &filling_}) {
+      journal_.Settle(batch->Slots.data(), batch->Tickets.data(), batch->Slots.size(), false);
+      batch->Clear();
+    }
+    journal_.Sync_File();
+    sync_busy_ = false;
+  }
+  to_main_->Post(for_main_);
+  to_main_->Drain();
 }
 
 void Receiver_Server::Reset_Timer_Interval() {
@@ -245,8 +310,39 @@ void Receiver_Server::Run() {
     // Group commit: every slot written in this pass shares one sync, run while the next pass is
     // read; a sync under way takes this pass's slots with the next one.
     if (!sync_busy_ && !filling_.Empty()) Start_Sync();
-    to_main_.Post(for_main_);
+    to_main_->Post(for_main_);
   }
+}
+
+void Receiver_Server::Run_Commands() {
+  std::deque<std::pair<const std::function<void()>*, bool*>> commands;
+  bool adopt = false;
+  {
+    Mutex_Lock lock(command_mutex_);
+    commands.swap(commands_);
+    adopt = settings_pending_;
+    settings_pending_ = false;
+    if (adopt) settings_copy_ = std::move(pending_settings_);
+  }
+  for (auto& command : commands) (*command.first)();
+  // What the commands left for the main thread is queued before they count as done.
+  to_main_->Post(for_main_);
+  if (commands.empty()) return;
+  {
+    Mutex_Lock lock(command_mutex_);
+    for (auto& command : commands) *command.second = true;
+  }
+  command_done_.notify_all();
+}
+
+void Receiver_Server::Log(std::string text, uint32_t colour) {
+  To_Main([this, text = std::move(text), colour] { operator_.Log_Message(text, colour); });
+}
+
+void Receiver_Server::Log_Unrecognised(const std::string& address, int32_t port) {
+  const std::string text = UNRECOGNISED_TEXT + address + ", port: " + std::to_string(port);
+  for (std::string& line : unrecognised_log_.Pass(address, text, Log_Flood_Limiter::Clock::now()))
+    Log(std::move(line), LOG_BLACK);
 }
 
 void Receiver_Server::Tick() {
@@ -470,13 +566,26 @@ void Receiver_Server::Read_From(int fd) {
   read_result_ = result;
   read_held_ = false;
   if (result == PARSE_UNRECOGNISED) {
-    Log_Peer_Paced(UNRECOGNISED_TEXT + address + ", port: " + std::to_string(port), LOG_BLACK);
+    Log_Unrecognised(address, port);
   } else {
     countdown =
         Answer_And_Store(Reply_To{&connection, nullptr}, result, record, sequence, extended);
   }
   table_.Set_Countdown(address, port, countdown);
   if (!read_held_ && read_notices_.load()) To_Main([this, result] { emit Read_Handled(result); });
+}
+
+void Receiver_Server::Data_Log(const char* text) {
+  if (!settings_copy_.Data_Log_Visible) return;
+  const QTime now = QTime::currentTime();
+  char stamp[32];
+  std::snprintf(stamp, sizeof(stamp), "%02u:%02u:%02u:%u", now.hour(), now.minute(), now.second(),
+                now.msec());
+  std::string line = std::string(stamp) + "  " + text;
+  To_Main([this, line = std::move(line)] {
+    operator_.Data_Log_Line("");
+    operator_.Data_Log_Line(line);
+  });
 }
 
 void Receiver_Server::Open_Udp(uint16_t port) {
@@ -531,12 +640,7 @@ void Receiver_Server::Handle_Datagram(char* data, std::size_t size, const Datagr
   read_result_ = result;
   read_held_ = false;
   if (result == PARSE_UNRECOGNISED) {
-    // Unanswered; logged at most once a second, so that a flood does not flood the log.
-    const auto now = std::chrono::steady_clock::now();
-    if (now - last_udp_unrecognised_ >= UDP_UNRECOGNISED_REPEAT) {
-      last_udp_unrecognised_ = now;
-      Log(UNRECOGNISED_TEXT + peer.Address + ", port: " + std::to_string(peer.Port), LOG_BLACK);
-    }
+    Log_Unrecognised(peer.Address, peer.Port);  // unanswered
   } else {
     Answer_And_Store(Reply_To{nullptr, &peer}, result, record, sequence, extended);
   }
@@ -639,6 +743,23 @@ int32_t Receiver_Server::Answer_And_Store(const Reply_To& to, Parse_Result resul
   return timeout;
 }
 
+void Receiver_Server::Journal_Notice() {
+  const std::string notice = journal_.Take_Notice();
+  if (notice.empty()) return;
+  Log(notice, LOG_RED);
+  To_Main([this] { operator_.Beep(); });
+}
+
+void Receiver_Server::File_Error(const std::string& line) {
+  Note_Journal(line, 0);
+  const auto now = std::chrono::steady_clock::now();
+  if (file_error_logged_ && now - last_file_error_ < FILE_ERROR_REPEAT) return;
+  file_error_logged_ = true;
+  last_file_error_ = now;
+  Log(line, LOG_RED);
+  To_Main([this] { operator_.Beep(); });
+}
+
 void Receiver_Server::Send_Or_Hold(const Reply_To& to, std::string bytes) {
   if (to.Datagram != nullptr) {
     udp_.Answer(udp_.Generation(), *to.Datagram, bytes);
@@ -650,6 +771,18 @@ void Receiver_Server::Send_Or_Hold(const Reply_To& to, std::string bytes) {
     return;
   }
   Send(*to.Stream, bytes.data(), bytes.size());
+}
+
+void Receiver_Server::Hold(const Reply_To& to, std::string bytes) {
+  if (to.Datagram != nullptr) {
+    filling_.Answers.push_back(
+        {udp_.Fd(), udp_.Generation(), std::move(bytes), read_result_, true, *to.Datagram});
+  } else {
+    filling_.Answers.push_back(
+        {to.Stream->Fd, to.Stream->Generation, std::move(bytes), read_result_});
+    ++to.Stream->Waiting;
+  }
+  read_held_ = true;
 }
 
 void Receiver_Server::Send(Connection& connection, const char* data, std::size_t size) {

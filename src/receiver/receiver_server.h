@@ -11,9 +11,9 @@
 // pass over the ready connections wrote are synced together while the next pass is read, and
 // their ACKs are sent when that sync has returned; a connection is not closed by its end of
 // stream or its countdown while an answer of it waits (a reset closes it at once). Log lines,
-// beeps, status texts and data log lines go to the main thread through the Main_Queue bridge, in
-// order, a batch per pass; the receiver never waits for the main thread. The main thread's calls
-// below post a command to the loop (under command_mutex_) and wait for it (the loop never blocks),
+// beeps, status texts and data log lines go to the main thread through a Main_Queue, in order, a
+// batch per pass; the receiver never waits for the main thread. The main thread's calls below
+// post a command to the loop (under command_mutex_) and wait for it (the loop never blocks),
 // then run what the loop left for the main thread; the sync thread's hand-over is guarded by
 // sync_mutex_.
 #pragma once
@@ -39,7 +39,6 @@
 #include "base/sync_objects.h"
 #include "base/thread_annotations.h"
 #include "protocol/dc9_response.h"
-#include "receiver/commit_batch.h"
 #include "receiver/connection_table.h"
 #include "receiver/repeat_memory.h"
 #include "receiver/udp_port.h"
@@ -57,11 +56,9 @@ class Receiver_Server : public QObject {
   // Seconds since 1970-01-01 UTC: the reception time of events and the time in answers.
   using Utc_Clock = std::function<int64_t()>;
 
-  // Main thread. The references live as long as the server (the core owns them all); `to_main`
-  // is the process's one bridge to the main thread.
+  // Main thread. The references live as long as the server (the core owns them all).
   Receiver_Server(Settings_Record& settings, Event_Journal& journal, Object_Table& objects,
-                  Shared_Sync& sync, Operator_Port& operator_port, Main_Queue& to_main,
-                  QObject* parent = nullptr);
+                  Shared_Sync& sync, Operator_Port& operator_port, QObject* parent = nullptr);
   ~Receiver_Server() override;  // Stop()
 
   // Tests fix the clock and the pad bytes of "*ACK" answers; by default the system clock and a
@@ -71,6 +68,12 @@ class Receiver_Server : public QObject {
   // The loaders' repair messages, logged once at the first tick right after the start line, the
   // object table's first (empty texts are skipped). Before Start().
   void Set_Repair_Messages(std::string objects, std::string journal);
+  // The main thread's bridge to use (the process has one, shared with Main_Hand_Over); by
+  // default the server has its own. Before Start(); `queue` outlives the server.
+  void Use_Main_Queue(Main_Queue& queue) {
+    to_main_ = &queue;
+    own_queue_.reset();  // empty: nothing was posted before Start()
+  }
   // The text of the receiver page's port field, shown in "Port <text> closed."; by default the
   // DC9_Port setting. Read on the main thread only.
   void Set_Port_Field_Text(std::function<std::string()> text) { port_field_ = std::move(text); }
@@ -116,7 +119,7 @@ class Receiver_Server : public QObject {
   // True from the first Contact ID refused because the journal was full until the next append.
   bool Journal_Refusing() const { return journal_refusing_.load(); }
   // Main thread: runs now what the receiver left for the main thread.
-  void Deliver_Pending() { to_main_.Drain(); }
+  void Deliver_Pending() { to_main_->Drain(); }
   // Tests: Read_Handled is emitted only while this is on (it costs a hand-over per read).
   void Set_Read_Notices(bool on) { read_notices_.store(on); }
 
@@ -168,12 +171,42 @@ class Receiver_Server : public QObject {
     int Waiting = 0;       // answers of this connection waiting for a journal sync
     bool Closing = false;  // no longer read: closed once its waiting answers are out
   };
+  struct Held_Answer {
+    int Fd;
+    uint32_t Generation;
+    std::string Bytes;
+    int Result;             // the Parse_Result of its read, for Read_Handled once the answer is out
+    bool Datagram = false;  // an answer to a UDP sender: Generation is the UDP socket's
+    Datagram_Peer Peer{};
+  };
   // Where the answer to a read goes: a connection, or the source of a datagram.
   struct Reply_To {
     Connection* Stream = nullptr;
     const Datagram_Peer* Datagram = nullptr;
   };
-  using Batch = Commit_Batch;
+  // An accepted message that becomes the last of its object once its sync has returned.
+  struct Remembered {
+    Event_Record Record;
+    uint32_t Sequence;
+    Extended_Data Extended;
+  };
+  // The acknowledged messages of one or more passes whose slots await one sync.
+  struct Batch {
+    std::vector<int> Slots;
+    std::vector<uint64_t> Tickets;
+    std::vector<Held_Answer> Answers;
+    std::vector<Remembered> Remember;
+    bool Has_Event = false;  // a Contact ID event the report sender is to take
+    bool Empty() const { return Answers.empty() && Slots.empty(); }
+    void Clear() {
+      Slots.clear();
+      Tickets.clear();
+      Answers.clear();
+      Remember.clear();
+      Has_Event = false;
+    }
+  };
+
   // Main thread: runs `work` on the receiver thread and waits for it (at once when the thread is
   // not running), then delivers what it left for the main thread.
   void Call(const std::function<void()>& work);
@@ -208,12 +241,6 @@ class Receiver_Server : public QObject {
   void Handle_Datagram(char* data, std::size_t size, const Datagram_Peer& peer);
   void Send(Connection& connection, const char* data, std::size_t size);
   void Flush(int fd);
-  // The group commit (receiver_group_commit.cpp). The sync thread is started and stopped by the
-  // main thread; Take_Back_Unanswered (Stop, after both threads ended) takes back the slots whose
-  // answers never left.
-  void Start_Sync_Thread();
-  void Stop_Sync_Thread();
-  void Take_Back_Unanswered();
   void Start_Sync();
   void Sync_Finished();
   void File_Error(const std::string& line);
@@ -221,8 +248,9 @@ class Receiver_Server : public QObject {
   void Journal_Notice();
   void To_Main(Main_Queue::Work work) { for_main_.push_back(std::move(work)); }
   void Log(std::string text, uint32_t colour);
-  // A line that can repeat at the peer's pace: at most once a second per text, then the count.
-  void Log_Peer_Paced(std::string text, uint32_t colour);
+  // "Unrecognised data" from a sender (TCP or UDP): at most one line a second per address, then
+  // one line with the count left out, and a cap over all addresses (Log_Flood_Limiter).
+  void Log_Unrecognised(const std::string& address, int32_t port);
   void Sync_Run();
   // The figures' setters (receiver thread).
   void Note_Listen(const std::string& error) EXCLUDES(figures_mutex_) {
@@ -244,8 +272,7 @@ class Receiver_Server : public QObject {
   Event_Journal& journal_;
   Object_Table& objects_;
   Shared_Sync& sync_;
-  Operator_Port& operator_;      // main thread only (through to_main_)
-  Log_Flood_Limiter log_flood_;  // main thread only (through to_main_)
+  Operator_Port& operator_;  // main thread only (through to_main_)
   Utc_Clock clock_;
   Pad_Source pad_;
   std::minstd_rand pad_generator_;
@@ -257,7 +284,8 @@ class Receiver_Server : public QObject {
   Settings_Record last_settings_{};
   std::string last_port_field_;
   bool last_data_log_visible_ = false;
-  Main_Queue& to_main_;
+  std::unique_ptr<Main_Queue> own_queue_ = std::make_unique<Main_Queue>();  // none given
+  Main_Queue* to_main_ = own_queue_.get();
 
   // Shared with the main thread.
   Mutex command_mutex_;
@@ -292,7 +320,7 @@ class Receiver_Server : public QObject {
   int listen_fd_ = -1;
   Udp_Port udp_;
   Repeat_Memory repeats_{OBJECT_SLOTS};
-  std::chrono::steady_clock::time_point last_udp_unrecognised_{};
+  Log_Flood_Limiter unrecognised_log_;
   int listen_port_ = 0;  // the port listen_fd_ was opened on (receiver thread)
   std::vector<Connection> connections_by_fd_;
   uint32_t next_generation_ = 1;

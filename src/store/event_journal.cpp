@@ -62,11 +62,14 @@ int Event_Journal::Write_Ring() {
   return error;
 }
 
-int Event_Journal::Ensure_File(const char*& what, bool check_path) {
+int Event_Journal::Ensure_File(const char*& what) {
   uint64_t device = 0;
   uint64_t inode = 0;
   int path_error = 0;
-  if (check_path || fd_ < 0) {
+  // The name is looked up once per pass (the sync, the sender's passes), not at every write:
+  // a file deleted or replaced meanwhile is found at the next pass, which makes it again from
+  // the ring, whatever went to the old file since included.
+  if (fd_ < 0 || !path_checked_) {
     path_error = Path_Identity(path_, device, inode);
     if (fd_ >= 0 && (path_error != 0 || device != fd_device_ || inode != fd_inode_)) {
       // Deleted, renamed away or replaced: what went through fd_ is in a file no longer there.
@@ -105,6 +108,7 @@ int Event_Journal::Ensure_File(const char*& what, bool check_path) {
       notice_ += "File " + path_ + " was missing or replaced, new file written from memory.";
     }
   }
+  path_checked_ = true;
   if (erase_pending_) {
     // Slots taken back after a failed sync: their file copies go, unless a new append has
     // taken the slot (it wrote the slot itself).
@@ -127,6 +131,11 @@ int Event_Journal::Ensure_File(const char*& what, bool check_path) {
   return 0;
 }
 
+void Event_Journal::Check_Path_Again() {
+  Mutex_Lock file_lock(file_mutex_);
+  path_checked_ = false;
+}
+
 std::string Event_Journal::Take_Notice() {
   Mutex_Lock file_lock(file_mutex_);
   return std::exchange(notice_, std::string());
@@ -137,10 +146,12 @@ std::string Event_Journal::Load() {
   Mutex_Lock file_lock(file_mutex_);
   Drop_Kept();
   known_ = false;
+  path_checked_ = false;
   std::memset(erase_, 0, sizeof erase_);
   erase_pending_ = false;
   const char* what = "";
-  Ensure_File(what);  // a file that cannot be opened now is tried again at the first write
+  Ensure_File(what);      // a file that cannot be opened now is tried again at the first write
+  path_checked_ = false;  // the first write looks the name up again
   return message;
 }
 
@@ -193,14 +204,10 @@ Event_Journal::Written Event_Journal::Append_Written(const Event_Record& record)
   Written written;
   Mutex_Lock file_lock(file_mutex_);
   const char* what = "";
-  // The path is checked by the first append of a sync pass; a file deleted or replaced after
-  // that is found by the sync this slot waits for (before and after it) and made again from the
-  // ring, this slot included, before the answer leaves.
-  if (const int error = Ensure_File(what, !path_checked_)) {
+  if (const int error = Ensure_File(what)) {
     written.Error = what + Error_Text(error);
     return written;
   }
-  path_checked_ = true;
   uint32_t head;
   {
     Mutex_Lock lock(ring_mutex_);
@@ -243,7 +250,7 @@ std::string Event_Journal::Sync_File() {
   int fd;
   {
     Mutex_Lock file_lock(file_mutex_);
-    path_checked_ = false;  // the next pass's first append checks the path again
+    path_checked_ = false;
     const char* what = "";
     if (const int error = Ensure_File(what)) return what + Error_Text(error);
     // The head of every record written so far.
@@ -273,6 +280,7 @@ std::string Event_Journal::Sync_File() {
   }
   // The file may have been deleted or replaced during the sync: then the ring (the slots
   // written for this sync included) is written into a new file and synced there.
+  path_checked_ = false;
   const char* what = "";
   if (const int failed = Ensure_File(what)) return what + Error_Text(failed);
   return {};
@@ -310,6 +318,7 @@ Event_Record Event_Journal::Slot(int k) const {
 
 Event_Journal::Save_Outcome Event_Journal::Save_New(const Manual_Reset_Event& run_gate) {
   Save_Outcome outcome;
+  Check_Path_Again();
   // When the pass wrote anything: the head last, then the events window is to be refreshed.
   auto finish = [&] {
     if (!outcome.Wrote) return outcome;
@@ -354,9 +363,7 @@ Event_Journal::Save_Outcome Event_Journal::Save_New(const Manual_Reset_Event& ru
         if (!Same_Record(slots_[k], slot) || tickets_[k] != 0) continue;
       }
       const char* what = "";
-      // The path is checked at the pass's first write and again before its head is written
-      // (finish): a file deleted or replaced between them is made again from the ring then.
-      int error = Ensure_File(what, !outcome.Wrote);
+      int error = Ensure_File(what);
       if (error != 0 && !outcome.Wrote) {
         outcome.Error = what + Error_Text(error);
         return outcome;  // nothing written: no head, no refresh
@@ -456,6 +463,7 @@ bool Event_Journal::Clear() {
   }
   std::memset(erase_, 0, sizeof erase_);
   erase_pending_ = false;
+  path_checked_ = false;
   const char* what = "";
   // The buffer is cleared in any case; a file that cannot be written is made again (or its
   // fault reported) at the next write.

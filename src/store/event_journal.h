@@ -107,7 +107,10 @@ class Event_Journal {
   // descriptor.
   class Status_Writer {
    public:
-    explicit Status_Writer(Event_Journal& journal) : journal_(journal) {}
+    // The pass looks the file's name up again at its first write.
+    explicit Status_Writer(Event_Journal& journal) : journal_(journal) {
+      journal_.Check_Path_Again();
+    }
     Status_Writer(const Status_Writer&) = delete;
     Status_Writer& operator=(const Status_Writer&) = delete;
     // Sets EVT_REPORTED in slot k and writes its Status byte (7) to the file, when the slot still
@@ -139,12 +142,13 @@ class Event_Journal {
  private:
   std::string Load_Image() EXCLUDES(ring_mutex_);
   // Makes fd_ name "dorvex.dat": opens it when closed, and when the path names no file or another
-  // file than fd_ (or the last file opened), makes it again from the ring. Then writes back the
-  // slots taken back. 0 on success, else the errno (the line's head in `what`). Without
-  // `check_path` an open fd_ is taken as it stands (no stat): for writes that a later check of
-  // the same pass covers (the sync every write-ahead slot waits for; the end of a save pass).
-  int Ensure_File(const char*& what, bool check_path = true) REQUIRES(file_mutex_)
-      EXCLUDES(ring_mutex_);
+  // file than fd_ (or the last file opened), makes it again from the ring. The path is looked up
+  // only when fd_ is closed or a pass asked for it (Check_Path_Again), so that the receiver's
+  // writes between two syncs do not each look it up. Then writes back the slots taken back. 0 on
+  // success, else the errno (the line's head in `what`).
+  int Ensure_File(const char*& what) REQUIRES(file_mutex_) EXCLUDES(ring_mutex_);
+  // The next Ensure_File looks the path up again (the start of a sync or a sender's pass).
+  void Check_Path_Again() EXCLUDES(file_mutex_);
   // Writes the ring whole (head and slots as the file holds them) through fd_ and syncs it.
   int Write_Ring() REQUIRES(file_mutex_) EXCLUDES(ring_mutex_);
   // Closes fd_, or leaves it to the sync thread when it is syncing it.
@@ -162,8 +166,7 @@ class Event_Journal {
   bool known_ GUARDED_BY(file_mutex_) = false;
   uint64_t fd_device_ GUARDED_BY(file_mutex_) = 0;
   uint64_t fd_inode_ GUARDED_BY(file_mutex_) = 0;
-  // The path was checked by an append since the last sync began: the appends of one sync pass
-  // check it once (the sync checks it again before and after it).
+  // True once the path was found naming fd_'s file in this pass.
   bool path_checked_ GUARDED_BY(file_mutex_) = false;
   int syncing_fd_ GUARDED_BY(file_mutex_) = -1;  // the descriptor the sync thread is syncing
   int retired_fd_ GUARDED_BY(file_mutex_) = -1;  // closed by the sync thread when it is done

@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "base/product.h"
+#include "app/startup.h"
 
 QString TForm_About::About_Text() {
   return QString(APP_TITLE) + " " + APP_VERSION + " (64-bit)";

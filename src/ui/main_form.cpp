@@ -28,7 +28,8 @@
 #include <QUrl>
 #include <cstring>
 
-#include "base/product.h"
+#include "app/startup.h"
+#include "base/raw_file.h"
 #include "ui/automation_page.h"
 #include "ui/com_settings_form.h"
 #include "ui/log_form.h"
@@ -297,8 +298,15 @@ void TMain_Form::Update_Save_Button() {
 
 void TMain_Form::BitBtn_SaveClick() {
   if (Ask_Save_Question() != QMessageBox::Yes) return;
-  Settings_Save(settings_, settings_path_);
+  Save_Settings();
   Update_Save_Button();
+}
+
+void TMain_Form::Save_Settings() {
+  // A failed save keeps the old file whole; the red line says why and Save stays lit.
+  const int failed = Settings_Store(settings_, settings_path_, Settings_Write::Existing);
+  if (failed != 0)
+    Log_Message("Settings not saved to " + settings_path_ + ":" + Error_Text(failed), LOG_RED);
 }
 
 void TMain_Form::CheckBox_Start_In_BackgroundClick() {
@@ -343,7 +351,7 @@ void TMain_Form::closeEvent(QCloseEvent* event) {
   if (!skip_save_question_) {
     if (Settings_Differ_From_File(settings_, settings_path_)) {
       BitBtn_Save->setEnabled(true);
-      if (Ask_Save_Question() == QMessageBox::Yes) Settings_Save(settings_, settings_path_);
+      if (Ask_Save_Question() == QMessageBox::Yes) Save_Settings();
       Update_Save_Button();
     } else {
       BitBtn_Save->setEnabled(false);

@@ -145,6 +145,8 @@ class TMain_Form : public QMainWindow, public Operator_Port, public Log_Pane, pu
   void CheckBox_Start_In_BackgroundClick();
   void Update_Background_Hint();
   void Log_Pane_Key(QChar key);
+  // Stores the record over the file; a failure is logged in red with its reason.
+  void Save_Settings();
   void Go_To_Tray();
   void Show_Balloon(int tries_left);
   void Show_Side_Window(QWidget* window);

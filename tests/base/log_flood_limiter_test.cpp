@@ -28,4 +28,27 @@ TEST(Log_Flood_Limiter_Test, OneLinePerTextPerSecondThenTheCountLeftOut) {
   EXPECT_NE(Log_Flood_Limiter::Summary(a, 49).find("49"), std::string::npos);
 }
 
+TEST(Log_Flood_Limiter_Test, OneLinePerAddressAndACapOverAllAddresses) {
+  Log_Flood_Limiter limiter;
+  const auto t0 = Log_Flood_Limiter::Clock::time_point{} + 100s;
+  auto line = [](int host, int port) {
+    return "Unrecognised data received from IP: 10.0.0." + std::to_string(host) +
+           ", port: " + std::to_string(port);
+  };
+  auto address = [](int host) { return "10.0.0." + std::to_string(host); };
+
+  // Another port of the same address is the same sender.
+  EXPECT_EQ(limiter.Pass(address(1), line(1, 5000), t0), Lines{line(1, 5000)});
+  EXPECT_EQ(limiter.Pass(address(1), line(1, 5001), t0 + 1ms), Lines{});
+  // Spoofed sources: each address new, only the first GLOBAL_LIMIT lines of the second pass.
+  const int limit = Log_Flood_Limiter::GLOBAL_LIMIT;
+  int passed = 1;
+  for (int host = 2; host < 2 + 3 * limit; ++host)
+    passed += static_cast<int>(limiter.Pass(address(host), line(host, 5000), t0 + 2ms).size());
+  EXPECT_EQ(passed, limit);
+  EXPECT_EQ(limiter.Pass(address(1), line(1, 5002), t0 + 1s),
+            (Lines{Log_Flood_Limiter::Summary(line(1, 5000), 1),
+                   Log_Flood_Limiter::Global_Summary(3 * limit - (limit - 1)), line(1, 5002)}));
+}
+
 }  // namespace

@@ -20,7 +20,7 @@ struct Main_Bridge : ::testing::Test {
 };
 
 TEST_F(Main_Bridge, HandOverAndPostedWorkRunOnTheMainThreadInTheirOrder) {
-  Main_Hand_Over hand_over(bridge);
+  Main_Hand_Over hand_over(&bridge);
   const auto main_thread = std::this_thread::get_id();
   std::vector<std::string> ran;  // main thread only
   std::atomic<bool> returned{false};
@@ -43,7 +43,7 @@ TEST_F(Main_Bridge, HandOverAndPostedWorkRunOnTheMainThreadInTheirOrder) {
 }
 
 TEST_F(Main_Bridge, HeldHandOverWaitsUntilReleasedAndClosingReleasesWithoutRunning) {
-  Main_Hand_Over hand_over(bridge);
+  Main_Hand_Over hand_over(&bridge);
   hand_over.Hold(true);
   int runs = 0;
   std::atomic<int> returned{0};
@@ -77,7 +77,7 @@ TEST_F(Main_Bridge, HeldHandOverWaitsUntilReleasedAndClosingReleasesWithoutRunni
 TEST_F(Main_Bridge, WakeUpLeftInTheBridgeOutlivesItsHandOver) {
   std::atomic<bool> returned{false};
   {
-    Main_Hand_Over hand_over(bridge);
+    Main_Hand_Over hand_over(&bridge);
     hand_over.Hold(true);
     std::thread worker([&] {
       hand_over.Run([] {});

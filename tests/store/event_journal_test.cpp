@@ -352,6 +352,22 @@ TEST_F(Event_Journal_Test, WriteAheadWritesTheSavePassBytesAndSettlesTheSlot) {
 
 // The kept descriptor must not write into a file that is no longer "dorvex.dat": a folder put in
 // its place fails the sync and every write after it, until a file is back.
+TEST_F(Event_Journal_Test, FileDeletedBetweenSyncsIsMadeAgainAtTheNextSyncWithTheWrites) {
+  ASSERT_EQ(journal_->Load(), "");
+  ASSERT_EQ(journal_->Append_Written(Event(1)).Error, "");
+  ASSERT_EQ(journal_->Sync_File(), "");
+  ASSERT_EQ(std::remove(path_.c_str()), 0);
+  // The writes between two syncs go to the kept descriptor; the sync finds the name gone and
+  // writes the whole ring, these writes included, into a new file.
+  ASSERT_EQ(journal_->Append_Written(Event(2)).Error, "");
+  ASSERT_EQ(journal_->Append_Written(Event(3)).Error, "");
+  EXPECT_EQ(journal_->Sync_File(), "");
+  EXPECT_EQ(File_Slot(0), Record_Bytes(Event(1)));
+  EXPECT_EQ(File_Slot(2), Record_Bytes(Event(3)));
+  EXPECT_EQ(File_Head(), 3u);
+  EXPECT_NE(journal_->Take_Notice().find("was missing or replaced"), std::string::npos);
+}
+
 TEST_F(Event_Journal_Test, FileReplacedByAFolderFailsUntilAFileIsBack) {
   ASSERT_EQ(journal_->Load(), "");
   ASSERT_EQ(std::rename(path_.c_str(), (path_ + ".away").c_str()), 0);

@@ -575,6 +575,15 @@ TEST_F(Status_Folder, AnUnreadableFileIsTwoAndJsonStillPrintsOneObjectWithTheErr
   EXPECT_EQ(broken.Code, 2);
   EXPECT_NE(broken.Err.find("latevn.dat"), std::string::npos) << broken.Err;
 
+  // A folder where the journal belongs is named as such, not measured as a huge file.
+  std::filesystem::remove(folder_ + OBJECT_FILE_NAME);
+  std::filesystem::remove(folder_ + JOURNAL_FILE_NAME);
+  std::filesystem::create_directory(folder_ + JOURNAL_FILE_NAME);
+  const Run_Result folder_in_place = Quenor({"status"});
+  EXPECT_EQ(folder_in_place.Code, 2);
+  EXPECT_NE(folder_in_place.Err.find("dorvex.dat: Error: 21. Is a directory"), std::string::npos)
+      << folder_in_place.Err;
+
   for (const std::string& folder : {folder_, scratch_ + "/no-such-folder/"}) {
     folder_ = folder;
     const Run_Result json = Quenor({"status", "--json"});
@@ -811,6 +820,136 @@ TEST_F(Service, AReceiverPortThatCannotOpenIsNoReadinessButAStatus) {
   EXPECT_EQ(notify.Count("READY=1"), 0) << Joined(notify.Seen());
 }
 
+// A notify service that ends before READY=1 is a failed start for the service manager, whatever
+// its exit code: a refused start says why in STATUS= and never claims readiness.
+TEST_F(Service, ARefusedStartSaysWhyAndIsNeverReady) {
+  const int port = Free_Port();
+  ASSERT_EQ(Quenor({"settings", "DC9_Port_Enable=1", "DC9_Port=" + std::to_string(port)}).Code, 0);
+  Headless_Receiver first(scratch_, folder_, "first");
+  ASSERT_TRUE(first.Wait_Out("Port " + std::to_string(port) + " is open.", 20s)) << first.Out();
+  Write_File(scratch_ + "/a-file", "");
+  struct Case {
+    std::string Folder, Status;
+    int Code;
+  };
+  const Case cases[] = {
+      // Another receiver serves the folder: exit 0 as before.
+      {folder_, "STATUS=RAD-EZ Ududerud is already running?", 0},
+      // A folder that cannot be used: a failure with the folder and the reason.
+      {scratch_ + "/a-file/main", "Not a directory", 1},
+  };
+  for (const Case& c : cases) {
+    Notify_Socket notify(scratch_ + "/notify");
+    ASSERT_TRUE(notify.Bound());
+    Headless_Options options;
+    options.Environment = {{"NOTIFY_SOCKET", notify.Path()}};
+    Headless_Receiver second(scratch_, c.Folder, "second", options);
+    int status = 0;
+    ASSERT_TRUE(Wait_Until([&] { return !second.Alive(status); }, 20s)) << c.Folder;
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), c.Code) << c.Folder << ": " << second.Err();
+    ASSERT_TRUE(notify.Wait_For(c.Status, 5s)) << c.Folder << ": " << Joined(notify.Seen());
+    EXPECT_NE(notify.Seen().back().find("STATUS="), std::string::npos) << Joined(notify.Seen());
+    // Everything it sent has been read: nothing more arrives, and nothing claimed readiness.
+    EXPECT_FALSE(notify.Wait_For("READY=1", 1s)) << Joined(notify.Seen());
+    EXPECT_EQ(notify.Count("READY=1"), 0) << Joined(notify.Seen());
+  }
+  EXPECT_EQ(Send_Frame(port, Contact_Id_Frame("1111")).Token, "ACK");
+  EXPECT_EQ(first.Stop(), 0);
+}
+
+// Every failure of a system call the receiver reports carries the system's reason. Each case
+// spoils one file or port of a fresh folder; directories stand where files belong, which even
+// root cannot write as files.
+TEST_F(Service, EveryFailureLineNamesTheSystemsReason) {
+  struct Case {
+    const char* What;
+    std::vector<std::string> Settings;
+    std::function<void(const std::string& folder, int port)> Spoil;
+    // After the receiver runs: what makes it meet the failure (nothing by default).
+    std::function<void(Headless_Receiver&, const std::string& folder, int port)> Provoke;
+    std::string Line, Reason;
+  };
+  const auto make_folder = [](const std::string& name) {
+    return [name](const std::string& folder, int) {
+      std::filesystem::remove(folder + name);
+      std::filesystem::create_directories(folder + name);
+    };
+  };
+  std::unique_ptr<Tcp_Listener> taken;
+  const Case cases[] = {
+      {"bind",
+       {},
+       [&](const std::string&, int port) { taken = std::make_unique<Tcp_Listener>(port); },
+       nullptr,
+       "Windows socket error:",
+       "Address already in use"},
+      {"lock",
+       {},
+       make_folder("Quenor.exe.lock"),
+       nullptr,
+       "Cannot lock the data folder",
+       "Is a directory"},
+      {"journal open",
+       {},
+       make_folder("dorvex.dat"),
+       [](Headless_Receiver&, const std::string&, int port) {
+         Send_Frame(port, Contact_Id_Frame("1111"), 0, 2s);
+       },
+       "File open error.",
+       "Is a directory"},
+      {"state file",
+       {},
+       make_folder("quenor.state"),
+       nullptr,
+       "Cannot write the live state",
+       "Is a directory"},
+      {"serial open",
+       {"Out_Mode=2", "COM_Name=COM64"},
+       nullptr,
+       nullptr,
+       "Error opening COM64",
+       "No such file or directory"},
+      {"settings reload",
+       {},
+       nullptr,
+       [](Headless_Receiver& receiver, const std::string& folder, int) {
+         ASSERT_EQ(::unlink((folder + "dorvex.cfg").c_str()), 0);
+         std::filesystem::create_directories(folder + "dorvex.cfg");
+         ::kill(receiver.Pid(), SIGHUP);
+       },
+       "Settings not reloaded: cannot read",
+       "Is a directory"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    const std::string folder = scratch_ + "/case" + std::to_string(++n) + "/";
+    const int port = Free_Port();
+    std::vector<std::string> args = {
+        "settings",   "--data-dir", folder, "DC9_Port_Enable=1", "DC9_Port=" + std::to_string(port),
+        "HB_Period=0"};
+    args.insert(args.end(), c.Settings.begin(), c.Settings.end());
+    ASSERT_EQ(Run_Quenor(scratch_, args).Code, 0);
+    if (c.Spoil) c.Spoil(folder, port);
+    Headless_Receiver receiver(scratch_, folder, "case" + std::to_string(n));
+    const auto said = [&] {
+      const std::string all = receiver.Out() + receiver.Err();
+      const auto at = all.find(c.Line);
+      return at != std::string::npos &&
+             all.find(c.Reason, at) < all.find('\n', at);  // on the same line
+    };
+    if (c.Provoke) {
+      ASSERT_TRUE(receiver.Wait_Out("Port " + std::to_string(port) + " is open.", 20s))
+          << receiver.Out() << receiver.Err();
+      c.Provoke(receiver, folder, port);
+    }
+    EXPECT_TRUE(Wait_Until(said, 20s)) << receiver.Out() << receiver.Err();
+    receiver.Stop();
+    taken.reset();
+  }
+}
+
 TEST_F(Service, VersionHelpAndABadCommandLine) {
   Run_Result r = Run_Quenor(scratch_, {"--version"});
   EXPECT_EQ(r.Code, 0);
@@ -818,11 +957,20 @@ TEST_F(Service, VersionHelpAndABadCommandLine) {
   r = Run_Quenor(scratch_, {"--help"});
   EXPECT_EQ(r.Code, 0);
   EXPECT_NE(r.Out.find("--data-dir"), std::string::npos);
-  // `settings --help` names every setting with its rule.
+  // `settings --help` names every setting the listing shows, each on its own line with a rule.
   r = Run_Quenor(scratch_, {"settings", "--help"});
   EXPECT_EQ(r.Code, 0);
-  for (const char* part : {"DC9_Port_Enable", "DC9_AES_Key", "standard input", "Out_IP", "COM_Name",
-                           "Start_In_Background", "1 to 999"})
+  std::filesystem::create_directories(folder_);
+  const std::map<std::string, std::string> shown = Settings_Shown();
+  EXPECT_GE(shown.size(), 18u);
+  for (const auto& [name, value] : shown) {
+    const auto at = r.Out.find("\n  " + name + " ");
+    ASSERT_NE(at, std::string::npos) << name << " in " << r.Out;
+    const std::string line = r.Out.substr(at + 3, r.Out.find('\n', at + 1) - at - 3);
+    EXPECT_GT(line.find_first_not_of(' ', name.size()), name.size()) << line;
+    EXPECT_GT(line.size(), name.size() + 20) << line;
+  }
+  for (const char* part : {"standard input", "1 to 999", "1024 or above", "9600 19200", "COM64"})
     EXPECT_NE(r.Out.find(part), std::string::npos) << part << " in " << r.Out;
   for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
            {"frobnicate"}, {"--no-such-option"}, {"status", "extra"}, {"--headless", "status"}}) {

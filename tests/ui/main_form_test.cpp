@@ -9,6 +9,7 @@
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QToolButton>
+#include <filesystem>
 
 #include "ui/about_form.h"
 #include "ui/log_form.h"
@@ -145,6 +146,21 @@ TEST_F(Main_Form_Test, CloseHidesToTheNotificationAreaAfterTheQuestion) {
   EXPECT_TRUE(form->isVisible());
   EXPECT_FALSE(form->isMinimized());
   EXPECT_FALSE(form->TrayIcon1->isVisible());
+}
+
+TEST_F(Main_Form_Test, AFailedSaveSaysWhyAndKeepsSaveLit) {
+  // The settings file was removed behind the program's back: Save never recreates it, and says so.
+  std::filesystem::remove(settings_path);
+  settings.DC9_Port = 7778;
+  form->Update_Save_Button();
+  boxes.answers = {QMessageBox::Yes};
+  form->BitBtn_Save->click();
+  EXPECT_FALSE(std::filesystem::exists(settings_path));
+  EXPECT_TRUE(form->BitBtn_Save->isEnabled());
+  const QString last = form->RichEdit_Log->document()->firstBlock().text();
+  EXPECT_TRUE(last.contains(QString::fromStdString("Settings not saved to " + settings_path)))
+      << last.toStdString();
+  EXPECT_TRUE(last.contains("No such file or directory")) << last.toStdString();
 }
 
 TEST_F(Main_Form_Test, WithoutANotificationAreaCloseMinimises) {

@@ -4,7 +4,6 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "base/process_setup.h"
 #include "ui/widgets/window_place.h"
 
 namespace {

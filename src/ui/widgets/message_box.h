@@ -15,7 +15,7 @@
 #include <QString>
 #include <functional>
 
-#include "base/product.h"
+#include "app/startup.h"
 
 class QWidget;
 
