@@ -74,22 +74,4 @@ TEST_F(Main_Bridge, HeldHandOverWaitsUntilReleasedAndClosingReleasesWithoutRunni
   EXPECT_EQ(done.load(), 1);
 }
 
-TEST_F(Main_Bridge, WakeUpLeftInTheBridgeOutlivesItsHandOver) {
-  std::atomic<bool> returned{false};
-  {
-    Main_Hand_Over hand_over(&bridge);
-    hand_over.Hold(true);
-    std::thread worker([&] {
-      hand_over.Run([] {});
-      returned = true;
-    });
-    EXPECT_FALSE(Wait_Until([&] { return returned.load(); }, std::chrono::milliseconds(200)));
-    hand_over.Close();
-    worker.join();
-  }
-  // The hand-over is gone; its wake-up is still queued in the bridge and does nothing.
-  bridge.Drain();
-  EXPECT_TRUE(returned.load());
-}
-
 }  // namespace
