@@ -3,7 +3,8 @@
 # thread-safety build of the logic libraries, the parser fuzz
 # target (60 s), the protocol and core tests under AddressSanitizer + UndefinedBehaviorSanitizer,
 # the core tests (all the threads) under ThreadSanitizer, and finally the whole suite (window
-# and whole-program tests included) in build/.
+# and whole-program tests included) in build/, and last, as root only, the Debian package made
+# from build/, installed, used and purged (QUENOR_SKIP_PACKAGE_TEST=1 leaves it out).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -41,3 +42,6 @@ echo "== all tests"
 cmake --preset dev >/dev/null
 cmake --build --preset dev
 ctest --test-dir build -j2 --timeout 600
+
+echo "== package: built from build/, installed, used and purged (root only)"
+bash tests/scripts/package_install_test.sh build
