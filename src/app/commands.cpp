@@ -88,7 +88,7 @@ int Run_Settings_Command(const std::string& data_folder,
   }
   Settings_Record record{};
   if (!Settings_Read(record, path)) {
-    err << "Cannot read " << Printable_Text(path) << ": not a regular file that can be read\n";
+    err << "Cannot read " << Printable_Text(path) << ":" << Error_Text(errno) << "\n";
     return EXIT_UNREADABLE;
   }
   if (given_assignments.empty()) {
@@ -115,7 +115,7 @@ int Run_Settings_Command(const std::string& data_folder,
   // the assignments to what it holds now and store it whole.
   auto Read_Apply_Store = [&]() -> int {
     if (!Settings_Read(record, path)) {
-      err << "Cannot read " << Printable_Text(path) << "\n";
+      err << "Cannot read " << Printable_Text(path) << ":" << Error_Text(errno) << "\n";
       return EXIT_UNREADABLE;
     }
     if (const auto errors = Apply_Settings(record, assignments); !errors.empty()) {

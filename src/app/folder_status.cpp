@@ -26,6 +26,10 @@ bool Read_Fixed_File(const std::string& path, void* bytes, std::size_t size, std
     return false;
   }
   const int64_t found = file.Size();
+  if (found < 0) {
+    error = "Cannot read " + path + ":" + Error_Text(file.Error());
+    return false;
+  }
   if (found != static_cast<int64_t>(size)) {
     error = path + " has " + std::to_string(found) + " bytes instead of " + std::to_string(size);
     return false;

@@ -152,7 +152,8 @@ void Receiver_Core::Ping_Timer_Tick() {
 bool Receiver_Core::Reload_Settings() {
   Settings_Record fresh{};
   if (!Settings_Read(fresh, Settings_Path())) {
-    operator_->Log_Message("Settings not reloaded: cannot read " + Settings_Path(), LOG_RED);
+    operator_->Log_Message(
+        "Settings not reloaded: cannot read " + Settings_Path() + "." + Error_Text(errno), LOG_RED);
     return false;
   }
   const Settings_Record old = settings_;

@@ -136,6 +136,9 @@ int Run_Headless(const std::string& data_dir) {
       Write_Message_Line(claim.Error());
       return 1;
     case Start_Refusal::Already_Running:
+      // Exit 0 without READY=1: the service manager records a start that failed by protocol (no
+      // receiver of this unit runs) and shows why in the status line.
+      Notify_Service(std::string("STATUS=") + MSG_ALREADY_RUNNING);
       Write_Message_Line(MSG_ALREADY_RUNNING);
       return 0;
     case Start_Refusal::None:

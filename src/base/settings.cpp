@@ -97,7 +97,10 @@ bool Settings_Read(Settings_Record& record, const std::string& path) {
     return true;
   }
   record = Settings_Record{};
-  if (error != 0) return false;
+  if (error != 0) {
+    errno = error;
+    return false;
+  }
   std::memcpy(&record, bytes.data(), std::min(bytes.size(), sizeof record));
   if (record.Cfg_Stamp == 0) record.Cfg_Stamp = CFG_STAMP;
   return true;

@@ -811,6 +811,99 @@ TEST_F(Service, AReceiverPortThatCannotOpenIsNoReadinessButAStatus) {
   EXPECT_EQ(notify.Count("READY=1"), 0) << Joined(notify.Seen());
 }
 
+// A start while another receiver holds the folder exits 0 as ever but never says READY=1: the
+// service manager records that this unit's start failed and its status line says why.
+TEST_F(Service, AStartOnAHeldFolderIsNoReadinessButAStatusAndExitsZero) {
+  const int port = Free_Port();
+  ASSERT_EQ(Quenor({"settings", "DC9_Port_Enable=1", "DC9_Port=" + std::to_string(port)}).Code, 0);
+  Headless_Receiver first(scratch_, folder_, "first");
+  ASSERT_TRUE(first.Wait_Out("Port " + std::to_string(port) + " is open.", 20s)) << first.Out();
+
+  Notify_Socket notify(scratch_ + "/notify");
+  ASSERT_TRUE(notify.Bound());
+  Headless_Options options;
+  options.Environment = {{"NOTIFY_SOCKET", notify.Path()}};
+  Headless_Receiver second(scratch_, folder_, "second", options);
+  int status = 0;
+  ASSERT_TRUE(Wait_Until([&] { return !second.Alive(status); }, 20s)) << second.Err();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_NE(second.Err().find("RAD-EZ Ududerud is already running?"), std::string::npos)
+      << second.Err();
+  // The process has ended: every message it sent is queued on the socket already.
+  ASSERT_TRUE(notify.Wait_For("STATUS=RAD-EZ Ududerud is already running?", 5s))
+      << Joined(notify.Seen());
+  notify.Wait_For("READY=1", 100ms);
+  EXPECT_EQ(notify.Count("READY=1"), 0) << Joined(notify.Seen());
+  // The first receiver goes on.
+  EXPECT_EQ(Send_Frame(port, Contact_Id_Frame("1111")).Token, "ACK");
+  EXPECT_EQ(first.Stop(), 0);
+}
+
+// Each failure of a system call that the receiver reports names the thing and carries the
+// system's reason, wherever the line goes (the log on standard output, standard error, status).
+TEST_F(Service, EveryFailureLineCarriesTheSystemsReason) {
+  struct Case {
+    const char* What;
+    std::function<void(const std::string& folder, int port)> Prepare;
+    std::vector<std::string> Settings;
+    std::vector<std::string> Expected;  // all in the receiver's output or the status text
+  };
+  // A folder where the receiver wants a file (the settings run may have made the file).
+  const auto make_folder = [](const std::string& path) {
+    std::filesystem::remove(path);
+    std::filesystem::create_directories(path);
+  };
+  std::unique_ptr<Tcp_Listener> taken;
+  const std::vector<Case> cases = {
+      {"receiver port bind",
+       [&](const std::string&, int port) { taken = std::make_unique<Tcp_Listener>(port); },
+       {},
+       {"Address already in use"}},
+      {"instance lock",
+       [&](const std::string& folder, int) { make_folder(folder + "Quenor.exe.lock"); },
+       {},
+       {"Cannot lock the data folder", "Is a directory"}},
+      {"journal open for writing",
+       [&](const std::string& folder, int) { make_folder(folder + "dorvex.dat"); },
+       {},
+       {"dorvex.dat", "Is a directory"}},
+      {"live state write",
+       [&](const std::string& folder, int) { make_folder(folder + "quenor.state/inside"); },
+       {},
+       {"Cannot write the live state", "Is a directory"}},
+      {"serial open",
+       nullptr,
+       {"Out_Mode=2", "COM_Name=COM64"},
+       {"Error opening COM64 (/dev/ttyACM15).", "No such file or directory"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    const std::string folder = scratch_ + "/receivers/" + std::to_string(&c - cases.data()) + "/";
+    const int port = Free_Port();
+    std::vector<std::string> settings = {"settings", "--data-dir", folder, "DC9_Port_Enable=1",
+                                         "DC9_Port=" + std::to_string(port)};
+    settings.insert(settings.end(), c.Settings.begin(), c.Settings.end());
+    const Run_Result set = Run_Quenor(scratch_, settings);
+    ASSERT_EQ(set.Code, 0) << set.Err;
+    if (c.Prepare) c.Prepare(folder, port);
+    Headless_Receiver receiver(scratch_, folder, "failing");
+    std::string seen;
+    const bool said = Wait_Until(
+        [&] {
+          seen = receiver.Out() + receiver.Err() +
+                 Run_Quenor(scratch_, {"status", "--data-dir", folder}).Out;
+          for (const std::string& text : c.Expected)
+            if (seen.find(text) == std::string::npos) return false;
+          return true;
+        },
+        30s);
+    EXPECT_TRUE(said) << seen;
+    receiver.Stop();
+    taken.reset();
+  }
+}
+
 TEST_F(Service, VersionHelpAndABadCommandLine) {
   Run_Result r = Run_Quenor(scratch_, {"--version"});
   EXPECT_EQ(r.Code, 0);
