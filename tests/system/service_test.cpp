@@ -917,6 +917,10 @@ TEST_F(Service, VersionHelpAndABadCommandLine) {
   for (const char* part : {"DC9_Port_Enable", "DC9_AES_Key", "standard input", "Out_IP", "COM_Name",
                            "Start_In_Background", "1 to 999"})
     EXPECT_NE(r.Out.find(part), std::string::npos) << part << " in " << r.Out;
+  // Every name that `settings` prints opens a line of the help, followed by its rule.
+  std::filesystem::create_directories(folder_);
+  for (const auto& [name, value] : Settings_Shown())
+    EXPECT_NE(r.Out.find("\n  " + name + " "), std::string::npos) << name << " in " << r.Out;
   for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
            {"frobnicate"}, {"--no-such-option"}, {"status", "extra"}, {"--headless", "status"}}) {
     r = Run_Quenor(scratch_, bad);
