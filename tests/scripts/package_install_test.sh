@@ -77,8 +77,10 @@ install -d -o quenor -g quenor -m 0700 "$folder"
 port="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')"
 
 echo "== quenor settings (root, on the service folder)"
-/usr/bin/quenor settings --data-dir "$folder" DC9_Port_Enable=1 "DC9_Port=$port" HB_Receiver_Nr=7 ||
-  fail "quenor settings exited $?"
+# The AES key comes on standard input, never on the command line.
+key=603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4
+echo "$key" | /usr/bin/quenor settings --data-dir "$folder" DC9_Port_Enable=1 "DC9_Port=$port" \
+  HB_Receiver_Nr=7 DC9_AES_Mode=3 DC9_AES_Key=- || fail "quenor settings exited $?"
 owner="$(stat -c '%U %a' "$folder/dorvex.cfg" 2>/dev/null || true)"
 [ "$owner" = "quenor 600" ] || fail "dorvex.cfg is '$owner', not 'quenor 600'"
 /usr/bin/quenor settings --data-dir "$folder" | grep -qx "DC9_Port=$port" ||
@@ -101,6 +103,13 @@ port_open() {
     grep -q '^quenor_receiver_port_open{.*} 1$'
 }
 wait_for 60 port_open || fail "the installed receiver never opened its port"
+# One encrypted alarm from the installed dialler: answered, stored and counted.
+/usr/bin/dc09-dialler --port "$port" --key "$key" || fail "the installed dialler's alarm was not acknowledged"
+stored() {
+  /usr/bin/quenor status --prometheus --data-dir "$folder" 2>/dev/null |
+    grep -q '^quenor_events_stored_total{.*} 1$'
+}
+wait_for 30 stored || fail "the alarm is not counted as stored"
 /usr/bin/quenor status --data-dir "$folder" || fail "status exited $?"
 code=0
 json="$(/usr/bin/quenor status --json --data-dir "$folder")" || code=$?
