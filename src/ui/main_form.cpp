@@ -29,6 +29,7 @@
 #include <cstring>
 
 #include "app/startup.h"
+#include "base/raw_file.h"
 #include "ui/automation_page.h"
 #include "ui/com_settings_form.h"
 #include "ui/log_form.h"
@@ -39,6 +40,13 @@
 #include "ui/widgets/window_place.h"
 
 namespace {
+
+// Saves the settings; a save that fails is logged in red with the system's reason (the file is
+// left as it was, and the Save button stays enabled).
+void Save_Or_Say_Why(const Settings_Record& settings, const std::string& path, System_Log& log) {
+  if (const int error = Settings_Store(settings, path, Settings_Write::Existing); error != 0)
+    log.Log_Message("Cannot write " + path + "." + Error_Text(error), LOG_RED);
+}
 
 constexpr int CLIENT_WIDTH = 515;
 constexpr int CLIENT_HEIGHT = 472;
@@ -297,7 +305,7 @@ void TMain_Form::Update_Save_Button() {
 
 void TMain_Form::BitBtn_SaveClick() {
   if (Ask_Save_Question() != QMessageBox::Yes) return;
-  Settings_Save(settings_, settings_path_);
+  Save_Or_Say_Why(settings_, settings_path_, log_);
   Update_Save_Button();
 }
 
@@ -343,7 +351,7 @@ void TMain_Form::closeEvent(QCloseEvent* event) {
   if (!skip_save_question_) {
     if (Settings_Differ_From_File(settings_, settings_path_)) {
       BitBtn_Save->setEnabled(true);
-      if (Ask_Save_Question() == QMessageBox::Yes) Settings_Save(settings_, settings_path_);
+      if (Ask_Save_Question() == QMessageBox::Yes) Save_Or_Say_Why(settings_, settings_path_, log_);
       Update_Save_Button();
     } else {
       BitBtn_Save->setEnabled(false);

@@ -9,6 +9,7 @@
 #include <QTextBlock>
 #include <QTextEdit>
 #include <QToolButton>
+#include <filesystem>
 
 #include "ui/about_form.h"
 #include "ui/log_form.h"
@@ -111,6 +112,22 @@ TEST_F(Main_Form_Test, BackgroundBoxStoresItsStateAndHint) {
   EXPECT_TRUE(form->BitBtn_Save->isEnabled());
   EXPECT_EQ(form->CheckBox_Start_In_Background->toolTip(),
             "The application will start in background mode");
+}
+
+// Save that cannot write the file (a folder stands in its place) says so in red with the
+// system's reason, and the button stays enabled.
+TEST_F(Main_Form_Test, ASaveThatFailsIsLoggedWithItsReason) {
+  std::filesystem::remove(settings_path);
+  std::filesystem::create_directory(settings_path);
+  settings.DC9_Port = 7778;
+  form->Update_Save_Button();
+  boxes.answers = {QMessageBox::Yes};
+  form->BitBtn_Save->click();
+  const QString last = form->RichEdit_Log->document()->lastBlock().text();
+  EXPECT_TRUE(last.contains(QString::fromStdString("Cannot write " + settings_path)) &&
+              last.contains(" Error: "))
+      << last.toStdString();
+  EXPECT_TRUE(form->BitBtn_Save->isEnabled());
 }
 
 TEST_F(Main_Form_Test, CloseHidesToTheNotificationAreaAfterTheQuestion) {
