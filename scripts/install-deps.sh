@@ -4,13 +4,13 @@
 # the desktop entry and the service unit; dpkg-dev gives cpack its dpkg-shlibdeps; the
 # window-manager test runs the windows under Xvfb with openbox and drives them with xdotool; the
 # screenshots use ImageMagick; libsystemd-dev gives sd_notify for the service's start-up and
-# watchdog notices; the package test reads the status JSON with python3).
+# watchdog notices).
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 PACKAGES=(cmake ninja-build g++ clang libclang-rt-14-dev clang-format
   qt6-base-dev qt6-multimedia-dev libgtest-dev libgmock-dev libbenchmark-dev socat strace
-  desktop-file-utils systemd libsystemd-dev man-db dpkg-dev python3
+  desktop-file-utils systemd libsystemd-dev man-db dpkg-dev
   xvfb openbox xdotool x11-utils imagemagick fonts-dejavu-core)
 missing=()
 for p in "${PACKAGES[@]}"; do

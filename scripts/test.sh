@@ -3,8 +3,8 @@
 # thread-safety build of the logic libraries, the parser fuzz
 # target (60 s), the protocol and core tests under AddressSanitizer + UndefinedBehaviorSanitizer,
 # the core tests (all the threads) under ThreadSanitizer, and finally the whole suite (window
-# and whole-program tests included) in build/, and last, as root only, the Debian package made
-# from build/, installed, used and purged (QUENOR_SKIP_PACKAGE_TEST=1 leaves it out).
+# and whole-program tests included) in build/; last, as root only, the Debian package packed from
+# build/, installed, used and purged.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -43,5 +43,7 @@ cmake --preset dev >/dev/null
 cmake --build --preset dev
 ctest --test-dir build -j2 --timeout 600
 
-echo "== package: built from build/, installed, used and purged (root only)"
+echo "== package: cpack from build/, installed, used and purged (root only; QUENOR_SKIP_PACKAGE_TEST=1 skips)"
+started=$SECONDS
 bash tests/scripts/package_install_test.sh build
+echo "package step: $((SECONDS - started)) s"

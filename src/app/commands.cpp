@@ -87,8 +87,9 @@ int Run_Settings_Command(const std::string& data_folder,
     return EXIT_UNREADABLE;
   }
   Settings_Record record{};
-  if (!Settings_Read(record, path)) {
-    err << "Cannot read " << Printable_Text(path) << ":" << Error_Text(errno) << "\n";
+  if (int error = 0; !Settings_Read(record, path, &error)) {
+    err << "Cannot read " << Printable_Text(path) << ": not a regular file that can be read."
+        << Error_Text(error) << "\n";
     return EXIT_UNREADABLE;
   }
   if (given_assignments.empty()) {
@@ -114,8 +115,8 @@ int Run_Settings_Command(const std::string& data_folder,
   // Under the lock, or beside a headless receiver that only reads the file: read it again, apply
   // the assignments to what it holds now and store it whole.
   auto Read_Apply_Store = [&]() -> int {
-    if (!Settings_Read(record, path)) {
-      err << "Cannot read " << Printable_Text(path) << ":" << Error_Text(errno) << "\n";
+    if (int error = 0; !Settings_Read(record, path, &error)) {
+      err << "Cannot read " << Printable_Text(path) << ":" << Error_Text(error) << "\n";
       return EXIT_UNREADABLE;
     }
     if (const auto errors = Apply_Settings(record, assignments); !errors.empty()) {
@@ -150,8 +151,10 @@ int Run_Settings_Command(const std::string& data_folder,
       }
       if (const int code = Read_Apply_Store(); code != 0) return code;
       if (!Ask_To_Reload(pid)) {
+        const int error = errno;  // of the signal that could not be sent
         err << "The headless receiver (process " << pid
-            << ") could not be asked to reload; restart it to apply the settings.\n";
+            << ") could not be asked to reload:" << Error_Text(error)
+            << " Restart it to apply the settings.\n";
         return EXIT_REFUSED;
       }
       out << "The headless receiver (process " << pid << ") was asked to reload them.\n";

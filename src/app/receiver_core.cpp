@@ -151,9 +151,9 @@ void Receiver_Core::Ping_Timer_Tick() {
 
 bool Receiver_Core::Reload_Settings() {
   Settings_Record fresh{};
-  if (!Settings_Read(fresh, Settings_Path())) {
+  if (int error = 0; !Settings_Read(fresh, Settings_Path(), &error)) {
     operator_->Log_Message(
-        "Settings not reloaded: cannot read " + Settings_Path() + "." + Error_Text(errno), LOG_RED);
+        "Settings not reloaded: cannot read " + Settings_Path() + "." + Error_Text(error), LOG_RED);
     return false;
   }
   const Settings_Record old = settings_;

@@ -262,15 +262,17 @@ std::string Settings_Help() {
   // The rule of each setting, in Settings_Lines' order.
   static const char* const RULES[] = {
       "1 opens the receiver port, 0 keeps it closed",
-      "the receiver's TCP port, 1 to 65535, not the automation port",
+      "the receiver's TCP port, 1 to 65535, not the automation port; 1024 or above for a "
+      "folder under /var/lib/quenor or not owned by root",
       "0 off, 1 AES-128, 2 AES-192, 3 AES-256; on only with a whole key of the mode's length",
       "the key in hex: 32, 48 or 64 digits for mode 1, 2 or 3; '-' reads it from standard input",
       "the automation link: 0 closed, 1 TCP, 2 serial",
       "1 the receiver is the TCP server, 0 it connects to Out_IP",
-      "the automation TCP port, 1 to 65535, not the receiver port",
+      "the automation TCP port, 1 to 65535, not the receiver port; 1024 or above for a "
+      "folder under /var/lib/quenor or not owned by root",
       "the automation software's IPv4 address in client mode, such as 127.0.0.1",
       "COM1 to COM64 (see the manual's table of devices), or empty for the first port found",
-      "the serial baud rate, one of the offered rates",
+      "the serial baud rate:",
       "heartbeat period in seconds, 0 to 999 (0 no heartbeat)",
       "the receiver number of the heartbeat line, 0 to 99",
       "0 (SG MLR2-DG) or 1 (SG MLR2000), or the format's name",
@@ -288,7 +290,10 @@ std::string Settings_Help() {
   for (std::size_t i = 0; i < std::size(FIELDS); ++i) {
     std::string name = FIELDS[i].Name;
     name.resize(20, ' ');
-    text += "  " + name + RULES[i] + "\n";
+    text += "  " + name + RULES[i];
+    if (FIELDS[i].Set == Set_Baud)
+      for (int known : BAUD_RATES) text += " " + std::to_string(known);
+    text += "\n";
   }
   return text;
 }

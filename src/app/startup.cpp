@@ -134,12 +134,14 @@ int Run_Headless(const std::string& data_dir) {
     case Start_Refusal::Lock_Failed:
       // Not a second receiver: the service must be seen failing, so it is restarted and shown.
       Write_Message_Line(claim.Error());
+      Notify_Service("STATUS=" + claim.Error());
       return 1;
     case Start_Refusal::Already_Running:
-      // Exit 0 without READY=1: the service manager records a start that failed by protocol (no
-      // receiver of this unit runs) and shows why in the status line.
-      Notify_Service(std::string("STATUS=") + MSG_ALREADY_RUNNING);
+      // Exit 0 but never READY=1: the service manager counts a notify service that ends before
+      // it is ready as a failed start, so the unit shows as not running (with this status) and
+      // Restart= takes the folder over once the other receiver has ended.
       Write_Message_Line(MSG_ALREADY_RUNNING);
+      Notify_Service(std::string("STATUS=") + MSG_ALREADY_RUNNING);
       return 0;
     case Start_Refusal::None:
       break;

@@ -64,7 +64,7 @@ void AT_Rec_Thread::Run() {
       // The main thread closed the port between the open test and the read: the link is going
       // down, not failing, so there is nothing to report.
       if (error.Error_Id != COMM_NOT_OPEN) {
-        report_error_("Serial Port Error: " + std::to_string(error.System_Error));
+        report_error_("Serial Port Error: " + std::to_string(error.System_Error) + error.Reason());
         pause = ERROR_PAUSE;
       }
     }

@@ -286,10 +286,8 @@ Report_Sender::Answer Report_Sender::Send_Line(const Event_Record* record) {
         if (error.Error_Id == COMM_NOT_OPEN) {
           route = Route::None;  // closed by the main thread after the open test
         } else {
-          // The code as ever, then the system's text for it.
-          Log("COM port error: " + std::to_string(error.System_Error) + " (" +
-                  std::strerror(error.System_Error) + ")",
-              LOG_RED, false);
+          Log("COM port error: " + std::to_string(error.System_Error) + error.Reason(), LOG_RED,
+              false);
         }
       }
     }

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "automation/serial_termios.h"
+#include "base/socket_error.h"
 
 namespace {
 
@@ -36,6 +37,10 @@ ECommError::ECommError(int32_t error_id, int32_t system_error)
     : Error_Id(error_id), System_Error(system_error) {
   what_ = "Serial port error " + std::to_string(error_id) + " (system error " +
           std::to_string(system_error) + ")";
+}
+
+std::string ECommError::Reason() const {
+  return System_Error != 0 ? " (" + System_Error_Text(System_Error) + ")" : std::string();
 }
 
 Serial_Port::~Serial_Port() {

@@ -38,6 +38,8 @@ class ECommError : public std::exception {
  public:
   ECommError(int32_t error_id, int32_t system_error);
   const char* what() const noexcept override { return what_.c_str(); }
+  // The system's text for System_Error in parentheses after a space, or nothing without one.
+  std::string Reason() const;
 
   int32_t Error_Id;
   int32_t System_Error;

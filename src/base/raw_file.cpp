@@ -270,7 +270,8 @@ int Read_File_In_Folder(const std::string& folder, const std::string& name, std:
   if (fd < 0) return open_error;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int error = S_ISREG(st.st_mode) ? errno : EINVAL;
+    // Not a regular file: a folder says so, anything else (a device, a pipe) is no file at all.
+    const int error = S_ISREG(st.st_mode) ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     ::close(fd);
     return error;
   }

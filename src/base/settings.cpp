@@ -89,18 +89,16 @@ bool Settings_Create(const Settings_Record& record, const std::string& path) {
   return Settings_Store(record, path, Settings_Write::New) == 0;
 }
 
-bool Settings_Read(Settings_Record& record, const std::string& path) {
+bool Settings_Read(Settings_Record& record, const std::string& path, int* error) {
   std::string bytes;
-  const int error = Read_Settings_File(path, bytes);
-  if (error == ENOENT) {
+  const int failed = Read_Settings_File(path, bytes);
+  if (failed == ENOENT) {
     record = Settings_Defaults();
     return true;
   }
   record = Settings_Record{};
-  if (error != 0) {
-    errno = error;
-    return false;
-  }
+  if (error != nullptr) *error = failed;
+  if (failed != 0) return false;
   std::memcpy(&record, bytes.data(), std::min(bytes.size(), sizeof record));
   if (record.Cfg_Stamp == 0) record.Cfg_Stamp = CFG_STAMP;
   return true;

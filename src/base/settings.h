@@ -117,8 +117,8 @@ bool Settings_Create(const Settings_Record& record, const std::string& path);
 
 // Reads the record as Settings_Load would, but touches no file: a missing file reads as the
 // defaults, a stamp of 0 reads as 1602 without a write. False when the file exists but cannot be
-// read (a link in its place included); errno then tells why.
-bool Settings_Read(Settings_Record& record, const std::string& path);
+// read (a link in its place included); `error`, when given, then gets the errno of the failure.
+bool Settings_Read(Settings_Record& record, const std::string& path, int* error = nullptr);
 
 // Settings_Store over the existing file, for the Save button and the close question (the program
 // never recreates a file deleted while it runs); false when it failed.

@@ -3,7 +3,7 @@
 # desktop-file-validate on packaging/quenor.desktop, and systemd-analyze verify on an instance
 # of packaging/quenor@.service installed in a scratch root beside the system's own units, with
 # the built program as /usr/bin/quenor, the system's kill as /bin/kill and the manual page on
-# MANPATH. Any complaint, even one
+# MANPATH; groff's warnings on the manual page, which must name every setting. Any complaint, even one
 # the checkers call a warning, fails the test; a missing checker fails it too.
 # Usage: packaging_files_test.sh QUENOR_BINARY
 set -euo pipefail
@@ -49,6 +49,11 @@ grep -qx 'ExecStart=/usr/bin/quenor --headless --data-dir /var/lib/quenor/%i' \
 # It tells systemd when it is ready and keeps the watchdog fed; SIGHUP reloads the settings.
 for line in 'Type=notify' 'ExecReload=/bin/kill -HUP $MAINPID' 'WatchdogSec=30'; do
   grep -qxF "$line" "$here/packaging/quenor@.service" || { echo "FAIL: $line"; failed=1; }
+done
+# The manual page formats without a warning and names every setting the program knows.
+check "manual page" groff -t -man -ww -z "$here/packaging/quenor.1"
+for name in $(HOME="$scratch" "$binary" settings --help | awk '/^  [A-Za-z]/ { print $1 }'); do
+  grep -qw -- "$name" "$here/packaging/quenor.1" || { echo "FAIL: $name is not in the manual page"; failed=1; }
 done
 [ "$failed" -eq 0 ] && echo "packaging checks passed"
 exit "$failed"

@@ -811,94 +811,131 @@ TEST_F(Service, AReceiverPortThatCannotOpenIsNoReadinessButAStatus) {
   EXPECT_EQ(notify.Count("READY=1"), 0) << Joined(notify.Seen());
 }
 
-// A start while another receiver holds the folder exits 0 as ever but never says READY=1: the
-// service manager records that this unit's start failed and its status line says why.
-TEST_F(Service, AStartOnAHeldFolderIsNoReadinessButAStatusAndExitsZero) {
+// A notify service that ends before READY=1 is a failed start for the service manager, whatever
+// its exit code: a refused start says why in STATUS= and never claims readiness.
+TEST_F(Service, ARefusedStartSaysWhyAndIsNeverReady) {
   const int port = Free_Port();
   ASSERT_EQ(Quenor({"settings", "DC9_Port_Enable=1", "DC9_Port=" + std::to_string(port)}).Code, 0);
   Headless_Receiver first(scratch_, folder_, "first");
   ASSERT_TRUE(first.Wait_Out("Port " + std::to_string(port) + " is open.", 20s)) << first.Out();
-
-  Notify_Socket notify(scratch_ + "/notify");
-  ASSERT_TRUE(notify.Bound());
-  Headless_Options options;
-  options.Environment = {{"NOTIFY_SOCKET", notify.Path()}};
-  Headless_Receiver second(scratch_, folder_, "second", options);
-  int status = 0;
-  ASSERT_TRUE(Wait_Until([&] { return !second.Alive(status); }, 20s)) << second.Err();
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_NE(second.Err().find("RAD-EZ Ududerud is already running?"), std::string::npos)
-      << second.Err();
-  // The process has ended: every message it sent is queued on the socket already.
-  ASSERT_TRUE(notify.Wait_For("STATUS=RAD-EZ Ududerud is already running?", 5s))
-      << Joined(notify.Seen());
-  notify.Wait_For("READY=1", 100ms);
-  EXPECT_EQ(notify.Count("READY=1"), 0) << Joined(notify.Seen());
-  // The first receiver goes on.
+  Write_File(scratch_ + "/a-file", "");
+  struct Case {
+    std::string Folder, Status;
+    int Code;
+  };
+  const Case cases[] = {
+      // Another receiver serves the folder: exit 0 as before.
+      {folder_, "STATUS=RAD-EZ Ududerud is already running?", 0},
+      // A folder that cannot be used: a failure with the folder and the reason.
+      {scratch_ + "/a-file/main", "Not a directory", 1},
+  };
+  for (const Case& c : cases) {
+    Notify_Socket notify(scratch_ + "/notify");
+    ASSERT_TRUE(notify.Bound());
+    Headless_Options options;
+    options.Environment = {{"NOTIFY_SOCKET", notify.Path()}};
+    Headless_Receiver second(scratch_, c.Folder, "second", options);
+    int status = 0;
+    ASSERT_TRUE(Wait_Until([&] { return !second.Alive(status); }, 20s)) << c.Folder;
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), c.Code) << c.Folder << ": " << second.Err();
+    ASSERT_TRUE(notify.Wait_For(c.Status, 5s)) << c.Folder << ": " << Joined(notify.Seen());
+    EXPECT_NE(notify.Seen().back().find("STATUS="), std::string::npos) << Joined(notify.Seen());
+    // Everything it sent has been read: nothing more arrives, and nothing claimed readiness.
+    EXPECT_FALSE(notify.Wait_For("READY=1", 1s)) << Joined(notify.Seen());
+    EXPECT_EQ(notify.Count("READY=1"), 0) << Joined(notify.Seen());
+  }
   EXPECT_EQ(Send_Frame(port, Contact_Id_Frame("1111")).Token, "ACK");
   EXPECT_EQ(first.Stop(), 0);
 }
 
-// Each failure of a system call that the receiver reports names the thing and carries the
-// system's reason, wherever the line goes (the log on standard output, standard error, status).
-TEST_F(Service, EveryFailureLineCarriesTheSystemsReason) {
+// Every failure of a system call the receiver reports carries the system's reason. Each case
+// spoils one file or port of a fresh folder; directories stand where files belong, which even
+// root cannot write as files.
+TEST_F(Service, EveryFailureLineNamesTheSystemsReason) {
   struct Case {
     const char* What;
-    std::function<void(const std::string& folder, int port)> Prepare;
     std::vector<std::string> Settings;
-    std::vector<std::string> Expected;  // all in the receiver's output or the status text
+    std::function<void(const std::string& folder, int port)> Spoil;
+    // After the receiver runs: what makes it meet the failure (nothing by default).
+    std::function<void(Headless_Receiver&, const std::string& folder, int port)> Provoke;
+    std::string Line, Reason;
   };
-  // A folder where the receiver wants a file (the settings run may have made the file).
-  const auto make_folder = [](const std::string& path) {
-    std::filesystem::remove(path);
-    std::filesystem::create_directories(path);
+  const auto make_folder = [](const std::string& name) {
+    return [name](const std::string& folder, int) {
+      std::filesystem::remove(folder + name);
+      std::filesystem::create_directories(folder + name);
+    };
   };
   std::unique_ptr<Tcp_Listener> taken;
-  const std::vector<Case> cases = {
-      {"receiver port bind",
+  const Case cases[] = {
+      {"bind",
+       {},
        [&](const std::string&, int port) { taken = std::make_unique<Tcp_Listener>(port); },
-       {},
-       {"Address already in use"}},
-      {"instance lock",
-       [&](const std::string& folder, int) { make_folder(folder + "Quenor.exe.lock"); },
-       {},
-       {"Cannot lock the data folder", "Is a directory"}},
-      {"journal open for writing",
-       [&](const std::string& folder, int) { make_folder(folder + "dorvex.dat"); },
-       {},
-       {"dorvex.dat", "Is a directory"}},
-      {"live state write",
-       [&](const std::string& folder, int) { make_folder(folder + "quenor.state/inside"); },
-       {},
-       {"Cannot write the live state", "Is a directory"}},
-      {"serial open",
        nullptr,
+       "Windows socket error:",
+       "Address already in use"},
+      {"lock",
+       {},
+       make_folder("Quenor.exe.lock"),
+       nullptr,
+       "Cannot lock the data folder",
+       "Is a directory"},
+      {"journal open",
+       {},
+       make_folder("dorvex.dat"),
+       [](Headless_Receiver&, const std::string&, int port) {
+         Send_Frame(port, Contact_Id_Frame("1111"), 0, 2s);
+       },
+       "File open error.",
+       "Is a directory"},
+      {"state file",
+       {},
+       make_folder("quenor.state"),
+       nullptr,
+       "Cannot write the live state",
+       "Is a directory"},
+      {"serial open",
        {"Out_Mode=2", "COM_Name=COM64"},
-       {"Error opening COM64 (/dev/ttyACM15).", "No such file or directory"}},
+       nullptr,
+       nullptr,
+       "Error opening COM64",
+       "No such file or directory"},
+      {"settings reload",
+       {},
+       nullptr,
+       [](Headless_Receiver& receiver, const std::string& folder, int) {
+         ASSERT_EQ(::unlink((folder + "dorvex.cfg").c_str()), 0);
+         std::filesystem::create_directories(folder + "dorvex.cfg");
+         ::kill(receiver.Pid(), SIGHUP);
+       },
+       "Settings not reloaded: cannot read",
+       "Is a directory"},
   };
+  int n = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.What);
-    const std::string folder = scratch_ + "/receivers/" + std::to_string(&c - cases.data()) + "/";
+    const std::string folder = scratch_ + "/case" + std::to_string(++n) + "/";
     const int port = Free_Port();
-    std::vector<std::string> settings = {"settings", "--data-dir", folder, "DC9_Port_Enable=1",
-                                         "DC9_Port=" + std::to_string(port)};
-    settings.insert(settings.end(), c.Settings.begin(), c.Settings.end());
-    const Run_Result set = Run_Quenor(scratch_, settings);
-    ASSERT_EQ(set.Code, 0) << set.Err;
-    if (c.Prepare) c.Prepare(folder, port);
-    Headless_Receiver receiver(scratch_, folder, "failing");
-    std::string seen;
-    const bool said = Wait_Until(
-        [&] {
-          seen = receiver.Out() + receiver.Err() +
-                 Run_Quenor(scratch_, {"status", "--data-dir", folder}).Out;
-          for (const std::string& text : c.Expected)
-            if (seen.find(text) == std::string::npos) return false;
-          return true;
-        },
-        30s);
-    EXPECT_TRUE(said) << seen;
+    std::vector<std::string> args = {
+        "settings",   "--data-dir", folder, "DC9_Port_Enable=1", "DC9_Port=" + std::to_string(port),
+        "HB_Period=0"};
+    args.insert(args.end(), c.Settings.begin(), c.Settings.end());
+    ASSERT_EQ(Run_Quenor(scratch_, args).Code, 0);
+    if (c.Spoil) c.Spoil(folder, port);
+    Headless_Receiver receiver(scratch_, folder, "case" + std::to_string(n));
+    const auto said = [&] {
+      const std::string all = receiver.Out() + receiver.Err();
+      const auto at = all.find(c.Line);
+      return at != std::string::npos &&
+             all.find(c.Reason, at) < all.find('\n', at);  // on the same line
+    };
+    if (c.Provoke) {
+      ASSERT_TRUE(receiver.Wait_Out("Port " + std::to_string(port) + " is open.", 20s))
+          << receiver.Out() << receiver.Err();
+      c.Provoke(receiver, folder, port);
+    }
+    EXPECT_TRUE(Wait_Until(said, 20s)) << receiver.Out() << receiver.Err();
     receiver.Stop();
     taken.reset();
   }
@@ -911,16 +948,21 @@ TEST_F(Service, VersionHelpAndABadCommandLine) {
   r = Run_Quenor(scratch_, {"--help"});
   EXPECT_EQ(r.Code, 0);
   EXPECT_NE(r.Out.find("--data-dir"), std::string::npos);
-  // `settings --help` names every setting with its rule.
+  // `settings --help` names every setting the listing shows, each on its own line with a rule.
   r = Run_Quenor(scratch_, {"settings", "--help"});
   EXPECT_EQ(r.Code, 0);
-  for (const char* part : {"DC9_Port_Enable", "DC9_AES_Key", "standard input", "Out_IP", "COM_Name",
-                           "Start_In_Background", "1 to 999"})
-    EXPECT_NE(r.Out.find(part), std::string::npos) << part << " in " << r.Out;
-  // Every name that `settings` prints opens a line of the help, followed by its rule.
   std::filesystem::create_directories(folder_);
-  for (const auto& [name, value] : Settings_Shown())
-    EXPECT_NE(r.Out.find("\n  " + name + " "), std::string::npos) << name << " in " << r.Out;
+  const std::map<std::string, std::string> shown = Settings_Shown();
+  EXPECT_GE(shown.size(), 18u);
+  for (const auto& [name, value] : shown) {
+    const auto at = r.Out.find("\n  " + name + " ");
+    ASSERT_NE(at, std::string::npos) << name << " in " << r.Out;
+    const std::string line = r.Out.substr(at + 3, r.Out.find('\n', at + 1) - at - 3);
+    EXPECT_GT(line.find_first_not_of(' ', name.size()), name.size()) << line;
+    EXPECT_GT(line.size(), name.size() + 20) << line;
+  }
+  for (const char* part : {"standard input", "1 to 999", "1024 or above", "9600 19200", "COM64"})
+    EXPECT_NE(r.Out.find(part), std::string::npos) << part << " in " << r.Out;
   for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
            {"frobnicate"}, {"--no-such-option"}, {"status", "extra"}, {"--headless", "status"}}) {
     r = Run_Quenor(scratch_, bad);
