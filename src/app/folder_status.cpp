@@ -17,27 +17,23 @@
 
 namespace {
 
-// Reads the whole fixed-size file into `bytes`; a missing file leaves them zero.
-bool Read_Fixed_File(const std::string& path, void* bytes, std::size_t size, std::string& error) {
-  if (File_Missing(path)) return true;
-  Raw_File file;
-  if (!file.Open(path, O_RDONLY)) {
-    error = "Cannot read " + path + ":" + Error_Text(file.Error());
+// Reads the whole fixed-size file `name` of the folder into `bytes`; a missing file leaves them
+// zero. A folder, a device or a link in its place is an error naming what it is.
+bool Read_Fixed_File(const std::string& folder, const char* name, void* bytes, std::size_t size,
+                     std::string& error) {
+  std::string found;
+  const int code = Read_File_In_Folder(folder, name, found);
+  if (code == ENOENT) return true;
+  if (code != 0) {
+    error = "Cannot read " + folder + name + ":" + Error_Text(code);
     return false;
   }
-  const int64_t found = file.Size();
-  if (found < 0) {
-    error = "Cannot read " + path + ":" + Error_Text(file.Error());
+  if (found.size() != size) {
+    error = folder + name + " has " + std::to_string(found.size()) + " bytes instead of " +
+            std::to_string(size);
     return false;
   }
-  if (found != static_cast<int64_t>(size)) {
-    error = path + " has " + std::to_string(found) + " bytes instead of " + std::to_string(size);
-    return false;
-  }
-  if (file.Read_Up_To(bytes, size) != static_cast<int64_t>(size)) {
-    error = "Cannot read " + path + ":" + Error_Text(file.Error());
-    return false;
-  }
+  std::memcpy(bytes, found.data(), size);
   return true;
 }
 
@@ -77,7 +73,7 @@ bool Read_Folder_Status(const std::string& folder, Folder_Status& status, std::s
 
   // The journal image: a 4-byte head, then the slots, unaligned.
   std::vector<unsigned char> journal(JOURNAL_FILE_SIZE);
-  if (!Read_Fixed_File(folder + JOURNAL_FILE_NAME, journal.data(), journal.size(), error))
+  if (!Read_Fixed_File(folder, JOURNAL_FILE_NAME, journal.data(), journal.size(), error))
     return false;
   for (int k = 0; k < JOURNAL_SLOTS; ++k) {
     Event_Record record;
@@ -100,7 +96,7 @@ bool Read_Folder_Status(const std::string& folder, Folder_Status& status, std::s
   }
 
   auto objects = std::make_unique<Object_Record[]>(OBJECT_SLOTS);
-  if (!Read_Fixed_File(folder + OBJECT_FILE_NAME, objects.get(), OBJECT_FILE_SIZE, error))
+  if (!Read_Fixed_File(folder, OBJECT_FILE_NAME, objects.get(), OBJECT_FILE_SIZE, error))
     return false;
   for (int i = 0; i < OBJECT_SLOTS; ++i) {
     if (objects[i].Last_Event_Time == 0) continue;

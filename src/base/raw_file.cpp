@@ -49,13 +49,6 @@ void Raw_File::Close() {
 }
 
 int64_t Raw_File::Size() {
-  // A folder opened for reading has no size of its own (a seek to its end gives a number that
-  // means nothing).
-  struct stat info {};
-  if (::fstat(fd_, &info) == 0 && S_ISDIR(info.st_mode)) {
-    error_ = EISDIR;
-    return -1;
-  }
   off_t end = ::lseek(fd_, 0, SEEK_END);
   if (end < 0 || ::lseek(fd_, 0, SEEK_SET) < 0) {
     error_ = errno;

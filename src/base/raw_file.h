@@ -25,7 +25,7 @@ class Raw_File {
   bool Give_To_Owner_Of(const std::string& folder);
   bool Is_Open() const { return fd_ >= 0; }
   void Close();
-  // The size by seeking to the end, then back to 0; -1 on failure (EISDIR for a folder).
+  // The size by seeking to the end, then back to 0; -1 on failure.
   int64_t Size();
   bool Seek(int64_t offset);
   // Writes all `size` bytes at the current position; false when not all were written.

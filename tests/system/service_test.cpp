@@ -575,6 +575,15 @@ TEST_F(Status_Folder, AnUnreadableFileIsTwoAndJsonStillPrintsOneObjectWithTheErr
   EXPECT_EQ(broken.Code, 2);
   EXPECT_NE(broken.Err.find("latevn.dat"), std::string::npos) << broken.Err;
 
+  // A folder where the journal belongs is named as such, not measured as a huge file.
+  std::filesystem::remove(folder_ + OBJECT_FILE_NAME);
+  std::filesystem::remove(folder_ + JOURNAL_FILE_NAME);
+  std::filesystem::create_directory(folder_ + JOURNAL_FILE_NAME);
+  const Run_Result folder_in_place = Quenor({"status"});
+  EXPECT_EQ(folder_in_place.Code, 2);
+  EXPECT_NE(folder_in_place.Err.find("dorvex.dat: Error: 21. Is a directory"), std::string::npos)
+      << folder_in_place.Err;
+
   for (const std::string& folder : {folder_, scratch_ + "/no-such-folder/"}) {
     folder_ = folder;
     const Run_Result json = Quenor({"status", "--json"});
