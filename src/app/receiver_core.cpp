@@ -80,13 +80,13 @@ Receiver_Core::~Receiver_Core() {
 
 void Receiver_Core::Post_Events_Refresh() {
   if (events_refresh_posted_.exchange(true)) return;
-  QMetaObject::invokeMethod(
-      this,
-      [this] {
-        events_refresh_posted_.store(false);
-        operator_->Refresh_Events();
-      },
-      Qt::QueuedConnection);
+  // Through the one bridge to the main thread, whose hand-off the thread checker sees.
+  std::vector<Main_Queue::Work> work;
+  work.emplace_back([this] {
+    events_refresh_posted_.store(false);
+    operator_->Refresh_Events();
+  });
+  main_queue_.Post(work);
 }
 
 void Receiver_Core::Start() {
