@@ -19,15 +19,21 @@
 #   - with UDP on: link tests over UDP from 500 senders against TCP at 500 connections, and TCP
 #     link tests at 50 connections while a UDP flood of unrecognised datagrams runs flat out from
 #     the load's core, against the same without the flood;
+#   - link tests at 50 connections with the object table full (10,000 objects, the messages from
+#     the accounts at its end) against the same program with the table empty;
 # and once at the end, 5,000 communicators (each its own account) sending one link test a second
 # for HOLD_SECONDS (default 15): CPU (% of one core) and VmRSS of quenor, and of the reference.
+# Last the aims, each with its figure and whether it is met:
+#   - full table / empty table at 50 connections: at least 0.90;
+#   - quenor / reference --write-ahead (fdatasync) at 50 and at 500 connections: at least 0.95;
+#   - 5,000 communicators at one link test a second: at most 10% of one core.
 # The reference answers with one fixed frame whatever the sequence number, so the dialler counts
 # its answers as invalid; only their number and time are used.
 #
 # Usage: bash bench/compare_receivers.sh [--quenor PATH]
 #   --quenor PATH   the receiver program to measure (default build-release/quenor, built here)
-# Environment: PORT (17777), ROUNDS (2), HOLD_SECONDS (15), PARTS ("all", or "udp" for the UDP
-# rows alone). Progress goes to standard error, the
+# Environment: PORT (17777), ROUNDS (2), HOLD_SECONDS (15), PARTS ("all"; "udp" for the UDP
+# rows alone; "aims" for the runs the aims need alone). Progress goes to standard error, the
 # table (markdown) to standard output; the raw figures stay in build-release/compare.jsonl.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -56,6 +62,7 @@ ROUNDS="${ROUNDS:-2}"
 HOLD_SECONDS="${HOLD_SECONDS:-15}"
 PARTS="${PARTS:-all}"
 HOLD_CONNECTIONS=5000
+TABLE_OBJECTS=10000  # the object table's size
 KEY=603DEB1015CA71BE2B73AEF0857D77811F352C073B6108D72D9810A30914DFF4
 DIALLER="$PWD/$BUILD_DIR/dc09-dialler"
 REFERENCE="$PWD/$BUILD_DIR/reference-server"
@@ -158,16 +165,47 @@ warm_up() {
 }
 
 for ((round = 1; round <= ROUNDS; round++)); do
-  UDP_ENABLE=1 start_quenor 0 0
-  warm_up
-  measure quenor-udp-on-tcp "$round" 500 400
-  measure quenor-udp "$round" 500 400 --udp
-  measure quenor-udp-on-tcp "$round" 50 4000
-  start_flood
-  measure quenor-udp-flood "$round" 50 4000
-  stop_flood
-  stop_quenor
+  if [[ $PARTS != aims ]]; then
+    UDP_ENABLE=1 start_quenor 0 0
+    warm_up
+    measure quenor-udp-on-tcp "$round" 500 400
+    measure quenor-udp "$round" 500 400 --udp
+    measure quenor-udp-on-tcp "$round" 50 4000
+    start_flood
+    measure quenor-udp-flood "$round" 50 4000
+    stop_flood
+    stop_quenor
+  fi
   [[ $PARTS == udp ]] && continue
+
+  # The object table empty, then full: one program, the same 50 connections' worth of messages.
+  start_quenor 0 0
+  warm_up  # account 1234, the first of the table
+  measure quenor-table-empty "$round" 50 4000
+  say "round $round: filling the object table to $TABLE_OBJECTS objects"
+  for ((first = 50; first < TABLE_OBJECTS; first += 1000)); do
+    count=$((TABLE_OBJECTS - first < 1000 ? TABLE_OBJECTS - first : 1000))
+    "${DIALLER_PREFIX[@]}" "$DIALLER" --port "$PORT" --json --token NULL --distinct-accounts \
+      --account "$(printf '%04X' $((0x1234 + first)))" --connections "$count" --messages 1 \
+      >/dev/null || true
+  done
+  measure quenor-table-full "$round" 50 4000 \
+    --account "$(printf '%04X' $((0x1234 + TABLE_OBJECTS - 50)))"
+  stop_quenor
+
+  if [[ $PARTS == aims ]]; then
+    start_quenor 0 0
+    warm_up
+    measure quenor "$round" 50 4000
+    measure quenor "$round" 500 400
+    stop_quenor
+    start_reference --write-ahead
+    warm_up
+    measure reference-fdatasync "$round" 50 4000
+    measure reference-fdatasync "$round" 500 400
+    stop_reference
+    continue
+  fi
 
   start_quenor 0 0
   warm_up
@@ -208,6 +246,8 @@ start_quenor 0 0
 hold_load "$QUENOR_PID" "$HOLD_CONNECTIONS" "$HOLD_SECONDS"
 echo "{\"server\": \"quenor\", \"hold\": {$HOLD_JSON}}" >>"$RESULTS"
 stop_quenor
+fi
+if [[ $PARTS == all ]]; then
 start_reference
 hold_load "$REFERENCE_PID" "$HOLD_CONNECTIONS" "$HOLD_SECONDS"
 echo "{\"server\": \"reference\", \"hold\": {$HOLD_JSON}}" >>"$RESULTS"
@@ -248,12 +288,42 @@ def pair(title, a, b, c, m):
     x, y = rate(a, c, m), rate(b, c, m)
     print(f"| {title} | {k(x)} [{each(a, c, m)}] against {k(y)} [{each(b, c, m)}] msgs/s"
           f"{unanswered(a, c, m)} | {x / y:.2f} |")
-print("| UDP on | figures | ratio |")
-print("|---|---|---|")
-pair("link tests over UDP / over TCP, 500 senders", "quenor-udp", "quenor-udp-on-tcp", 500, 400)
-pair("TCP link tests under a UDP junk flood / without, 50 connections", "quenor-udp-flood",
-     "quenor-udp-on-tcp", 50, 4000)
-if ("quenor", 50, 4000) not in runs:
+if ("quenor-udp", 500, 400) in runs:
+    print("| UDP on | figures | ratio |")
+    print("|---|---|---|")
+    pair("link tests over UDP / over TCP, 500 senders", "quenor-udp", "quenor-udp-on-tcp", 500, 400)
+    pair("TCP link tests under a UDP junk flood / without, 50 connections",
+         "quenor-udp-flood", "quenor-udp-on-tcp", 50, 4000)
+def aims():
+    print()
+    print("| aim | figure | met |")
+    print("|---|---|---|")
+    def line(title, figure, met, miss):
+        print(f"| {title} | {figure} | {'yes' if met else 'no, ' + miss} |")
+    if ("quenor-table-full", 50, 4000) in runs:
+        x = rate("quenor-table-full", 50, 4000) / rate("quenor-table-empty", 50, 4000)
+        each_ratio = ", ".join(f"{f['answered_per_s'] / e['answered_per_s']:.2f}" for f, e in
+                               zip(runs[("quenor-table-full", 50, 4000)],
+                                   runs[("quenor-table-empty", 50, 4000)]))
+        line("full object table / empty, 50 connections: >= 0.90", f"{x:.2f} [{each_ratio}]",
+             x >= 0.90, f"short by {0.90 - x:.2f}")
+    for c, m in [(50, 4000), (500, 400)]:
+        if ("quenor", c, m) in runs and ("reference-fdatasync", c, m) in runs:
+            x = rate("quenor", c, m) / rate("reference-fdatasync", c, m)
+            each_ratio = ", ".join(f"{q['answered_per_s'] / r['answered_per_s']:.2f}" for q, r in
+                                   zip(runs[("quenor", c, m)],
+                                       runs[("reference-fdatasync", c, m)]))
+            line(f"quenor / reference --write-ahead, {c} connections: >= 0.95",
+                 f"{x:.2f} [{each_ratio}]", x >= 0.95, f"short by {0.95 - x:.2f}")
+    if "quenor" in holds:
+        h = holds["quenor"]
+        cpu = 100.0 * h["ticks"] / h["hz"] / h["seconds"]
+        line("5,000 communicators, 1 link test/s each: <= 10% of one core", f"{cpu:.1f}%",
+             cpu <= 10.0, f"over by {cpu - 10.0:.1f} points")
+
+if ("quenor", 1, 20000) not in runs:
+    if ("quenor", 50, 4000) in runs or holds:
+        aims()
     sys.exit(0)
 print()
 print("| connections x link tests | quenor | reference | ratio | p99 quenor / reference |")
@@ -280,4 +350,5 @@ for server, h in holds.items():
     print(f"| 5,000 communicators, 1 link test/s each: {server} | {cpu:.1f}% of one core, "
           f"VmRSS {h['rss_kib'] / 1024:.1f} MiB ({h['established']} connections"
           f"{note}) | |")
+aims()
 EOF

@@ -63,6 +63,7 @@ Receiver_Core::Receiver_Core(std::string data_folder, QObject* parent)
       receiver_(
           std::make_unique<Receiver_Server>(settings_, journal_, objects_, sync_, *operator_)) {
   receiver_->Use_Main_Queue(main_queue_);
+  receiver_->Set_Stored_Notice([this] { Post_Events_Refresh(); });
   ping_timer_.setInterval(1000);
   connect(&ping_timer_, &QTimer::timeout, this, &Receiver_Core::Ping_Timer_Tick);
   live_state_timer_.setInterval(LIVE_STATE_INTERVAL_MS);
@@ -75,6 +76,17 @@ Receiver_Core::~Receiver_Core() {
   // and the serial receive thread joined (Automation_Link's destructor).
   automation_.reset();
   hand_over_.Close();
+}
+
+void Receiver_Core::Post_Events_Refresh() {
+  if (events_refresh_posted_.exchange(true)) return;
+  // Through the one bridge to the main thread, whose hand-off the thread checker sees.
+  std::vector<Main_Queue::Work> work;
+  work.emplace_back([this] {
+    events_refresh_posted_.store(false);
+    operator_->Refresh_Events();
+  });
+  main_queue_.Post(work);
 }
 
 void Receiver_Core::Start() {

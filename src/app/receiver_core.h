@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -85,6 +86,10 @@ class Receiver_Core : public QObject {
   // LIVE_STATE_FILE_NAME in the data folder; Shutdown() removes the file. Main thread.
   Live_State Current_Live_State();
   void Write_Live_State();
+  // Asks for one refresh of the events window on the main thread. Any thread may call it; calls
+  // made before that refresh has run share it, so a flood of stored events costs one refresh per
+  // turn of the main thread's event loop. The receiver calls it after every stored pass.
+  void Post_Events_Refresh();
   // Tests of the watchdog: while held, work the worker threads hand to the main thread waits
   // (the report sender stands still). Main thread.
   void Hold_Hand_Overs(bool held) { hand_over_.Hold(held); }
@@ -118,6 +123,7 @@ class Receiver_Core : public QObject {
   int live_state_error_ = 0;  // errno of the last failed write of the live state
   bool running_ = false;
   bool shut_down_ = false;
+  std::atomic<bool> events_refresh_posted_{false};  // a refresh is queued on the main thread
   // The automation link (created in Start()). Declared after the hand-over it uses; the
   // destructor ends its worker threads before the hand-over queue above is torn down.
   std::unique_ptr<Automation_Link> automation_;

@@ -12,3 +12,7 @@ bool Parse_Whole_Number(const std::string& text, int32_t& value) {
 bool Port_In_Range(int32_t port) {
   return port >= 1 && port <= 65535;
 }
+
+std::string Invalid_Integer_Text(std::string_view text) {
+  return "'" + std::string(text) + "' is not a valid integer value";
+}

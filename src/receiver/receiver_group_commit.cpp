@@ -42,6 +42,7 @@ void Receiver_Server::Sync_Finished() {
   if (durable && !syncing_.Slots.empty()) {
     sync_.New_Event_Signal.Set();
     if (syncing_.Has_Event) sync_.Event_Stored.Set();
+    if (stored_notice_) stored_notice_();
   }
   if (durable) {
     for (const Remembered& r : syncing_.Remember) {

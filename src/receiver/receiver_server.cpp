@@ -721,6 +721,7 @@ int32_t Receiver_Server::Answer_And_Store(const Reply_To& to, Parse_Result resul
     Send_Or_Hold(to, std::move(answer));
     sync_.New_Event_Signal.Set();
     if (!link_test) sync_.Event_Stored.Set();
+    if (stored_notice_) stored_notice_();
   } else {
     // The write-ahead: the slot and the head are in the file before the answer leaves, and the
     // answer waits for the sync that makes them durable.

@@ -74,6 +74,9 @@ class Receiver_Server : public QObject {
     to_main_ = &queue;
     own_queue_.reset();  // empty: nothing was posted before Start()
   }
+  // Called on the receiver thread each time a pass's messages are stored in the journal (link
+  // tests included), once per pass. Must not block: it only posts. Before Start().
+  void Set_Stored_Notice(std::function<void()> notice) { stored_notice_ = std::move(notice); }
   // The text of the receiver page's port field, shown in "Port <text> closed."; by default the
   // DC9_Port setting. Read on the main thread only.
   void Set_Port_Field_Text(std::function<std::string()> text) { port_field_ = std::move(text); }
@@ -304,6 +307,7 @@ class Receiver_Server : public QObject {
   std::atomic<uint64_t> answers_{0};
   std::atomic<uint64_t> refusals_{0};
   std::atomic<uint64_t> events_stored_{0};
+  std::function<void()> stored_notice_;  // set before Start(), then read on the receiver thread
   std::atomic<uint64_t> write_errors_{0};
   mutable Mutex figures_mutex_;
   std::string listen_error_ GUARDED_BY(figures_mutex_);

@@ -54,10 +54,6 @@ Timeout_Reading Read_Timeout_Text(std::string_view text) {
   return {Timeout_Reading::Valid, minutes};
 }
 
-std::string Invalid_Integer_Message(std::string_view text) {
-  return "'" + std::string(text) + "' is not a valid integer value";
-}
-
 std::string Timeout_Too_Large_Message(std::string_view text) {
   return "'" + std::string(text) + "' is too large a ping timeout (at most " +
          std::to_string(MAX_PING_TIMEOUT) + " min)";

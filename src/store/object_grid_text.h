@@ -52,8 +52,5 @@ struct Timeout_Reading {
 };
 Timeout_Reading Read_Timeout_Text(std::string_view text);
 
-// The refusal shown for a text that is not a whole number: "'<text>' is not a valid integer
-// value".
-std::string Invalid_Integer_Message(std::string_view text);
 // The refusal shown for a timeout above MAX_PING_TIMEOUT.
 std::string Timeout_Too_Large_Message(std::string_view text);

@@ -118,22 +118,35 @@ TForm_Events::TForm_Events(Event_Journal& journal, Manual_Reset_Event& run_gate,
 
 void TForm_Events::Refresh_Log_Grid() {
   if (!isVisible()) return;
+  // New events come in at the top, pushing the older rows down: the selected event stays
+  // selected where it went, and a grid scrolled away from the top keeps the same events in view.
+  const uint32_t old_head = model_->Head();
+  const QModelIndex selected = StringGrid_Events->currentIndex();
+  QScrollBar* scroll = StringGrid_Events->verticalScrollBar();
+  const int scrolled = scroll->value();
   const int count = model_->Load(journal_);
+  const int added = static_cast<int>((model_->Head() - old_head) & 0xFFFu);
+  if (added > 0 && selected.isValid()) {
+    const int row = selected.row() + added;
+    if (row < model_->rowCount()) {
+      StringGrid_Events->setCurrentIndex(model_->index(row, selected.column()));
+    } else {
+      StringGrid_Events->clearSelection();  // the event's slot holds a newer one now
+    }
+  }
+  if (added > 0 && scrolled > 0) {
+    const bool per_pixel =
+        StringGrid_Events->verticalScrollMode() == QAbstractItemView::ScrollPerPixel;
+    const int step = per_pixel ? StringGrid_Events->verticalHeader()->defaultSectionSize() : 1;
+    scroll->setValue(scrolled + added * step);
+  }
   status_count_->setText(QString("Events received: %1").arg(count));
   Adjust_Grid_Size();
 }
 
 void TForm_Events::Adjust_Grid_Size() {
-  // Whether the grid needs its vertical scroll bar follows from the rows and the viewport height.
-  const bool scroll_bar =
-      model_->rowCount() * StringGrid_Events->verticalHeader()->defaultSectionSize() >
-          StringGrid_Events->viewport()->height() ||
-      StringGrid_Events->verticalScrollBar()->isVisible();
-  const std::vector<int> widths = Column_Widths(EVENT_GRID_COLUMNS, frameGeometry().width(),
-                                                scroll_bar, EVENT_GRID_SCROLL_ALLOWANCE);
-  for (int c = 0; c < static_cast<int>(widths.size()); ++c) {
-    StringGrid_Events->setColumnWidth(c, widths[c]);
-  }
+  Fit_Grid_Columns(*StringGrid_Events, EVENT_GRID_COLUMNS, frameGeometry().width(),
+                   EVENT_GRID_SCROLL_ALLOWANCE);
 }
 
 void TForm_Events::Menu_Clear_EventsClick() {

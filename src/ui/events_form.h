@@ -23,6 +23,8 @@ class Events_Model : public QAbstractTableModel {
   explicit Events_Model(QObject* parent = nullptr);
   // Copies the journal; returns the number of events (slots with a non-zero Status).
   int Load(const Event_Journal& journal);
+  // The journal head of the snapshot: the newest event is in slot head - 1.
+  uint32_t Head() const { return head_; }
 
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;

@@ -11,6 +11,7 @@
 #include <QStatusBar>
 #include <algorithm>
 
+#include "base/settings_rules.h"
 #include "store/object_grid_text.h"
 #include "ui/widgets/grid_painting.h"
 #include "ui/widgets/window_place.h"
@@ -177,15 +178,8 @@ void TForm_Latest_Events::Refresh_ID_List_Grid() {
 }
 
 void TForm_Latest_Events::Adjust_Grid_Size() {
-  const bool scroll_bar =
-      model_->rowCount() * StringGrid_Latest_Events->verticalHeader()->defaultSectionSize() >
-          StringGrid_Latest_Events->viewport()->height() ||
-      StringGrid_Latest_Events->verticalScrollBar()->isVisible();
-  const std::vector<int> widths = Column_Widths(OBJECT_GRID_COLUMNS, frameGeometry().width(),
-                                                scroll_bar, OBJECT_GRID_SCROLL_ALLOWANCE);
-  for (int c = 0; c < static_cast<int>(widths.size()); ++c) {
-    StringGrid_Latest_Events->setColumnWidth(c, widths[c]);
-  }
+  Fit_Grid_Columns(*StringGrid_Latest_Events, OBJECT_GRID_COLUMNS, frameGeometry().width(),
+                   OBJECT_GRID_SCROLL_ALLOWANCE);
   Place_Edit_Tmr();
 }
 
@@ -233,7 +227,7 @@ void TForm_Latest_Events::Edit_TmrChange(const QString& text) {
       objects_.Change_Timeout(selected_row_ - 1, reading.Minutes);
       return;
     case Timeout_Reading::Not_Number:
-      box_(this, {MAIN_WINDOW_CAPTION, QString::fromStdString(Invalid_Integer_Message(typed)),
+      box_(this, {MAIN_WINDOW_CAPTION, QString::fromStdString(Invalid_Integer_Text(typed)),
                   QMessageBox::Warning, QMessageBox::Ok});
       return;
     case Timeout_Reading::Too_Large:

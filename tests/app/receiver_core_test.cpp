@@ -5,6 +5,7 @@
 #include <QThread>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "automation/link_manager.h"
 #include "receiver/receiver_fixture.h"
@@ -90,7 +91,10 @@ TEST_F(Core, ReloadAppliesTheFileAndReopensAChangedAutomationPort) {
   std::filesystem::create_directory(folder_.File(SETTINGS_FILE_NAME));
   EXPECT_FALSE(core_->Reload_Settings());
   EXPECT_EQ(static_cast<int>(core_->Settings().HB_Receiver_Nr), 77);
-  EXPECT_EQ(pane_.With("Settings not reloaded: cannot read").size(), 1u);
+  const auto refused = pane_.With("Settings not reloaded: cannot read");
+  ASSERT_EQ(refused.size(), 1u);
+  // The line says why: the system's text for the failure.
+  EXPECT_NE(refused[0].Text.find(" Error: "), std::string::npos) << refused[0].Text;
 }
 
 TEST_F(Core, RunOnMainRunsWorkOnTheMainThreadAndWaits) {
@@ -122,6 +126,37 @@ TEST_F(Core, MessageBoxReachesTheScreenAndHeadlessOperatorIsSilent) {
   core_->Operator().Set_Status_Text(STATUS_RECEIVER, "x");
   EXPECT_FALSE(core_->Operator().Data_Log_Visible());
   EXPECT_EQ(screen_.Messages.size(), 1u);
+}
+
+TEST_F(Core, StoredMessagesRefreshTheEventsWhileTheLinkIsDownLinkTestsIncluded) {
+  settings_.Out_Mode = OUT_MODE_CLOSED;  // nobody takes the events: no report sender refresh
+  Start();
+  auto client = Connect();
+  const int before = screen_.Event_Refreshes;
+  Send_And_Wait(*client, Link_Test_Frame());
+  EXPECT_TRUE(Wait_Until([&] { return screen_.Event_Refreshes > before; }));
+  const int after_link_test = screen_.Event_Refreshes;
+  Send_And_Wait(*client, Cid_Frame("1234", 2));
+  EXPECT_TRUE(Wait_Until([&] { return screen_.Event_Refreshes > after_link_test; }));
+  EXPECT_EQ(core_->Journal().Head(), 2u);
+}
+
+TEST_F(Core, EventsRefreshesAskedFromManyThreadsRunOnceOnTheMainThread) {
+  Start(false);
+  const int before = screen_.Event_Refreshes;
+  std::vector<std::thread> posters;
+  for (int t = 0; t < 4; ++t) {
+    posters.emplace_back([&] {
+      for (int i = 0; i < 500; ++i) core_->Post_Events_Refresh();
+    });
+  }
+  for (std::thread& poster : posters) poster.join();
+  EXPECT_TRUE(Wait_Until([&] { return screen_.Event_Refreshes > before; }));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(screen_.Event_Refreshes, before + 1);
+  // Once it has run, the next request is served again.
+  core_->Post_Events_Refresh();
+  EXPECT_TRUE(Wait_Until([&] { return screen_.Event_Refreshes == before + 2; }));
 }
 
 }  // namespace

@@ -104,7 +104,7 @@ TEST_F(AT_Rec_Thread_Test, AReadFailureIsReportedAndAStopEndsThePause) {
   thread_.Start();
   pty_.Close_Master();  // hangs the line up: asking for waiting bytes fails with EIO (5)
   ASSERT_TRUE(Wait_Until([&] { return !Errors().empty(); }));
-  EXPECT_EQ(Errors().front(), "Serial Port Error: 5");
+  EXPECT_EQ(Errors().front(), "Serial Port Error: 5 (Input/output error)");
   // The thread now pauses 1000 ms; a stop request ends the pause at once.
   thread_.Stop();
   EXPECT_TRUE(thread_.Wait_Ended(5000ms));

@@ -140,6 +140,18 @@ TEST_F(Report_Sender_Test, SerialLineSendsHeartbeatThenEvent) {
   Expect_Heartbeat_Then_Event(EXAMPLE_DG);
 }
 
+// A serial line hung up under the sender: the failed write is logged with the system's code and
+// its text.
+TEST_F(Report_Sender_Test, AFailedSerialWriteIsLoggedWithItsReason) {
+  Open_Serial_Link();
+  ASSERT_TRUE(Wait_Until([&] { return f->sync.Link_State.load() == LINK_UP; }));
+  peer.reset();
+  pty->Close_Master();  // the slave's further writes fail with EIO
+  f->journal.Append(Example_Event());
+  EXPECT_TRUE(Wait_Until(
+      [&] { return f->screen.Logged("COM port error: 5 (Input/output error)", LOG_RED); }, 20s));
+}
+
 // With HB_Period 0 no heartbeat is sent and events flow at once. A refused event is offered again
 // in a later cycle, and the event in the slot behind it waits until it is taken.
 TEST_F(Report_Sender_Test, RefusedEventIsOfferedAgainAndHoldsBackLaterSlots) {

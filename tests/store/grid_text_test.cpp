@@ -7,6 +7,7 @@
 #include <ctime>
 #include <numeric>
 
+#include "base/settings_rules.h"
 #include "store/event_grid_text.h"
 #include "store/object_grid_text.h"
 #include "support/example_event.h"
@@ -177,7 +178,7 @@ TEST_F(Grid_Text, Timeout_Texts) {
       EXPECT_EQ(reading.Minutes, minutes) << text;
     }
   }
-  EXPECT_EQ(Invalid_Integer_Message("1a"), "'1a' is not a valid integer value");
+  EXPECT_EQ(Invalid_Integer_Text("1a"), "'1a' is not a valid integer value");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QMenuBar>
 #include <QScrollBar>
+#include <QTableView>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -141,6 +142,37 @@ TEST_F(Events_Form_Test, Events_Show_At_The_Next_Refresh_With_Their_State) {
   }
   form_.Refresh_Log_Grid();
   EXPECT_EQ(form_.Cell(1, 9), "Reported");
+}
+
+TEST_F(Events_Form_Test, New_Events_Keep_The_Selected_Event_And_The_Events_In_View) {
+  for (int n = 0; n < 100; ++n) journal_.Append(Event(n));
+  Show();
+  QTableView& grid = *form_.StringGrid_Events;
+  const auto account_at = [&](int model_row) {
+    return grid.model()->index(model_row, 3).data().toString();
+  };
+  grid.setCurrentIndex(grid.model()->index(4, 0));  // event 95
+  ASSERT_EQ(account_at(grid.currentIndex().row()), " 95");
+  grid.verticalScrollBar()->setValue(grid.verticalScrollBar()->value() + 20);
+  QCoreApplication::processEvents();
+  const int top_row = grid.rowAt(0);
+  ASSERT_GT(top_row, 0);
+  const QString top_account = account_at(top_row);
+
+  for (int n = 100; n < 103; ++n) journal_.Append(Event(n));
+  form_.Refresh_Log_Grid();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(account_at(grid.currentIndex().row()), " 95");
+  EXPECT_TRUE(grid.selectionModel()->isRowSelected(grid.currentIndex().row(), {}));
+  EXPECT_EQ(account_at(grid.rowAt(0)), top_account);
+
+  // Scrolled back to the top, the newest events come into view as they arrive.
+  grid.verticalScrollBar()->setValue(0);
+  journal_.Append(Event(103));
+  form_.Refresh_Log_Grid();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(account_at(grid.rowAt(0)), " 103");
+  EXPECT_EQ(account_at(grid.currentIndex().row()), " 95");
 }
 
 TEST_F(Events_Form_Test, A_Hidden_Window_Does_Not_Refresh_And_Refreshes_When_Shown) {

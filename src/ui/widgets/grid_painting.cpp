@@ -1,7 +1,9 @@
 #include "ui/widgets/grid_painting.h"
 
+#include <QAbstractItemModel>
 #include <QLinearGradient>
 #include <QPainter>
+#include <QScrollBar>
 #include <algorithm>
 
 QColor Cell_Colour(const QPalette& palette, Cell_Text_Colour role) {
@@ -112,4 +114,16 @@ int Fit_Grid_To_Font(QTableView& grid, std::span<const Grid_Column> columns,
   grid.horizontalHeader()->setFixedHeight(header);
   grid.verticalHeader()->setDefaultSectionSize(std::max(GRID_ROW_HEIGHT, metrics.height() + 4));
   return width;
+}
+
+void Fit_Grid_Columns(QTableView& grid, std::span<const Grid_Column> columns, int window_width,
+                      int scroll_allowance) {
+  // Whether the grid needs its vertical scroll bar follows from the rows and the viewport height.
+  const int rows = grid.model() != nullptr ? grid.model()->rowCount() : 0;
+  const bool scroll_bar =
+      rows * grid.verticalHeader()->defaultSectionSize() > grid.viewport()->height() ||
+      grid.verticalScrollBar()->isVisible();
+  const std::vector<int> widths =
+      Column_Widths(columns, window_width, scroll_bar, scroll_allowance);
+  for (int c = 0; c < static_cast<int>(widths.size()); ++c) grid.setColumnWidth(c, widths[c]);
 }

@@ -52,6 +52,12 @@ class Grid_Cell_Delegate : public QStyledItemDelegate {
 int Fit_Grid_To_Font(QTableView& grid, std::span<const Grid_Column> columns,
                      std::span<const char* const> widest_cells, int scroll_allowance);
 
+// Shares the outer window width `window_width` among the columns of `grid` by their percentages,
+// leaving `scroll_allowance` for the vertical scroll bar while the rows overflow the viewport (or
+// the bar already shows).
+void Fit_Grid_Columns(QTableView& grid, std::span<const Grid_Column> columns, int window_width,
+                      int scroll_allowance);
+
 // Gives `grid` the common form: whole-row single selection, no row header, fixed 18-pixel rows,
 // the gradient header, a vertical scroll bar only, no grid editing.
 void Shape_Grid(QTableView& grid);

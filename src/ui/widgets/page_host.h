@@ -19,6 +19,3 @@ class Page_Host {
   // error first.
   virtual void Message_Box(const std::string& text) = 0;
 };
-
-// The text of the box that refuses a number edit's text.
-std::string Invalid_Integer_Text(const std::string& text);
