@@ -6,8 +6,10 @@
 // the shutdown.
 #include <QApplication>
 #include <QDateTime>
+#include <QEvent>
 #include <QLineEdit>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
 
 #include "app/command_line.h"
@@ -32,6 +34,29 @@
 #include "ui/window_hold_hook.h"
 
 namespace {
+
+// Calls `changed` when the watched window is shown or hidden.
+class Visibility_Watch : public QObject {
+ public:
+  Visibility_Watch(QObject* window, std::function<void()> changed)
+      : window_(window), changed_(std::move(changed)) {
+    window_->installEventFilter(this);
+  }
+  ~Visibility_Watch() override { window_->removeEventFilter(this); }
+  Visibility_Watch(const Visibility_Watch&) = delete;
+  Visibility_Watch& operator=(const Visibility_Watch&) = delete;
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == window_ && (event->type() == QEvent::Show || event->type() == QEvent::Hide)) {
+      changed_();
+    }
+    return false;
+  }
+
+ private:
+  QObject* window_;
+  std::function<void()> changed_;
+};
 
 int Run_Windows(int argc, char** argv, const std::string& data_dir);
 
@@ -156,6 +181,10 @@ int Run_Windows(int argc, char** argv, const std::string& data_dir) {
       {[&windows] { return windows.Data_Log().Data_Log_Visible(); },
        [&windows](const std::string& line) { windows.Data_Log().Data_Log_Line(line); },
        [&windows] { windows.Events().Refresh_Log_Grid(); }});
+  // Every change of the settings record, and the data log shown or hidden, reaches the receiver
+  // and the report sender at once.
+  main_form.Set_Settings_Changed([&core] { core.Push_Settings(); });
+  Visibility_Watch data_log_watch(&windows.Data_Log(), [&core] { core.Push_Settings(); });
   main_form.Hide_On_Close(&windows.Events());
   main_form.Hide_On_Close(&windows.Objects());
   QObject::connect(&main_form, &TMain_Form::Show_Events_Requested, &main_form,

@@ -188,8 +188,7 @@ bool Receiver_Core::Reload_Settings() {
     automation_->Link().Timer_OutTimer();
   }
   settings_ = fresh;
-  receiver_->Settings_Changed();
-  automation_->Settings_Changed();
+  Push_Settings();
   operator_->Log_Message("Settings reloaded from " + std::string(SETTINGS_FILE_NAME) + ".",
                          LOG_BLACK);
   if (old.DC9_Port != fresh.DC9_Port && receiver_->Is_Active()) {
@@ -201,6 +200,11 @@ bool Receiver_Core::Reload_Settings() {
   }
   if (link_changed) automation_->Link().Prompt_Tick();
   return true;
+}
+
+void Receiver_Core::Push_Settings() {
+  receiver_->Settings_Changed();
+  if (automation_) automation_->Settings_Changed();
 }
 
 Live_State Receiver_Core::Current_Live_State() {

@@ -81,6 +81,10 @@ class Receiver_Core : public QObject {
   // when its mode, port, address or serial line changed. Logs what it did. False (settings kept)
   // when the file cannot be read. Main thread, between Start() and Shutdown().
   bool Reload_Settings();
+  // Main thread: pushes the settings record (and the data log's visibility) to the receiver and
+  // the report sender. Called when the settings are saved or reloaded, when a page changes a
+  // value, and when the data log is shown or hidden; nobody polls the record.
+  void Push_Settings();
 
   // The live state now: from Start() on, every LIVE_STATE_INTERVAL_MS, the core writes it to
   // LIVE_STATE_FILE_NAME in the data folder; Shutdown() removes the file. Main thread.

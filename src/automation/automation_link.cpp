@@ -25,11 +25,19 @@ Automation_Link::Automation_Link(Settings_Record& settings, Shared_Sync& sync,
       sender_(settings, sync, journal, objects, serial_, link_, screen,
               [this](const std::function<void()>& work) { return hand_over_.Run(work); }) {
   link_.Set_Settings_Changed([this] { Settings_Changed(); });
-  sender_.Set_Main_Poster([this](std::function<void()> work) {
-    std::vector<Main_Queue::Work> batch;
-    batch.push_back(std::move(work));
-    posted_.Post(batch);
-  });
+  sender_.Set_Main_Poster([this](std::function<void()> work) { Post(std::move(work)); });
+  // The sender's notices about the connection it holds reach the link manager on the main
+  // thread; the sender does not wait for them.
+  link_.Tcp().Set_Notices({[this](int fd) { Post([this, fd] { link_.Resume_Watch(fd); }); },
+                           [this](int fd, int error) {
+                             Post([this, fd, error] { link_.Held_Connection_Ended(fd, error); });
+                           }});
+}
+
+void Automation_Link::Post(std::function<void()> work) {
+  std::vector<Main_Queue::Work> batch;
+  batch.push_back(std::move(work));
+  posted_.Post(batch);
 }
 
 void Automation_Link::Settings_Changed() {

@@ -57,8 +57,9 @@ class Automation_Link {
 
   // The extra time a worker gets after its deadline, once no work is handed over any more.
   static constexpr std::chrono::milliseconds HAND_OVER_GRACE{1000};
-  // Main thread: pushes the settings the report sender uses (after a save, after a page changed
-  // one of them, and after every tick of Timer_Out).
+  // Main thread: pushes the settings the report sender uses (after a save or reload, after a page
+  // changed one of them or the data log was shown or hidden, and when the link manager switched
+  // the link off).
   void Settings_Changed();
 
   Serial_Port& Serial() { return serial_; }
@@ -73,6 +74,9 @@ class Automation_Link {
   bool Serve_Until(const std::function<bool()>& done, std::chrono::milliseconds deadline);
   // Serve_Until `ended`; past the deadline, closes the hand-over and serves the grace.
   bool Stop_Worker(const std::function<bool()>& ended, std::chrono::milliseconds deadline);
+
+  // Any thread: leaves `work` for the main thread without waiting.
+  void Post(std::function<void()> work);
 
   Main_Hand_Over& hand_over_;
   bool stopped_ = false;  // main thread only: Stop() has run

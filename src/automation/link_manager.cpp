@@ -20,7 +20,6 @@ namespace {
 constexpr int FIRST_TICK_MS = 2000;
 constexpr int TICK_MS = 1000;
 constexpr int PROMPT_TICK_MS = 500;
-constexpr int WATCH_REST_MS = 1;                // a connection's watch while the sender reads there
 constexpr int DELAY_AFTER_ERROR = 10;           // ticks after a failed listen or a client error
 constexpr int DELAY_AFTER_CLIENT_ATTEMPT = 30;  // ticks after a client open attempt
 // The serial link always runs 8 data bits, no parity, one stop bit.
@@ -121,6 +120,8 @@ void Link_Manager::Timer_OutTimer() {
       break;
   }
   if (reconnect_delay_ != 0) --reconnect_delay_;
+  // The link now runs with the settings this tick read (and may have switched it off): the
+  // report sender gets the same values, so its choice of transport follows the link.
   if (settings_changed_) settings_changed_();
   timer_out_.start();
 }
@@ -307,18 +308,28 @@ void Link_Manager::Connection_Readable(int fd, bool client) {
       },
       error);
   if (state == 1) {
-    // The sender reads this block itself: the watch rests a moment rather than wake again and
-    // again until it has.
+    // The sender holds the connection and reads it itself: the watch is parked until the sender
+    // lets it go (Resume_Watch).
     const auto found = watches_.find(fd);
-    if (found == watches_.end()) return;
-    found->second->setEnabled(false);
-    QTimer::singleShot(WATCH_REST_MS, this, [this, fd] {
-      const auto again = watches_.find(fd);
-      if (again != watches_.end()) again->second->setEnabled(true);
-    });
+    if (found != watches_.end()) found->second->setEnabled(false);
     return;
   }
   if (state >= 0) return;
+  Connection_Ended(fd, client, error);
+}
+
+void Link_Manager::Resume_Watch(int fd) {
+  const auto found = watches_.find(fd);
+  if (found != watches_.end()) found->second->setEnabled(true);
+}
+
+void Link_Manager::Held_Connection_Ended(int fd, int error) {
+  // Stale when the sender let the connection go meanwhile: the resumed watch sees the end then.
+  if (!tcp_.Ended_While_Held(fd)) return;
+  Connection_Ended(fd, fd == client_fd_, error);
+}
+
+void Link_Manager::Connection_Ended(int fd, bool client, int error) {
   // A peer that closes its end in order (or resets it) is a disconnection, not a failure.
   if (error != 0 && error != ECONNRESET) {
     screen_.Log_Message("Communication port error. " + System_Error_Text(error), LOG_RED);

@@ -42,8 +42,8 @@ class Link_Manager : public QObject {
 
   // Enables Timer_Out with its first tick 2000 ms from now.
   void Start();
-  // Called on the main thread after every tick (which may have switched the link off in memory):
-  // the report sender's settings snapshot is taken again there.
+  // Called on the main thread at the end of every tick, which applied the link's settings (and
+  // may have switched the link off in memory): the report sender's snapshot follows the link.
   void Set_Settings_Changed(std::function<void()> changed) {
     settings_changed_ = std::move(changed);
   }
@@ -70,6 +70,11 @@ class Link_Manager : public QObject {
   bool Send_Tcp_Line(const std::string& line);
   // The TCP connections, shared with the report sender's thread.
   Tcp_Link& Tcp() { return tcp_; }
+  // Main thread, at the sender's notices (Tcp_Link::Notices): the watch of a connection the
+  // sender let go reads again; a held connection whose peer ended it or failed is closed and
+  // logged as the watch does.
+  void Resume_Watch(int fd);
+  void Held_Connection_Ended(int fd, int error);
 
   // State for the report sender's choices and for tests (main thread).
   bool Listener_Active() const;
@@ -92,6 +97,7 @@ class Link_Manager : public QObject {
   // Socket event handlers (main thread).
   void ServerSocket_OutAccept();
   void Connection_Readable(int fd, bool client);
+  void Connection_Ended(int fd, bool client, int error);
   void ClientSocket_OutConnect();
   void ClientSocket_OutError();
 

@@ -89,11 +89,14 @@ void Report_Sender::Run() {
     if (Stop_Requested()) break;
     Cycle();
     progress_.fetch_add(1, std::memory_order_relaxed);
+    // Between cycles the link manager watches the connection again.
+    link_.Tcp().Let_Go();
     // The next cycle starts as soon as the receiver has stored an event, at the latest after
     // the cycle's sleep.
     if (!Stop_Requested()) sync_.Event_Stored.Wait(CYCLE_SLEEP);
     if (Stop_Requested()) break;
   }
+  link_.Tcp().Let_Go();
   Final_Save();
   ended_.store(true, std::memory_order_release);
 }
@@ -115,7 +118,6 @@ void Report_Sender::Final_Save() {
 
 void Report_Sender::Cycle() {
   if (Stop_Requested()) return;
-  Refresh_Settings();
   if (!Heartbeat(Current_Settings().HB_Period)) return;
   Save_Pass();
   if (sync_.Link_State.load() == LINK_UP) {
@@ -212,8 +214,13 @@ bool Report_Sender::Supervision_Pass() {
 
 void Report_Sender::Data_Pass() {
   Event_Journal::Status_Writer writer(journal_);
-  bool file_used = false;
-  for (int k = 0; k < JOURNAL_SLOTS; ++k) {
+  // The acknowledged lines' statuses reach the file together: when the pass ends, and during a
+  // long pass every FLUSH_LINES lines or FLUSH_AGE after the first one waiting.
+  auto flushed_at = std::chrono::steady_clock::now();
+  std::string error;
+  // Only the slots the journal keeps as due are looked at, in storage order.
+  for (int k = journal_.Next_Due(0); k >= 0;
+       k = k + 1 < JOURNAL_SLOTS ? journal_.Next_Due(k + 1) : -1) {
     if (!Gate_Open()) break;
     // The copy and its generation: the status lands only on the event that was sent, even when
     // a clearing and a new append take the slot while its ACK is awaited.
@@ -229,11 +236,13 @@ void Report_Sender::Data_Pass() {
     }
     if (answer.Byte == ANSWER_ACK) {
       lines_forwarded_.fetch_add(1, std::memory_order_relaxed);
-      const std::string error = writer.Save_Status(k, generation);
-      file_used = file_used || writer.Is_Open();
+      if (writer.Waiting() == 0) flushed_at = std::chrono::steady_clock::now();
+      error = writer.Mark_Status(k, generation);
+      if (error.empty() && (writer.Waiting() >= FLUSH_LINES ||
+                            std::chrono::steady_clock::now() - flushed_at >= FLUSH_AGE)) {
+        error = writer.Flush();
+      }
       if (error.empty()) continue;
-      Log(error, LOG_RED, true);
-      Pause(ERROR_PAUSE);
       break;
     }
     if (answer.Byte == ANSWER_NAK) {
@@ -242,7 +251,13 @@ void Report_Sender::Data_Pass() {
     }
     break;
   }
-  if (file_used) {
+  // The statuses marked so far go to the file before anything else happens.
+  if (const std::string flushed = writer.Flush(); error.empty()) error = flushed;
+  if (!error.empty()) {
+    Log(error, LOG_RED, true);
+    Pause(ERROR_PAUSE);
+  }
+  if (writer.Is_Open()) {
     writer.Close();
     Refresh_Events();
   }
@@ -298,11 +313,16 @@ Report_Sender::Answer Report_Sender::Send_Line(const Event_Record* record) {
     hb_due_now_ = true;
     return {Outcome::No_Transport, 0};
   }
-  if (settings.Data_Log) {
-    const std::string log_line = Answer_Log_Line(local_clock_(), byte);
-    Hand_Over([&] {
-      if (screen_.Data_Log_Visible()) screen_.Data_Log_Line(log_line);
-    });
+  if (settings.Data_Log && !Stop_Requested()) {
+    // Posted, not waited for: the line and its answer never wait for the window thread.
+    auto show = [&screen = screen_, log_line = Answer_Log_Line(local_clock_(), byte)] {
+      if (screen.Data_Log_Visible()) screen.Data_Log_Line(log_line);
+    };
+    if (post_on_main_) {
+      post_on_main_(std::move(show));
+    } else {
+      Hand_Over(show);
+    }
   }
   return {Outcome::Answered, byte};
 }
@@ -316,26 +336,7 @@ void Report_Sender::Take_Settings() {
     snapshot_.HB_Receiver_Nr = settings_.HB_Receiver_Nr;
     snapshot_.Report_Format = settings_.Report_Format;
     snapshot_.Data_Log = data_log;
-    refresh_asked_ = false;
   }
-  settings_taken_.notify_all();
-}
-
-void Report_Sender::Refresh_Settings() {
-  // Posted and waited for at most SETTINGS_WAIT; a busy main thread leaves the last snapshot.
-  // Without a poster (the sender used on its own) the request is a hand-over, as every other.
-  if (!post_on_main_) {
-    Hand_Over([this] { Take_Settings(); });
-    return;
-  }
-  Mutex_Lock lock(settings_mutex_);
-  if (refresh_asked_) return;  // the main thread is busy: the last snapshot holds
-  refresh_asked_ = true;
-  post_on_main_([this] { Take_Settings(); });
-  lock.Wait_For(settings_taken_, SETTINGS_WAIT, [this] {
-    settings_mutex_.Assert_Held();
-    return !refresh_asked_;
-  });
 }
 
 Report_Sender::Sender_Settings Report_Sender::Current_Settings() const {

@@ -5,10 +5,12 @@
 // (0x06) or NAK (0x15) within 2000 ms. It keeps LINK_ALIVE of Link_State from those answers.
 //
 // Threads: the cycle runs on the sender's own thread. It writes every line and reads its answer
-// there (TCP through the link manager's Tcp_Link, serial through Serial_Port, both lock
-// themselves), and reads the settings from a snapshot the main thread pushes (Take_Settings).
-// What touches the user interface (log lines, beeps, the sound, the data log line) is handed to
-// the main thread through `run_on_main` and waited for; the events refresh is posted to it.
+// there (TCP through the link manager's Tcp_Link, held from its first line of a cycle to the
+// cycle's end, serial through Serial_Port, both lock themselves), and reads the settings from a
+// snapshot the main thread pushes (Take_Settings). What is due is kept by the journal in storage
+// order, so a pass looks only at due slots. Log lines, beeps and the sound are handed to the
+// main thread through `run_on_main` and waited for (they come with failures and the link's
+// first answer); the data log line and the events refresh are posted to it.
 //
 // Lifetime: Start() once; Request_Stop() (shutdown closes Run_Gate and sets Answer_Event first)
 // makes the thread end promptly: every pause and gate wait checks the stop request, and no new
@@ -53,7 +55,10 @@ class Report_Sender {
   static constexpr std::chrono::milliseconds ANSWER_TIMEOUT{2000};
   static constexpr std::chrono::milliseconds ERROR_PAUSE{2000};
   static constexpr std::chrono::milliseconds CYCLE_SLEEP{50};
-  static constexpr std::chrono::milliseconds SETTINGS_WAIT{20};
+  // A long data pass writes the statuses of acknowledged lines to the journal file at least
+  // every FLUSH_LINES lines and FLUSH_AGE after the first one waiting, and at its end.
+  static constexpr std::size_t FLUSH_LINES = 512;
+  static constexpr std::chrono::milliseconds FLUSH_AGE{10};
   // The longest a stop waits for the thread: an answer time, a journal file pass and margin.
   static constexpr std::chrono::milliseconds STOP_DEADLINE{5000};
 
@@ -68,13 +73,12 @@ class Report_Sender {
 
   // Main thread: takes the values the sender uses (Out_Mode, HB_Period, HB_Receiver_Nr,
   // Report_Format) from the settings record, and whether the data log is shown. The constructor
-  // takes the first snapshot; a settings save, a page that changes one of them and every tick of
-  // Timer_Out push the next. A cycle also asks the main thread for a fresh one (posted, waited
-  // for at most SETTINGS_WAIT, and not at all while an earlier request is unanswered: a busy
-  // window thread delays no line by more than that).
+  // takes the first snapshot; the main thread pushes the next whenever one of them changes (a
+  // settings save or reload, a page's change, the data log shown or hidden, the link switched
+  // off by the link manager). The sender never asks the main thread for it.
   void Take_Settings() EXCLUDES(settings_mutex_);
 
-  // Leaves work for the main thread without waiting for it (the settings request, the events
+  // Leaves work for the main thread without waiting for it (the data log line, the events
   // refresh). Set once before Start(); work posted before this object ends may run after it only
   // while the poster's owner lives, so the owner outlives this object.
   using Main_Poster = std::function<void(std::function<void()>)>;
@@ -111,7 +115,6 @@ class Report_Sender {
     bool Data_Log = false;
   };
   Sender_Settings Current_Settings() const EXCLUDES(settings_mutex_);
-  void Refresh_Settings() EXCLUDES(settings_mutex_);
   struct Answer {
     Outcome Kind;
     uint8_t Byte;
@@ -141,8 +144,6 @@ class Report_Sender {
   Settings_Record& settings_;  // read only on the main thread (Take_Settings)
   mutable Mutex settings_mutex_;
   Sender_Settings snapshot_ GUARDED_BY(settings_mutex_);
-  bool refresh_asked_ GUARDED_BY(settings_mutex_) = false;  // a request waits for the main thread
-  std::condition_variable settings_taken_;
   Shared_Sync& sync_;
   Event_Journal& journal_;
   Object_Table& objects_;

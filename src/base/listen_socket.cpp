@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -106,7 +107,7 @@ bool Accept_Connection(int listen_fd, Accepted_Peer& peer, int& error) {
 
 long Socket_Read(int fd, char* data, std::size_t size) {
   for (;;) {
-    const ssize_t n = ::recv(fd, data, size, 0);
+    const ssize_t n = ::recv(fd, data, size, MSG_DONTWAIT);
     if (n >= 0) return static_cast<long>(n);
     if (errno != EINTR) return -errno;
   }
@@ -114,10 +115,29 @@ long Socket_Read(int fd, char* data, std::size_t size) {
 
 long Socket_Send(int fd, const char* data, std::size_t size) {
   for (;;) {
-    const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+    const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n >= 0) return static_cast<long>(n);
     if (errno != EINTR) return -errno;
   }
+}
+
+bool Socket_Wait_On_Reads(int fd, int timeout_ms) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) return false;
+  if (timeout_ms < 0) return ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+  timeval limit{};
+  limit.tv_sec = timeout_ms / 1000;
+  limit.tv_usec = static_cast<suseconds_t>((timeout_ms % 1000) * 1000);
+  if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) return false;
+  return ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
+long Socket_Read_Waiting(int fd, char* data, std::size_t size) {
+  const ssize_t n = ::recv(fd, data, size, 0);
+  if (n >= 0) return static_cast<long>(n);
+  // A signal that interrupts the wait counts as its end; the caller asks again.
+  if (errno == EWOULDBLOCK || errno == EINTR) return -EAGAIN;
+  return -errno;
 }
 
 int Socket_Pending_Error(int fd) {

@@ -38,11 +38,17 @@ struct Accepted_Peer {
 // `error` then holds its errno, 0 when simply none was waiting).
 bool Accept_Connection(int listen_fd, Accepted_Peer& peer, int& error);
 
-// A read of at most `size` bytes: the count (0 at the peer's end of stream), or -errno
-// (-EAGAIN when nothing is waiting).
+// A read of at most `size` bytes that never waits, also on a descriptor switched to waiting
+// reads: the count (0 at the peer's end of stream), or -errno (-EAGAIN when nothing is waiting).
 long Socket_Read(int fd, char* data, std::size_t size);
-// A send that never raises SIGPIPE: the count sent, or -errno.
+// A send that never raises SIGPIPE and never waits: the count sent, or -errno.
 long Socket_Send(int fd, const char* data, std::size_t size);
+// Switches the connection's reads to waiting ones, each waiting at most `timeout_ms`
+// (Socket_Read_Waiting), or back to never waiting (`timeout_ms` < 0). False when it failed.
+bool Socket_Wait_On_Reads(int fd, int timeout_ms);
+// On a connection switched by Socket_Wait_On_Reads: waits for bytes at most its time-out. The
+// count (0 at the peer's end of stream), or -errno (-EAGAIN when the time-out ran out).
+long Socket_Read_Waiting(int fd, char* data, std::size_t size);
 // The pending error of the socket (SO_ERROR), 0 when none.
 int Socket_Pending_Error(int fd);
 void Socket_Close(int fd);

@@ -31,7 +31,6 @@ constexpr const char* JOURNAL_ACCEPTS_TEXT = "Event journal accepts events again
 
 constexpr int TICK_MS = 1000;
 constexpr int RETRY_MS = 10000;
-constexpr int SETTINGS_WATCH_MS = 100;
 // A lasting journal file fault is logged at most this often.
 constexpr std::chrono::seconds FILE_ERROR_REPEAT{3};
 // The largest read: a communicator sends one message and waits for its answer.
@@ -87,14 +86,6 @@ Receiver_Server::Receiver_Server(Settings_Record& settings, Event_Journal& journ
   pad_ = [this] { return static_cast<uint32_t>(pad_generator_()); };
   port_field_ = [this] { return std::to_string(settings_.DC9_Port); };
   read_buffer_.resize(READ_SIZE + 1);
-  settings_watch_.setInterval(SETTINGS_WATCH_MS);
-  connect(&settings_watch_, &QTimer::timeout, this, [this] {
-    if (std::memcmp(&last_settings_, &settings_, sizeof settings_) != 0 ||
-        port_field_() != last_port_field_ ||
-        operator_.Data_Log_Visible() != last_data_log_visible_) {
-      Settings_Changed();
-    }
-  });
   loop_.Add(command_wake_.Fd(), TAG_COMMAND);
   loop_.Add(sync_wake_.Fd(), TAG_SYNCED);
   loop_.Add(timer_.Fd(), TAG_TIMER);
@@ -154,9 +145,6 @@ void Receiver_Server::Settings_Changed() {
   copy.Port_Field = port_field_();
   copy.UDP_Enable = settings_.DC9_UDP_Enable != 0;
   copy.Repeat_Window = settings_.DC9_Repeat_Window;
-  last_settings_ = settings_;
-  last_port_field_ = copy.Port_Field;
-  last_data_log_visible_ = copy.Data_Log_Visible;
   if (!thread_.joinable()) {
     settings_copy_ = std::move(copy);
     return;
@@ -183,11 +171,9 @@ void Receiver_Server::Start() {
   }
   sync_thread_ = std::thread([this] { Sync_Run(); });
   thread_ = std::thread([this] { Run(); });
-  settings_watch_.start();
 }
 
 void Receiver_Server::Stop() {
-  settings_watch_.stop();
   Call([this] {
     timer_running_.store(false);
     timer_.Disarm();

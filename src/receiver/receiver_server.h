@@ -94,8 +94,8 @@ class Receiver_Server : public QObject {
   void Close_Listener();
   // Main thread: hands the receiver a fresh copy of the settings it reads (port, timeout, AES
   // mode and key, time synchronisation, the automation link's mode) and of the page's port
-  // field text and the data log's visibility. A main-thread timer calls it every 100 ms; tests
-  // call it after changing a setting.
+  // field text and the data log's visibility. Pushed by the main thread when one of them changes
+  // (the receiver core's Push_Settings) and taken at every tick of Timer_DC9.
   void Settings_Changed();
 
   // Timer_DC9's tick (Timer_DC9Timer), run at once on the receiver thread; tests call it instead
@@ -282,11 +282,7 @@ class Receiver_Server : public QObject {
   std::function<std::string()> port_field_;  // main thread only
   const bool write_ahead_;
 
-  // Main thread: the settings watch and the queue of work left by the receiver.
-  QTimer settings_watch_;
-  Settings_Record last_settings_{};
-  std::string last_port_field_;
-  bool last_data_log_visible_ = false;
+  // Main thread: the queue of work left by the receiver.
   std::unique_ptr<Main_Queue> own_queue_ = std::make_unique<Main_Queue>();  // none given
   Main_Queue* to_main_ = own_queue_.get();
 

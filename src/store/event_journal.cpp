@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -24,6 +25,26 @@ Event_Record As_In_File(Event_Record record) {
 }  // namespace
 
 Event_Journal::Event_Journal(std::string path) : path_(std::move(path)) {}
+
+void Event_Journal::Note_Slot(int k) {
+  const uint64_t bit = uint64_t{1} << (k % 64);
+  const Event_Record& slot = slots_[k];
+  const uint8_t status = slot.Status & (EVT_PRESENT | EVT_SAVED | EVT_REPORTED);
+  if (status == EVT_PRESENT && tickets_[k] == 0) {
+    unsaved_[k / 64] |= bit;
+  } else {
+    unsaved_[k / 64] &= ~bit;
+  }
+  if (status == (EVT_PRESENT | EVT_SAVED) && !Is_Link_Test(slot)) {
+    due_[k / 64] |= bit;
+  } else {
+    due_[k / 64] &= ~bit;
+  }
+}
+
+void Event_Journal::Note_All_Slots() {
+  for (int k = 0; k < JOURNAL_SLOTS; ++k) Note_Slot(k);
+}
 
 Event_Journal::~Event_Journal() {
   Mutex_Lock file_lock(file_mutex_);
@@ -161,6 +182,7 @@ std::string Event_Journal::Load_Image() {
     head_ = 0;
     std::memset(slots_, 0, sizeof slots_);
     std::memset(tickets_, 0, sizeof tickets_);
+    Note_All_Slots();
   }
   if (!File_Exists(path_)) {
     Write_Zero_File(path_, JOURNAL_FILE_SIZE);
@@ -179,6 +201,7 @@ std::string Event_Journal::Load_Image() {
     Mutex_Lock lock(ring_mutex_);
     head_ = head % JOURNAL_SLOTS;
     std::memcpy(slots_, image.data() + 4, sizeof slots_);
+    Note_All_Slots();
     return {};
   }
   file.Close();
@@ -197,6 +220,7 @@ void Event_Journal::Append(const Event_Record& record) {
   slots_[head_] = record;
   tickets_[head_] = 0;
   ++generations_[head_];
+  Note_Slot(static_cast<int>(head_));
   head_ = (head_ + 1) & (JOURNAL_SLOTS - 1);
 }
 
@@ -232,6 +256,7 @@ Event_Journal::Written Event_Journal::Append_Written(const Event_Record& record)
   written.Slot = static_cast<int>(head);
   written.Ticket = next_ticket_++;
   tickets_[head] = written.Ticket;
+  Note_Slot(static_cast<int>(head));
   head_ = next;
   return written;
 }
@@ -296,11 +321,13 @@ void Event_Journal::Settle(const int* slots, const uint64_t* tickets, std::size_
     tickets_[k] = 0;
     if (durable) {
       if (slots_[k].Status & EVT_PRESENT) slots_[k].Status |= EVT_SAVED;
+      Note_Slot(k);
       continue;
     }
     // Not answered: the communicator sends it again, and that copy is the only one kept.
     std::memset(&slots_[k], 0, sizeof slots_[k]);
     ++generations_[k];
+    Note_Slot(k);
     erase_[k] = true;
     erase_pending_ = true;
   }
@@ -334,8 +361,8 @@ Event_Journal::Save_Outcome Event_Journal::Save_New(const Manual_Reset_Event& ru
     if (error != 0) outcome.Error = what + Error_Text(error);
     return outcome;
   };
-  // The slots are looked at in blocks under one short lock each, so that the pass over an idle
-  // journal stays cheap; the gate is still tested before every slot.
+  // The slots waiting for their save are kept by slot, so a pass looks only at them: a word of
+  // 64 slots at a time, under one short lock.
   constexpr int kBlock = 64;
   int candidates[kBlock];
   Event_Record copies[kBlock];
@@ -343,18 +370,18 @@ Event_Journal::Save_Outcome Event_Journal::Save_New(const Manual_Reset_Event& ru
     int count = 0;
     {
       Mutex_Lock lock(ring_mutex_);
-      for (int k = block; k < block + kBlock; ++k) {
-        if ((slots_[k].Status & (EVT_PRESENT | EVT_SAVED)) != EVT_PRESENT) continue;
-        if (tickets_[k] != 0) continue;  // written by the receiver, its sync still awaited
+      uint64_t bits = unsaved_[block / 64];
+      while (bits != 0) {
+        const int k = block + __builtin_ctzll(bits);
+        bits &= bits - 1;
         candidates[count] = k;
         copies[count++] = slots_[k];
       }
     }
-    int next = 0;
-    for (int k = block; k < block + kBlock; ++k) {
+    for (int next = 0; next < count; ++next) {
       if (!run_gate.Is_Set()) return finish();
-      if (next == count || candidates[next] != k) continue;
-      const Event_Record& slot = copies[next++];
+      const int k = candidates[next];
+      const Event_Record& slot = copies[next];
       // The check and the write are one step: an append that replaced the slot since its copy
       // (and may have written it already) must not be overwritten by the older record.
       Mutex_Lock file_lock(file_mutex_);
@@ -379,7 +406,10 @@ Event_Journal::Save_Outcome Event_Journal::Save_New(const Manual_Reset_Event& ru
         return outcome;
       }
       Mutex_Lock lock(ring_mutex_);
-      if (Same_Record(slots_[k], slot)) slots_[k].Status |= EVT_SAVED;
+      if (Same_Record(slots_[k], slot)) {
+        slots_[k].Status |= EVT_SAVED;
+        Note_Slot(k);
+      }
     }
   }
   return finish();
@@ -389,6 +419,24 @@ bool Event_Journal::Is_Due(int k) const {
   Event_Record record;
   uint32_t generation;
   return Due_Slot(k, record, generation);
+}
+
+int Event_Journal::Next_Due(int from) const {
+  Mutex_Lock lock(ring_mutex_);
+  for (int word = from / 64; word < JOURNAL_SLOTS / 64; ++word) {
+    uint64_t bits = due_[word];
+    if (word == from / 64) bits &= ~uint64_t{0} << (from % 64);
+    if (bits != 0) return word * 64 + __builtin_ctzll(bits);
+  }
+  return -1;
+}
+
+bool Event_Journal::Has_Unsaved() const {
+  Mutex_Lock lock(ring_mutex_);
+  for (const uint64_t bits : unsaved_) {
+    if (bits != 0) return true;
+  }
+  return false;
 }
 
 bool Event_Journal::Due_Slot(int k, Event_Record& record, uint32_t& generation) const {
@@ -403,8 +451,8 @@ bool Event_Journal::Due_Slot(int k, Event_Record& record, uint32_t& generation) 
   return true;
 }
 
-std::string Event_Journal::Status_Write(int k, const uint32_t* generation, bool& wrote) {
-  // The slot's check and its status write are one step against appends and the clearing.
+std::string Event_Journal::Status_Mark(int k, const uint32_t* generation, uint32_t& marked) {
+  // The slot's check and its mark are one step against appends and the clearing.
   Mutex_Lock file_lock(file_mutex_);
   auto holds_the_event = [&] {
     ring_mutex_.Assert_Held();
@@ -417,28 +465,80 @@ std::string Event_Journal::Status_Write(int k, const uint32_t* generation, bool&
     Mutex_Lock lock(ring_mutex_);
     if (!holds_the_event()) return {};
   }
+  // A file that cannot be opened leaves the slot unmarked: it is sent again later.
   const char* what = "";
   if (const int error = Ensure_File(what)) return what + Error_Text(error);
-  uint8_t status;
-  {
-    Mutex_Lock lock(ring_mutex_);
-    if (!holds_the_event()) return {};  // the file was made again from the ring meanwhile
-    slots_[k].Status |= EVT_REPORTED;
-    status = slots_[k].Status;
-  }
-  wrote = true;
-  if (const int error = Write_At(fd_, &status, 1, static_cast<int64_t>(Journal_Slot_Offset(k)))) {
-    return "Disk write error. " + Error_Text(error);
+  Mutex_Lock lock(ring_mutex_);
+  if (!holds_the_event()) return {};  // the file was made again from the ring meanwhile
+  slots_[k].Status |= EVT_REPORTED;
+  Note_Slot(k);
+  marked = generations_[k];
+  return {};
+}
+
+std::string Event_Journal::Status_Flush(const std::vector<Marked>& marked) {
+  // Slots next to each other go to the file in one write of their whole records: the bytes
+  // besides the status are the file's own (a saved slot is in the file as it is in memory).
+  Mutex_Lock file_lock(file_mutex_);
+  const char* what = "";
+  if (const int error = Ensure_File(what)) return what + Error_Text(error);
+  std::vector<Event_Record> run;
+  std::size_t i = 0;
+  while (i < marked.size()) {
+    const int first = marked[i].Slot;
+    run.clear();
+    {
+      Mutex_Lock lock(ring_mutex_);
+      while (i < marked.size() && marked[i].Slot == first + static_cast<int>(run.size())) {
+        const int k = marked[i].Slot;
+        // A slot cleared or taken by another event since its mark is not written: the file
+        // holds what its clearing or its new event put there.
+        if (generations_[k] != marked[i].Generation || !(slots_[k].Status & EVT_REPORTED)) break;
+        run.push_back(As_In_File(slots_[k]));
+        ++i;
+      }
+    }
+    if (run.empty()) {
+      ++i;
+      continue;
+    }
+    if (const int error = Write_At(fd_, run.data(), run.size() * sizeof(Event_Record),
+                                   static_cast<int64_t>(Journal_Slot_Offset(first)))) {
+      return "Disk write error. " + Error_Text(error);
+    }
   }
   return {};
 }
 
+std::string Event_Journal::Status_Writer::Mark_Status(int k, uint32_t generation) {
+  uint32_t marked = 0;  // a slot that holds an event has a generation above 0
+  std::string error = journal_.Status_Mark(k, &generation, marked);
+  if (marked != 0) marked_.push_back({k, marked});
+  return error;
+}
+
 std::string Event_Journal::Status_Writer::Save_Status(int k, uint32_t generation) {
-  return journal_.Status_Write(k, &generation, used_);
+  std::string error = Mark_Status(k, generation);
+  if (!error.empty()) return error;
+  return Flush();
 }
 
 std::string Event_Journal::Status_Writer::Save_Status(int k) {
-  return journal_.Status_Write(k, nullptr, used_);
+  uint32_t marked = 0;
+  std::string error = journal_.Status_Mark(k, nullptr, marked);
+  if (marked != 0) marked_.push_back({k, marked});
+  if (!error.empty()) return error;
+  return Flush();
+}
+
+std::string Event_Journal::Status_Writer::Flush() {
+  if (marked_.empty()) return {};
+  std::sort(marked_.begin(), marked_.end(),
+            [](const Marked& a, const Marked& b) { return a.Slot < b.Slot; });
+  used_ = true;
+  std::string error = journal_.Status_Flush(marked_);
+  marked_.clear();
+  return error;
 }
 
 bool Event_Journal::Clear() {
@@ -458,6 +558,7 @@ bool Event_Journal::Clear() {
       }
       std::memset(&slots_[k], 0, sizeof slots_[k]);
       ++generations_[k];
+      Note_Slot(k);
     }
     if (!in_flight) head_ = 0;
   }

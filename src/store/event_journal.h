@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "base/sync_objects.h"
 #include "base/thread_annotations.h"
@@ -33,6 +34,11 @@ constexpr std::size_t Journal_Slot_Offset(int k) {
 
 class Event_Journal {
  public:
+  // A slot marked reported, and the generation of the event it held then.
+  struct Marked {
+    int Slot;
+    uint32_t Generation;
+  };
   // `path` is the full path of "dorvex.dat".
   explicit Event_Journal(std::string path);
 
@@ -98,13 +104,19 @@ class Event_Journal {
 
   // True when slot k is saved, not reported and not a link test (the data pass sends it).
   bool Is_Due(int k) const EXCLUDES(ring_mutex_);
+  // The first such slot from slot `from` on, in storage order; -1 when none. The journal keeps
+  // these slots marked as they change, so the data pass looks at no other slot.
+  int Next_Due(int from) const EXCLUDES(ring_mutex_);
+  // True when a slot appended without the write-ahead waits for the save pass.
+  bool Has_Unsaved() const EXCLUDES(ring_mutex_);
   // The same test, and when due a copy of the slot and its generation, taken in one step: the
   // generation changes with every append to the slot and with every clearing, so that the status
   // of a report lands only on the event that was sent.
   bool Due_Slot(int k, Event_Record& record, uint32_t& generation) const EXCLUDES(ring_mutex_);
 
   // Journal_Save_Status for one data pass (report sender thread), through the journal's kept
-  // descriptor.
+  // descriptor. The marks in memory are made at once; the file gets them at Flush, slots next to
+  // each other in one write, so a pass of many acknowledged lines costs few writes.
   class Status_Writer {
    public:
     // The pass looks the file's name up again at its first write.
@@ -113,19 +125,27 @@ class Event_Journal {
     }
     Status_Writer(const Status_Writer&) = delete;
     Status_Writer& operator=(const Status_Writer&) = delete;
-    // Sets EVT_REPORTED in slot k and writes its Status byte (7) to the file, when the slot still
-    // holds the saved event of `generation`; another event in the slot is left alone. Returns ""
-    // on success or when there was nothing to mark, else the red error line; when the file
-    // cannot be opened the slot is not marked.
+    // Sets EVT_REPORTED in slot k when the slot still holds the saved event of `generation`
+    // (another event in the slot is left alone) and keeps the slot for Flush. Returns "" on
+    // success or when there was nothing to mark, else the red error line: when the file cannot
+    // be opened the slot is not marked.
+    std::string Mark_Status(int k, uint32_t generation);
+    // Mark_Status and Flush at once.
     std::string Save_Status(int k, uint32_t generation);
-    // Marks whatever saved event slot k holds now (tests and tools that report every slot).
+    // Marks whatever saved event slot k holds now and flushes (tests and tools).
     std::string Save_Status(int k);
+    // Writes the Status byte (7) of every slot marked since the last Flush to the file, unless
+    // the slot was cleared or taken by another event meanwhile. "" or the red error line.
+    std::string Flush();
+    // The number of marks waiting for Flush.
+    std::size_t Waiting() const { return marked_.size(); }
     // True once a status byte was written in this pass (the events window is then refreshed).
     bool Is_Open() const { return used_; }
     void Close() { used_ = false; }
 
    private:
     Event_Journal& journal_;
+    std::vector<Marked> marked_;
     bool used_ = false;
   };
 
@@ -153,8 +173,14 @@ class Event_Journal {
   int Write_Ring() REQUIRES(file_mutex_) EXCLUDES(ring_mutex_);
   // Closes fd_, or leaves it to the sync thread when it is syncing it.
   void Drop_Kept() REQUIRES(file_mutex_);
-  std::string Status_Write(int k, const uint32_t* generation, bool& wrote)
+  // Status_Writer's two steps: the mark in memory (its generation in `marked`, 0 when none),
+  // and the write of marked slots to the file.
+  std::string Status_Mark(int k, const uint32_t* generation, uint32_t& marked)
       EXCLUDES(file_mutex_, ring_mutex_);
+  std::string Status_Flush(const std::vector<Marked>& marked) EXCLUDES(file_mutex_, ring_mutex_);
+  // Keeps the bitmaps below in step with slot k's status and write-ahead ticket.
+  void Note_Slot(int k) REQUIRES(ring_mutex_);
+  void Note_All_Slots() REQUIRES(ring_mutex_);
 
   std::string path_;
   Mutex hook_mutex_;
@@ -182,4 +208,8 @@ class Event_Journal {
   // Changes with every append to the slot and every clearing of it.
   uint32_t generations_[JOURNAL_SLOTS] GUARDED_BY(ring_mutex_) = {};
   uint64_t next_ticket_ GUARDED_BY(ring_mutex_) = 1;
+  // By slot, 64 to a word: saved and due for a report (the data pass), and appended without the
+  // write-ahead and not saved yet (the save pass).
+  uint64_t due_[JOURNAL_SLOTS / 64] GUARDED_BY(ring_mutex_) = {};
+  uint64_t unsaved_[JOURNAL_SLOTS / 64] GUARDED_BY(ring_mutex_) = {};
 };

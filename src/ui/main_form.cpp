@@ -293,6 +293,7 @@ void TMain_Form::PageControl_ReceiverChange(int index) {
 }
 
 void TMain_Form::Update_Save_Button() {
+  if (settings_changed_) settings_changed_();
   BitBtn_Save->setEnabled(Settings_Differ_From_File(settings_, settings_path_));
 }
 

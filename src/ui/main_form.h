@@ -57,6 +57,11 @@ class TMain_Form : public QMainWindow, public Operator_Port, public Log_Pane, pu
     std::function<void()> Refresh_Events;
   };
   void Set_Window_Hooks(Window_Hooks hooks) { hooks_ = std::move(hooks); }
+  // Called whenever a page or dialog changed the settings record (with every Save button check):
+  // the program takes the new values at once.
+  void Set_Settings_Changed(std::function<void()> changed) {
+    settings_changed_ = std::move(changed);
+  }
   // A window that the close request hides (the Events, Object List, System Log and About windows).
   void Hide_On_Close(QWidget* window) { hidden_on_close_.push_back(window); }
   // The System Log window, which follows every logged line while it is visible.
@@ -161,6 +166,7 @@ class TMain_Form : public QMainWindow, public Operator_Port, public Log_Pane, pu
   QWidget* about_box_ = nullptr;
   QSoundEffect* notify_sound_ = nullptr;
   Window_Hooks hooks_;
+  std::function<void()> settings_changed_;
   std::vector<QWidget*> hidden_on_close_;
   std::function<bool()> tray_available_;
   QPixmap save_strip_;

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <atomic>
 #include <condition_variable>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <regex>
@@ -317,10 +318,12 @@ TEST_F(Report_Sender_Test, SerialBoxUntickedAndTickedWithinOneTickKeepsTheLinkUs
   Open_Serial_Link();
   ASSERT_TRUE(Wait_Until([&] { return f->sync.Link_State.load() == LINK_UP; }));
 
-  f->settings.Out_Mode = 0;  // unticked: the event finds no transport
+  f->settings.Out_Mode = 0;          // unticked: the event finds no transport
+  f->automation.Settings_Changed();  // the page pushes its change at once
   f->journal.Append(Example_Event());
   ASSERT_TRUE(Wait_Until([&] { return f->sync.Link_State.load() == 0; }));
   f->settings.Out_Mode = OUT_MODE_SERIAL;  // ticked again before the tick came
+  f->automation.Settings_Changed();
   f->link.Timer_OutTimer();
   EXPECT_TRUE(f->serial.Is_Open());
   EXPECT_NE(f->sync.Link_State.load() & LINK_OPEN, 0u);
@@ -426,7 +429,7 @@ TEST_F(Report_Sender_Test, ShutdownWithASilentAutomationSoftwareEnds) {
 }
 
 // A report sender whose hand-overs are never served (the runner never returns), destroyed
-// while its thread waits in one.
+// while its thread waits in one: the red line of a journal file it cannot save to.
 void Destroy_Sender_Stuck_In_A_Hand_Over() {
   Test_Core_App();
   Temp_Folder folder;
@@ -436,6 +439,9 @@ void Destroy_Sender_Stuck_In_A_Hand_Over() {
   Object_Table objects{folder.File(OBJECT_FILE_NAME), sync.Object_Table_Lock};
   journal.Load();
   objects.Load();
+  std::filesystem::remove(folder.File(JOURNAL_FILE_NAME));
+  std::filesystem::create_directory(folder.File(JOURNAL_FILE_NAME));
+  journal.Append(Example_Event());
   Recording_Screen screen;
   Serial_Port serial;
   Link_Manager link(settings, sync, serial, screen, folder.Path());
