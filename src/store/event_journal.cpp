@@ -451,7 +451,9 @@ bool Event_Journal::Due_Slot(int k, Event_Record& record, uint32_t& generation) 
   return true;
 }
 
-std::string Event_Journal::Status_Mark(int k, const uint32_t* generation, uint32_t& marked) {
+std::string Event_Journal::Status_Mark(int k, const uint32_t* generation, bool& marked,
+                                       uint32_t& marked_generation) {
+  marked = false;
   // The slot's check and its mark are one step against appends and the clearing.
   Mutex_Lock file_lock(file_mutex_);
   auto holds_the_event = [&] {
@@ -472,7 +474,8 @@ std::string Event_Journal::Status_Mark(int k, const uint32_t* generation, uint32
   if (!holds_the_event()) return {};  // the file was made again from the ring meanwhile
   slots_[k].Status |= EVT_REPORTED;
   Note_Slot(k);
-  marked = generations_[k];
+  marked = true;
+  marked_generation = generations_[k];
   return {};
 }
 
@@ -511,9 +514,10 @@ std::string Event_Journal::Status_Flush(const std::vector<Marked>& marked) {
 }
 
 std::string Event_Journal::Status_Writer::Mark_Status(int k, uint32_t generation) {
-  uint32_t marked = 0;  // a slot that holds an event has a generation above 0
-  std::string error = journal_.Status_Mark(k, &generation, marked);
-  if (marked != 0) marked_.push_back({k, marked});
+  bool marked = false;
+  uint32_t marked_generation = 0;
+  std::string error = journal_.Status_Mark(k, &generation, marked, marked_generation);
+  if (marked) marked_.push_back({k, marked_generation});
   return error;
 }
 
@@ -524,9 +528,10 @@ std::string Event_Journal::Status_Writer::Save_Status(int k, uint32_t generation
 }
 
 std::string Event_Journal::Status_Writer::Save_Status(int k) {
-  uint32_t marked = 0;
-  std::string error = journal_.Status_Mark(k, nullptr, marked);
-  if (marked != 0) marked_.push_back({k, marked});
+  bool marked = false;
+  uint32_t marked_generation = 0;
+  std::string error = journal_.Status_Mark(k, nullptr, marked, marked_generation);
+  if (marked) marked_.push_back({k, marked_generation});
   if (!error.empty()) return error;
   return Flush();
 }

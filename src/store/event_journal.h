@@ -173,10 +173,10 @@ class Event_Journal {
   int Write_Ring() REQUIRES(file_mutex_) EXCLUDES(ring_mutex_);
   // Closes fd_, or leaves it to the sync thread when it is syncing it.
   void Drop_Kept() REQUIRES(file_mutex_);
-  // Status_Writer's two steps: the mark in memory (its generation in `marked`, 0 when none),
-  // and the write of marked slots to the file.
-  std::string Status_Mark(int k, const uint32_t* generation, uint32_t& marked)
-      EXCLUDES(file_mutex_, ring_mutex_);
+  // Status_Writer's two steps: the mark in memory (`marked`, with the slot's generation), and
+  // the write of marked slots to the file.
+  std::string Status_Mark(int k, const uint32_t* generation, bool& marked,
+                          uint32_t& marked_generation) EXCLUDES(file_mutex_, ring_mutex_);
   std::string Status_Flush(const std::vector<Marked>& marked) EXCLUDES(file_mutex_, ring_mutex_);
   // Keeps the bitmaps below in step with slot k's status and write-ahead ticket.
   void Note_Slot(int k) REQUIRES(ring_mutex_);

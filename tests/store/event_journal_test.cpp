@@ -254,6 +254,73 @@ TEST_F(Event_Journal_Test, ReportStatusLandsOnlyOnTheEventThatWasSent) {
   EXPECT_EQ(Read_Bytes(path_)[Journal_Slot_Offset(0)], 7);
 }
 
+// The journal keeps the due slots (saved, not reported, no link test) in storage order, also
+// those it loaded from the file; a report's mark takes the slot off.
+TEST_F(Event_Journal_Test, NextDueFollowsTheSlotsAsTheyAreSavedAndReported) {
+  journal_->Load();
+  journal_->Append(Event(1));
+  journal_->Append(Event(2, "NULL"));
+  journal_->Append(Event(3));
+  EXPECT_EQ(journal_->Next_Due(0), -1);  // not saved yet
+  EXPECT_TRUE(journal_->Has_Unsaved());
+  ASSERT_EQ(journal_->Save_New(gate_).Error, "");
+  EXPECT_FALSE(journal_->Has_Unsaved());
+  EXPECT_EQ(journal_->Next_Due(0), 0);
+  EXPECT_EQ(journal_->Next_Due(1), 2);
+  EXPECT_EQ(journal_->Next_Due(3), -1);
+  Event_Journal::Status_Writer writer(*journal_);
+  ASSERT_EQ(writer.Save_Status(0), "");
+  EXPECT_EQ(journal_->Next_Due(0), 2);
+
+  // After a restart the unreported events are saved again, then due.
+  Event_Journal reloaded(path_);
+  reloaded.Load();
+  EXPECT_EQ(reloaded.Next_Due(0), -1);
+  ASSERT_EQ(reloaded.Save_New(gate_).Error, "");
+  EXPECT_EQ(reloaded.Next_Due(0), 2);
+}
+
+// Marks reach the file at Flush, slots next to each other in one write that leaves every other
+// byte as it was; a mark whose slot was cleared meanwhile writes nothing. The journal here was
+// loaded from its file, so every slot still has its first generation.
+TEST_F(Event_Journal_Test, MarkedStatusesReachTheFileAtFlushForTheMarkedEventsOnly) {
+  journal_->Load();
+  for (int n = 0; n < 5; ++n) journal_->Append(Event(n));
+  ASSERT_EQ(journal_->Save_New(gate_).Error, "");
+  const std::string before = Read_Bytes(path_);
+  journal_ = std::make_unique<Event_Journal>(path_);
+  journal_->Load();
+  ASSERT_EQ(journal_->Save_New(gate_).Error, "");  // as after a restart
+  ASSERT_EQ(Read_Bytes(path_), before);
+
+  Event_Journal::Status_Writer writer(*journal_);
+  for (int k : {0, 1, 3}) {
+    Event_Record offered;
+    uint32_t generation = 0;
+    ASSERT_TRUE(journal_->Due_Slot(k, offered, generation));
+    ASSERT_EQ(writer.Mark_Status(k, generation), "");
+  }
+  EXPECT_EQ(journal_->Slot(1).Status, 7);
+  EXPECT_EQ(Read_Bytes(path_), before);  // nothing written before the flush
+  ASSERT_EQ(writer.Flush(), "");
+  EXPECT_TRUE(writer.Is_Open());
+  std::string expected = before;
+  for (int k : {0, 1, 3}) expected[Journal_Slot_Offset(k)] = 7;
+  EXPECT_EQ(Read_Bytes(path_), expected);
+
+  Event_Record offered;
+  uint32_t generation = 0;
+  ASSERT_TRUE(journal_->Due_Slot(4, offered, generation));
+  ASSERT_EQ(writer.Mark_Status(4, generation), "");
+  ASSERT_TRUE(journal_->Clear());
+  journal_->Append(Event(9));
+  ASSERT_EQ(journal_->Save_New(gate_).Error, "");
+  const std::string cleared = Read_Bytes(path_);
+  ASSERT_EQ(writer.Flush(), "");
+  EXPECT_EQ(Read_Bytes(path_), cleared);
+  EXPECT_EQ(File_Slot(4), std::string(80, '\0'));
+}
+
 // Clear removes what the journal holds, but not a slot whose write-ahead sync is in flight: its
 // ACK has not left yet and will, so it is an event stored after the clearing.
 TEST_F(Event_Journal_Test, ClearKeepsTheSlotWhoseSyncIsInFlight) {
