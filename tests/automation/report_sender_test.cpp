@@ -283,6 +283,24 @@ TEST_F(Report_Sender_Test, LostClientStopsReportsUntilHeartbeatAnsweredAgain) {
   EXPECT_EQ(peer->Texts(), (std::vector<std::string>{HEARTBEAT_1, EXAMPLE_DG}));
 }
 
+// The automation software goes away while the sender waits for its answer. The sender alone reads
+// the connection then; what it sees reaches the main thread at once, which closes the connection
+// long before the answer time has run out; the line counts as unanswered.
+TEST_F(Report_Sender_Test, ClientGoneWhileTheSenderWaitsIsClosedAtOnce) {
+  f->settings.HB_Period = 0;
+  f->Start_Workers();
+  Open_Server_Link(Automation_Peer::Always(PEER_SILENT));
+  ASSERT_TRUE(Wait_Until([&] { return f->sync.Link_State.load() == LINK_UP; }));
+  f->journal.Append(Example_Event());
+  ASSERT_TRUE(Wait_Until([&] { return peer->Count() >= 1; }));
+  peer.reset();
+  const std::string no_ack = "Link error (data): no ACK from automation software.";
+  ASSERT_TRUE(Wait_Until([&] { return f->link.Listener_Connections() == 0; }));
+  EXPECT_FALSE(f->screen.Logged(no_ack, LOG_RED));
+  EXPECT_TRUE(Wait_Until([&] { return f->screen.Logged(no_ack, LOG_RED); }));
+  EXPECT_EQ(f->journal.Slot(0).Status, EVT_PRESENT | EVT_SAVED);
+}
+
 // A journal file that cannot be opened: the error is logged in red with a beep, nothing is sent;
 // once the file is back, the event is saved and reported.
 TEST_F(Report_Sender_Test, JournalFileErrorIsLoggedAndOvercome) {

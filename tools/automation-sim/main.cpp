@@ -227,7 +227,12 @@ int Connect_Client(const Options& o) {
     fd = -1;
   }
   ::freeaddrinfo(found);
-  if (fd >= 0) Set_Non_Blocking(fd);
+  if (fd >= 0) {
+    Set_Non_Blocking(fd);
+    // Every answer is one byte sent at once, as by the software this stands in for.
+    int yes = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+  }
   return fd;
 }
 
@@ -310,6 +315,7 @@ int main(int argc, char** argv) {
   Clock::time_point first_line{}, last_line{};
   auto next_stats = started + std::chrono::seconds(1);
   std::deque<Due_Answer> answers;  // in due order: every answer has the same delay
+  std::vector<pollfd> fds;         // the descriptors watched in one turn
   bool finished = false;
 
   auto send_answer = [&](const Due_Answer& a) {
@@ -375,7 +381,7 @@ int main(int argc, char** argv) {
       }
     }
 
-    std::vector<pollfd> fds;
+    fds.clear();
     if (listener >= 0) fds.push_back({listener, POLLIN, 0});
     for (const auto& c : connections) fds.push_back({c.fd, POLLIN, 0});
     auto wake = std::min(end_time, now + Ms(1000));
