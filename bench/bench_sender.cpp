@@ -50,12 +50,12 @@ QCoreApplication& App() {
   return app;
 }
 
-// Serves the main thread's events every 200 microseconds until `condition` holds. The report
+// Serves the main thread's events every 2 ms until `condition` holds. The report
 // sender writes its lines and reads their answers on its own thread and hands nothing over per
 // line, so the main thread is idle here as it is for the minimal sender: the two figures compare
 // the senders alone, not a main thread spinning beside one of them on a two-core machine.
 bool Serve_Until(const std::function<bool()>& condition, std::chrono::seconds deadline) {
-  return Wait_Until(condition, deadline, std::chrono::microseconds(2000));
+  return Wait_Until(condition, deadline, std::chrono::milliseconds(2));
 }
 
 Event_Record Event(int n) {
