@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "automation/link_manager.h"
+#include "automation/report_format.h"
 #include "receiver/receiver_fixture.h"
+#include "support/automation_peer.h"
 
 namespace receiver_test {
 namespace {
@@ -95,6 +97,35 @@ TEST_F(Core, ReloadAppliesTheFileAndReopensAChangedAutomationPort) {
   ASSERT_EQ(refused.size(), 1u);
   // The line says why: the system's text for the failure.
   EXPECT_NE(refused[0].Text.find(" Error: "), std::string::npos) << refused[0].Text;
+}
+
+// A change pushed by the main thread (as a page's change or the data log's showing does) is the
+// report sender's at once: the next line has the new format, with no tick of the link between.
+TEST_F(Core, PushedSettingsAreTheReportSendersAtOnce) {
+  settings_.Out_Mode = OUT_MODE_TCP;
+  settings_.Out_TCP_Server = OUT_TCP_SERVER;
+  settings_.Out_Port = Free_Port();
+  settings_.HB_Period = 0;
+  settings_.Report_Format = 0;
+  Start();
+  core_->Link().Timer_OutTimer();
+  ASSERT_TRUE(core_->Link().Listener_Active());
+  Automation_Peer peer(Automation_Peer::Connect_Fd(settings_.Out_Port),
+                       Automation_Peer::Always(PEER_ACK), Automation_Peer::Fd::Owned);
+  ASSERT_TRUE(Wait_Until([&] { return core_->Link().Listener_Connections() == 1; }));
+  core_->Link().Timer_OutTimer();
+  ASSERT_TRUE(
+      Wait_Until([&] { return core_->Sync().Link_State.load() == (LINK_OPEN | LINK_ALIVE); }));
+
+  core_->Link().Stop();  // Timer_Out stands still: no tick hands the settings over meanwhile
+  core_->Settings().Report_Format = 1;
+  core_->Push_Settings();
+  auto client = Connect();
+  Send_And_Wait(*client, Cid_Frame("1234", 2));
+  ASSERT_TRUE(Wait_Until([&] { return peer.Count() >= 1; }));
+  const Event_Record stored = core_->Journal().Slot(0);
+  EXPECT_EQ(peer.Texts()[0], Format_Report_Line(stored, 1));
+  EXPECT_NE(peer.Texts()[0], Format_Report_Line(stored, 0));
 }
 
 TEST_F(Core, RunOnMainRunsWorkOnTheMainThreadAndWaits) {
