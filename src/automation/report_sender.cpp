@@ -120,7 +120,11 @@ void Report_Sender::Cycle() {
   if (Stop_Requested()) return;
   if (!Heartbeat(Current_Settings().HB_Period)) return;
   Save_Pass();
-  if (sync_.Link_State.load() == LINK_UP) {
+  // The supervision pass walks the object table at most once per cycle time: a cycle started at
+  // once for a stored event goes straight to its data pass.
+  const auto now = std::chrono::steady_clock::now();
+  if (sync_.Link_State.load() == LINK_UP && now - last_supervision_ >= CYCLE_SLEEP) {
+    last_supervision_ = now;
     if (!Supervision_Pass()) return;
   }
   if (sync_.Link_State.load() == LINK_UP) Data_Pass();

@@ -157,6 +157,8 @@ class Report_Sender {
   // Owned by the sender thread: the next heartbeat time on the monotonic clock.
   bool hb_due_now_ = true;
   std::chrono::steady_clock::time_point next_hb_{};
+  // Owned by the sender thread: when the last supervision pass started.
+  std::chrono::steady_clock::time_point last_supervision_{};
 
   std::thread thread_;  // main thread only
   // Atomics, read without a lock: the stop request (also written under stop_mutex_, so a pause
