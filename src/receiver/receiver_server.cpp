@@ -212,6 +212,7 @@ void Receiver_Server::Stop() {
     journal_.Sync_File();
     sync_busy_ = false;
   }
+  objects_.Write_Pending();
   to_main_->Post(for_main_);
   to_main_->Drain();
 }
@@ -267,7 +268,7 @@ void Receiver_Server::Run() {
   constexpr int MAX_READY = 256;
   Poll_Loop::Ready ready[MAX_READY];
   while (!stop_.load()) {
-    const int n = loop_.Wait(ready, MAX_READY, -1);
+    const int n = loop_.Wait(ready, MAX_READY, Linger_Timeout());
     loop_turns_.fetch_add(1, std::memory_order_relaxed);
     for (int i = 0; i < n; ++i) {
       const Poll_Loop::Ready& r = ready[i];
@@ -309,7 +310,7 @@ void Receiver_Server::Run() {
     }
     // Group commit: every slot written in this pass shares one sync, run while the next pass is
     // read; a sync under way takes this pass's slots with the next one.
-    if (!sync_busy_ && !filling_.Empty()) Start_Sync();
+    Commit_Or_Linger();
     to_main_->Post(for_main_);
   }
 }
@@ -711,7 +712,14 @@ int32_t Receiver_Server::Answer_And_Store(const Reply_To& to, Parse_Result resul
 
   record.Status = EVT_PRESENT;
   record.Time_Received = now;
-  objects_.Update(record, extended);
+  // An answer held for the write-ahead leaves after the sync of its commit; the object's record
+  // is written with the other records of that commit just before that sync (Sync_Run).
+  const bool held = write_ahead_ && !journal_full;
+  if (held) {
+    objects_.Update_Later(record, extended);
+  } else {
+    objects_.Update(record, extended);
+  }
   const bool remember = settings_copy_.Repeat_Window > 0;
   if (journal_full) {
     Send_Or_Hold(to, std::move(answer));  // a link test, not stored
@@ -728,6 +736,7 @@ int32_t Receiver_Server::Answer_And_Store(const Reply_To& to, Parse_Result resul
     Event_Journal::Written written = journal_.Append_Written(record);
     Journal_Notice();
     if (!written.Error.empty()) {
+      objects_.Write_Pending();  // no sync follows for this message
       File_Error(written.Error);
       return SHORT_COUNTDOWN;  // not answered: the communicator sends it again
     }

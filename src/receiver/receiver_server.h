@@ -244,6 +244,11 @@ class Receiver_Server : public QObject {
   void Handle_Datagram(char* data, std::size_t size, const Datagram_Peer& peer);
   void Send(Connection& connection, const char* data, std::size_t size);
   void Flush(int fd);
+  // Group commit: starts the sync of the filled batch, or leaves it to fill a little longer
+  // while most connections are idle and few messages wait (see LINGER in the group commit).
+  void Commit_Or_Linger();
+  // The loop's wait in ms: -1 (none) unless a batch lingers.
+  int Linger_Timeout() const;
   void Start_Sync();
   void Sync_Finished();
   void File_Error(const std::string& line);
@@ -339,6 +344,8 @@ class Receiver_Server : public QObject {
   Batch filling_;  // written during the passes since the running sync started
   Batch syncing_;  // handed to the sync thread
   bool sync_busy_ = false;
+  bool lingering_ = false;  // filling_ waits for more messages until linger_until_
+  std::chrono::steady_clock::time_point linger_until_{};
   std::chrono::steady_clock::time_point last_file_error_{};
   bool file_error_logged_ = false;
   // A descriptor held in reserve: closed to accept and close a newcomer when the process has no
