@@ -109,8 +109,13 @@ void Receiver_Server::Sync_Finished() {
     if (live) {
       Connection& connection = connections_by_fd_[held.Fd];
       --connection.Waiting;
-      // After a failed sync nothing of the batch is answered: the communicators send it again.
-      if (durable) Send(connection, held.Bytes.data(), held.Bytes.size());
+      // After a failed sync nothing of the batch is answered: the communicators send it again,
+      // and, as after any read that is not acknowledged, the countdown is the short one.
+      if (durable) {
+        Send(connection, held.Bytes.data(), held.Bytes.size());
+      } else {
+        table_.Set_Countdown(connection.Address, connection.Port, SHORT_COUNTDOWN);
+      }
       Close_If_Finished(held.Fd);
     }
     if (notices) To_Main([this, result = held.Result] { emit Read_Handled(result); });

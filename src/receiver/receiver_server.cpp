@@ -697,15 +697,10 @@ int32_t Receiver_Server::Answer_And_Store(const Reply_To& to, Parse_Result resul
     if (!link_test) sync_.Event_Stored.Set();
     if (stored_notice_) stored_notice_();
   } else {
-    // The write-ahead: the slot and the head are in the file before the answer leaves, and the
-    // answer waits for the sync that makes them durable.
-    Event_Journal::Written written = journal_.Append_Written(record);
-    Journal_Notice();
-    if (!written.Error.empty()) {
-      objects_.Write_Pending();  // no sync follows for this message
-      File_Error(written.Error);
-      return SHORT_COUNTDOWN;  // not answered: the communicator sends it again
-    }
+    // The write-ahead: the answer waits for the sync of its batch, which first writes the
+    // batch's slots (neighbours in one write) and the head, then makes them durable. A file that
+    // cannot be written fails that sync: the batch is not answered and its slots are taken back.
+    const Event_Journal::Written written = journal_.Append_Later(record);
     filling_.Slots.push_back(written.Slot);
     filling_.Tickets.push_back(written.Ticket);
     filling_.Has_Event = filling_.Has_Event || !link_test;
