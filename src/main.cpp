@@ -156,7 +156,9 @@ int Run_Windows(int argc, char** argv, const std::string& data_dir) {
        [&windows](const std::string& line) { windows.Data_Log().Data_Log_Line(line); },
        [&windows] { windows.Events().Refresh_Log_Grid(); }});
   main_form.Hide_On_Close(&windows.Events());
+  main_form.Place_Beside(&windows.Events(), Side_Window::Event_List);
   main_form.Hide_On_Close(&windows.Objects());
+  main_form.Place_Beside(&windows.Objects(), Side_Window::Object_List);
   QObject::connect(&main_form, &TMain_Form::Show_Events_Requested, &main_form,
                    [&windows] { Operator_Windows::Show_Window(windows.Events()); });
   QObject::connect(&main_form, &TMain_Form::Show_Objects_Requested, &main_form,
