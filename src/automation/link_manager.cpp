@@ -42,6 +42,7 @@ Link_Manager::Link_Manager(Settings_Record& settings, Shared_Sync& sync, Serial_
   connect(ServerSocket_Out, &QTcpServer::newConnection, this,
           &Link_Manager::ServerSocket_OutAccept);
   connect(ClientSocket_Out, &QTcpSocket::connected, this, &Link_Manager::ClientSocket_OutConnect);
+  connect(ClientSocket_Out, &QTcpSocket::connected, this, &Link_Manager::Take_Client_Connection);
   connect(ClientSocket_Out, &QTcpSocket::readyRead, this, &Link_Manager::ClientSocket_OutRead);
   connect(ClientSocket_Out, &QTcpSocket::errorOccurred, this, &Link_Manager::ClientSocket_OutError);
 }
@@ -192,6 +193,20 @@ void Link_Manager::Tick_Tcp_Client() {
     if (started) screen_.Log_Message("Can't open port " + port, LOG_RED);
     reconnect_delay_ = DELAY_AFTER_CLIENT_ATTEMPT;
     screen_.Beep();
+  }
+}
+
+// A client connection that completes is the link at once: the panel says so and reports flow,
+// without waiting for the end of the delay that the attempt started (the attempt's red line stays,
+// written when the connection was not yet made).
+void Link_Manager::Take_Client_Connection() {
+  if (settings_.Out_Mode != OUT_MODE_TCP || settings_.Out_TCP_Server == OUT_TCP_SERVER ||
+      !Client_Connected())
+    return;
+  Set_Status("Automation software server: connected.");
+  if (sync_.Link_State.load() == 0) {
+    screen_.Log_Message("Port " + std::to_string(settings_.Out_Port) + " connected.", LOG_BLACK);
+    sync_.Link_State.fetch_or(LINK_OPEN);
   }
 }
 
