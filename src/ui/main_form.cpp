@@ -38,6 +38,7 @@
 #include "ui/widgets/layout_fit.h"
 #include "ui/widgets/message_box.h"
 #include "ui/widgets/pictures.h"
+#include "ui/widgets/tray_balloon.h"
 #include "ui/widgets/window_place.h"
 
 namespace {
@@ -449,13 +450,10 @@ void TMain_Form::Go_To_Tray() {
 
 void TMain_Form::Show_Balloon(int tries_left) {
   if (!TrayIcon1->isVisible()) return;
-  // A balloon shown before the notification area has placed the icon opens in the screen's
+  // A balloon shown before the notification area has placed the icon would open in the screen's
   // corner: it waits (at most 40 x 50 ms) until the icon has its place.
-  if (TrayIcon1->geometry().isEmpty() && tries_left > 0) {
+  if (!Show_Tray_Balloon(*TrayIcon1, BALLOON_TITLE, BALLOON_TEXT, 5000, tries_left <= 0))
     QTimer::singleShot(50, this, [this, tries_left] { Show_Balloon(tries_left - 1); });
-    return;
-  }
-  TrayIcon1->showMessage(BALLOON_TITLE, BALLOON_TEXT, QSystemTrayIcon::Information, 5000);
 }
 
 bool TMain_Form::In_Tray() const {

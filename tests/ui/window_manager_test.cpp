@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolButton>
 #include <cstring>
@@ -234,6 +235,40 @@ TEST_F(Window_Manager_Test, The_Lists_First_Open_Beside_One_Another_Clear_Of_The
     for (size_t b = a + 1; b < lists.size(); ++b)
       EXPECT_FALSE(lists[a].Frame.intersects(lists[b].Frame))
           << lists[a].Name << " covers " << lists[b].Name;
+}
+
+// With a notification area on the desktop (the script starts one at the bottom edge), the window
+// closed to it shows its balloon at the icon, where the X server has the icon: the balloon's
+// bottom edge just above the icon, the icon's centre within the balloon's width.
+TEST_F(Window_Manager_Test, The_Balloon_Points_At_The_Notification_Icon) {
+  ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable()) << "no notification area on the desktop";
+  TMain_Form& main_form = screen_->main_form;
+  main_form.Set_Tray_Available([] { return true; });
+  main_form.close();
+  QWidget* balloon = nullptr;
+  QWidget* icon_window = nullptr;
+  ASSERT_TRUE(Wait_Until([&] {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+      if (window->isVisible() && window->objectName() == "Tray_Balloon") balloon = window;
+      if (window->inherits("QSystemTrayIconSys")) icon_window = window;
+    }
+    return balloon != nullptr && icon_window != nullptr;
+  }));
+  // The icon's place from the X server (absolute, whatever window holds it).
+  const QString info = Run_X_Tool("xwininfo", {"-id", QString::number(icon_window->winId())});
+  auto field = [&](const char* name) {
+    const qsizetype at = info.indexOf(name);
+    return info.mid(at + qsizetype(std::strlen(name))).section('\n', 0, 0).trimmed().toInt();
+  };
+  const QRect icon(field("Absolute upper-left X:"), field("Absolute upper-left Y:"),
+                   field("Width:"), field("Height:"));
+  ASSERT_GT(icon.top(), 512) << "the notification area is at the bottom edge";
+  const QRect tip = balloon->frameGeometry();
+  EXPECT_GE(icon.center().x(), tip.left()) << "icon x " << icon.x() << ", balloon x " << tip.x();
+  EXPECT_LE(icon.center().x(), tip.right()) << "icon x " << icon.x() << ", balloon x " << tip.x();
+  EXPECT_LT(tip.bottom(), icon.top());
+  EXPECT_GE(tip.bottom(), icon.top() - 16) << "icon y " << icon.y() << ", balloon y " << tip.y();
+  main_form.Restore_From_Tray();
 }
 
 }  // namespace
