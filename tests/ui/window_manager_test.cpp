@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "program_screen.h"
+#include "ui/widgets/message_box.h"
 
 namespace {
 
@@ -269,6 +270,43 @@ TEST_F(Window_Manager_Test, The_Balloon_Points_At_The_Notification_Icon) {
   EXPECT_LT(tip.bottom(), icon.top());
   EXPECT_GE(tip.bottom(), icon.top() - 16) << "icon y " << icon.y() << ", balloon y " << tip.y();
   main_form.Restore_From_Tray();
+}
+
+// The boxes the program raises, each titled whole in the window manager's title bar: the box is
+// at least as wide as its title in the title bar's font (openbox's default, sans bold 8 points)
+// with the title bar's picture and buttons beside it.
+TEST_F(Window_Manager_Test, Message_Box_Titles_Show_Whole) {
+  const Operator_Box boxes[] = {
+      {MAIN_WINDOW_CAPTION, "COM port error"},
+      {MAIN_WINDOW_CAPTION, "'' is not a valid integer value"},
+      {MAIN_WINDOW_CAPTION, "Delete object  1234 ?", QMessageBox::Question,
+       QMessageBox::Yes | QMessageBox::No},
+      {CLEAR_LOG_TITLE, CLEAR_LOG_QUESTION, QMessageBox::Question,
+       QMessageBox::Ok | QMessageBox::Cancel},
+      {"Clear Events", "     Are you sure you want to delete all events?", QMessageBox::Question,
+       QMessageBox::Ok | QMessageBox::Cancel},
+  };
+  QFont title_font("DejaVu Sans");
+  title_font.setPointSize(8);
+  title_font.setBold(true);
+  const QFontMetrics title_metrics(title_font);
+  for (const Operator_Box& box : boxes) {
+    QRect frame;
+    QTimer::singleShot(0, [&] {
+      ASSERT_TRUE(Wait_Until([&] {
+        auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (shown == nullptr || !shown->isVisible()) return false;
+        frame = X_Frame(shown->winId());
+        return !frame.isEmpty();
+      }));
+      Run_X_Tool("import", {"-window", "root",
+                            "/work/tmp-win4/box_" + QString::number(frame.width()) + ".png"});
+      QApplication::activeModalWidget()->close();
+    });
+    Run_Operator_Box(&screen_->main_form, box);
+    EXPECT_GE(frame.width(), title_metrics.horizontalAdvance(box.Title) + 4 * 20)
+        << box.Title.toStdString() << " / " << box.Text.toStdString() << ": " << frame.width();
+  }
 }
 
 }  // namespace
