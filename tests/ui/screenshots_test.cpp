@@ -10,7 +10,11 @@
 #include <QTabWidget>
 #include <QWindow>
 
+#include <QCheckBox>
+#include <QRadioButton>
 #include "program_screen.h"
+
+#include "ui/receiver_page.h"
 
 namespace {
 
@@ -49,6 +53,17 @@ TEST(Screenshots, One_Picture_Per_Window) {
   TMain_Form& main_form = screen.main_form;
   main_form.PageControl_Receiver->setCurrentIndex(0);
   Shoot(main_form, folder, "main_receiver_tab");
+  // A 256-bit key in hex, shown.
+  TReceiver_Page& page = main_form.Receiver_Page();
+  for (int i = 0; i < 32; ++i)
+    screen.core.Settings().DC9_AES_Key[i] = static_cast<uint8_t>(0x1F * i);
+  page.RadioButton_DC9_AES_256->click();
+  page.RadioButton_Aes_Key_Hex->click();
+  page.CheckBox_Show_AES_Password->click();
+  Shoot(main_form, folder, "main_receiver_tab_aes256_hex");
+  page.CheckBox_Show_AES_Password->click();
+  page.RadioButton_Aes_Key_Text->click();
+  page.RadioButton_DC9_AES_Off->click();
   main_form.PageControl_Receiver->setCurrentIndex(1);
   Shoot(main_form, folder, "main_automation_tab");
   main_form.PageControl_Receiver->setCurrentIndex(0);
