@@ -9,8 +9,7 @@ std::string Log_Flood_Limiter::Global_Summary(int count) {
   return std::to_string(count) + " more lines of other senders within a second (left out).";
 }
 
-std::vector<std::string> Log_Flood_Limiter::Pass(const std::string& key, const std::string& text,
-                                                 Clock::time_point now) {
+std::vector<std::string> Log_Flood_Limiter::Flush(Clock::time_point now) {
   std::vector<std::string> lines;
   // Seconds that are over are closed: their left-out count is summarised and the key forgotten,
   // so the table holds only the keys of the last second.
@@ -28,6 +27,12 @@ std::vector<std::string> Log_Flood_Limiter::Pass(const std::string& key, const s
     global_passed_ = 0;
     global_left_out_ = 0;
   }
+  return lines;
+}
+
+std::vector<std::string> Log_Flood_Limiter::Pass(const std::string& key, const std::string& text,
+                                                 Clock::time_point now) {
+  std::vector<std::string> lines = Flush(now);
   if (const auto it = windows_.find(key); it != windows_.end()) {
     ++it->second.left_out;
   } else if (global_passed_ >= GLOBAL_LIMIT) {

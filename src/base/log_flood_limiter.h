@@ -1,10 +1,10 @@
 // Log_Flood_Limiter: keeps a line that can repeat at a peer's pace from flooding the log. Each
 // key (a sender's address, or the text itself) is let through at most once per second; the lines
 // left out in that second are summarised by one line with their count once the second is over
-// (given with the next line passed in). Over all keys at most GLOBAL_LIMIT lines a second are let
-// through, so that senders with ever new (spoofed) addresses cannot flood the log either: the
-// rest are summarised by one line with their count. Used by one thread only (the caller's); it
-// holds no lock.
+// (given with the next line passed in, or by Flush on the caller's tick when the flood stopped).
+// Over all keys at most GLOBAL_LIMIT lines a second are let through, so that senders with ever new
+// (spoofed) addresses cannot flood the log either: the rest are summarised by one line with their
+// count. Used by one thread only (the caller's); it holds no lock.
 #pragma once
 
 #include <chrono>
@@ -27,6 +27,10 @@ class Log_Flood_Limiter {
   std::vector<std::string> Pass(const std::string& text, Clock::time_point now) {
     return Pass(text, text, now);
   }
+
+  // The summaries of the seconds that ended before `now` with lines left out, oldest first; the
+  // caller's tick asks, so that the count of a flood that stopped is not held back.
+  std::vector<std::string> Flush(Clock::time_point now);
 
   // The summary line of `count` repeats of `text` left out.
   static std::string Summary(const std::string& text, int count);

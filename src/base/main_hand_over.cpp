@@ -17,29 +17,34 @@ bool Main_Hand_Over::Run(const std::function<void()>& work) {
     return true;
   }
   auto task = std::make_shared<Task>(Task{&work});
-  std::unique_lock lock(mutex_);
-  if (closed_) return false;
-  pending_.push_back(task);
-  std::vector<Main_Queue::Work> post{[this, task] { Perform(task); }};
+  const std::shared_ptr<Shared> state = shared_;  // the wait may end after the hand-over is gone
+  Shared& shared = *state;
+  Mutex_Lock lock(shared.mutex);
+  if (shared.closed) return false;
+  shared.pending.push_back(task);
+  std::vector<Main_Queue::Work> post{[state, task] { Perform(*state, task); }};
   queue_.Post(post);
-  changed_.wait(lock, [&] { return task->Now == State::Done || task->Now == State::Cancelled; });
+  lock.Wait(shared.changed, [&] {
+    shared.mutex.Assert_Held();
+    return task->Now == State::Done || task->Now == State::Cancelled;
+  });
   return task->Now == State::Done;
 }
 
-void Main_Hand_Over::Perform(const std::shared_ptr<Task>& task) {
-  if (held_) {
-    parked_.push_back(task);
+void Main_Hand_Over::Perform(Shared& shared, const std::shared_ptr<Task>& task) {
+  if (shared.held) {
+    shared.parked.push_back(task);
     return;
   }
-  std::unique_lock lock(mutex_);
+  Mutex_Lock lock(shared.mutex);
   if (task->Now != State::Queued) return;  // cancelled by Close()
-  pending_.erase(std::find(pending_.begin(), pending_.end(), task));
+  shared.pending.erase(std::find(shared.pending.begin(), shared.pending.end(), task));
   task->Now = State::Running;
-  lock.unlock();
+  lock.Unlock();
   (*task->Work)();
-  lock.lock();
+  lock.Lock();
   task->Now = State::Done;
-  changed_.notify_all();
+  shared.changed.notify_all();
 }
 
 void Main_Hand_Over::Serve() {
@@ -47,19 +52,21 @@ void Main_Hand_Over::Serve() {
 }
 
 void Main_Hand_Over::Close() {
-  std::lock_guard lock(mutex_);
-  closed_ = true;
-  for (const auto& task : pending_) task->Now = State::Cancelled;
-  pending_.clear();
-  parked_.clear();
-  changed_.notify_all();
+  Shared& shared = *shared_;
+  Mutex_Lock lock(shared.mutex);
+  shared.closed = true;
+  for (const auto& task : shared.pending) task->Now = State::Cancelled;
+  shared.pending.clear();
+  shared.parked.clear();
+  shared.changed.notify_all();
 }
 
 void Main_Hand_Over::Hold(bool held) {
-  held_ = held;
+  Shared& shared = *shared_;
+  shared.held = held;
   if (held) return;
   std::vector<std::shared_ptr<Task>> parked;
-  parked.swap(parked_);
-  for (const auto& task : parked) Perform(task);
+  parked.swap(shared.parked);
+  for (const auto& task : parked) Perform(shared, task);
   Serve();
 }

@@ -2,7 +2,9 @@
 // A worker posts its work on the main thread's one bridge (a Main_Queue, woken through
 // poll_loop's Wake_Fd) and waits until the main thread has run it; the main thread runs it when
 // it drains that queue (its event loop turns, or a wait calls Serve()). The wait is guarded by a
-// standard mutex, so the hand-over orders memory for race checkers too.
+// mutex the race checkers see, so the hand-over orders memory for them too. The work posted on the
+// queue holds the hand-over's state, not the hand-over, so work still queued when the hand-over
+// is gone finds it closed and does nothing.
 //
 // Close() (shutdown, after the waits for the workers) refuses further work and releases every
 // waiting worker without running its work, so no worker can hang on a main thread that stopped
@@ -12,11 +14,11 @@
 #include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "base/main_queue.h"
+#include "base/thread_annotations.h"
 
 class Main_Hand_Over {
  public:
@@ -43,18 +45,22 @@ class Main_Hand_Over {
   enum class State { Queued, Running, Done, Cancelled };
   struct Task {
     const std::function<void()>* Work;  // valid while Queued: the worker waits for it
-    State Now = State::Queued;
+    State Now = State::Queued;          // guarded by the hand-over's mutex
+  };
+  // What the work on the queue reaches: shared with it, so it outlives the hand-over.
+  struct Shared {
+    Mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::shared_ptr<Task>> pending GUARDED_BY(mutex);  // queued, not yet run
+    bool closed GUARDED_BY(mutex) = false;
+    bool held = false;                          // main thread only
+    std::vector<std::shared_ptr<Task>> parked;  // main thread only: arrived while held
   };
   // Main thread: runs the task unless it was cancelled; parks it while held.
-  void Perform(const std::shared_ptr<Task>& task);
+  static void Perform(Shared& shared, const std::shared_ptr<Task>& task);
 
   std::thread::id main_thread_;
   std::unique_ptr<Main_Queue> own_queue_;
   Main_Queue& queue_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::shared_ptr<Task>> pending_;  // guarded by mutex_: queued, not yet run
-  bool closed_ = false;                         // guarded by mutex_
-  bool held_ = false;                           // main thread only
-  std::vector<std::shared_ptr<Task>> parked_;   // main thread only: arrived while held
+  std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
 };

@@ -351,6 +351,8 @@ void Receiver_Server::Tick() {
 
   if (!start_logged_) Log_Start_Line();
   Journal_Notice();  // a file the save pass made again
+  for (std::string& line : unrecognised_log_.Flush(Log_Flood_Limiter::Clock::now()))
+    Log(std::move(line), LOG_BLACK);
 
   if (settings_copy_.Port_Enable) {
     if (listen_fd_ >= 0) {

@@ -26,6 +26,13 @@ TEST(Log_Flood_Limiter_Test, OneLinePerTextPerSecondThenTheCountLeftOut) {
   EXPECT_EQ(limiter.Pass("other", t0 + 2700ms), (Lines{Log_Flood_Limiter::Summary(a, 1), "other"}));
   EXPECT_EQ(limiter.Pass("other", t0 + 3800ms), Lines{"other"});
   EXPECT_NE(Log_Flood_Limiter::Summary(a, 49).find("49"), std::string::npos);
+
+  // A flood that stops is summarised by the tick, once, when its second is over.
+  EXPECT_EQ(limiter.Pass(a, t0 + 5s), Lines{a});
+  EXPECT_EQ(limiter.Pass(a, t0 + 5100ms), Lines{});
+  EXPECT_EQ(limiter.Flush(t0 + 5900ms), Lines{});
+  EXPECT_EQ(limiter.Flush(t0 + 6s), Lines{Log_Flood_Limiter::Summary(a, 1)});
+  EXPECT_EQ(limiter.Flush(t0 + 7s), Lines{});
 }
 
 TEST(Log_Flood_Limiter_Test, OneLinePerAddressAndACapOverAllAddresses) {

@@ -169,6 +169,12 @@ TEST_F(Receiver_Port, SplitFrameIsUnrecognisedAndItsRepeatWithinASecondLeftOut) 
   // Both halves are unrecognised; the second, within the same second, is left out of the log.
   EXPECT_EQ(pane_.With("Unrecognised data received from IP: 127.0.0.1").size(), 1u);
   EXPECT_EQ(core_->Journal().Head(), 0u);
+  // Nothing more comes from that address: the ticks after its second still log the count left
+  // out.
+  EXPECT_TRUE(Wait_Until([&] {
+    Server().Timer_DC9Timer();
+    return !pane_.With("repeated 1 more times").empty();
+  }));
 }
 
 TEST_F(Receiver_Port, DataLogShowsEachReadOnlyWhileVisible) {

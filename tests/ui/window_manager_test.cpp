@@ -104,9 +104,11 @@ class Box_Watch {
     QAbstractButton* button = box->button(QMessageBox::No);
     if (button == nullptr) button = box->button(QMessageBox::Ok);
     ASSERT_NE(button, nullptr);
-    const QPoint centre = button->mapToGlobal(button->rect().center());
-    Run_X_Tool("xdotool", {"mousemove", "--sync", QString::number(centre.x()),
-                           QString::number(centre.y()), "click", "1"});
+    // The point is taken inside the box's own window, as the X server places it now: the window
+    // manager may still move a new box after the program last heard of its place.
+    const QPoint centre = button->mapTo(box, button->rect().center());
+    Run_X_Tool("xdotool", {"mousemove", "--window", QString::number(box->winId()), "--sync",
+                           QString::number(centre.x()), QString::number(centre.y()), "click", "1"});
     const bool closed =
         Wait_Until([&] { return !box->isVisible(); }, std::chrono::milliseconds(3000));
     seen.Clicked = closed && box->clickedButton() == button;
