@@ -6,6 +6,7 @@
 
 #include "base/listen_socket.h"
 #include "base/raw_file.h"
+#include "base/settings_rules.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -140,10 +141,10 @@ void Link_Manager::Tick_Tcp_Server() {
   }
   screen_.Log_Message("Opening automation software port " + port, LOG_BLACK);
   sync_.Link_State.store(0);
-  const int out_port = settings_.Out_Port;
-  const bool valid_port = out_port >= 0 && out_port <= 65535;
+  const int32_t out_port = settings_.Out_Port;
   std::string failure;
-  if (valid_port) {
+  // Port 0 would listen on a port the system picks, which the automation software cannot know.
+  if (Port_In_Range(out_port)) {
     Listen_Failure listen_failure;
     const int fd = Open_Listen_Socket(static_cast<uint16_t>(out_port), listen_failure);
     if (fd >= 0 && !ServerSocket_Out->setSocketDescriptor(fd)) {
@@ -181,8 +182,8 @@ void Link_Manager::Tick_Tcp_Client() {
   screen_.Log_Message(
       "Connecting to automation software server. IP: " + address + "  Port: " + port, LOG_BLACK);
   ClientSocket_Out->abort();
-  const int out_port = settings_.Out_Port;
-  const bool started = out_port > 0 && out_port <= 65535;
+  const int32_t out_port = settings_.Out_Port;
+  const bool started = Port_In_Range(out_port);
   if (started) {
     ClientSocket_Out->connectToHost(QString::fromLatin1(address.data(), address.size()),
                                     static_cast<quint16>(out_port));

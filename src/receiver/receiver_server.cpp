@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QTime>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -18,13 +17,13 @@
 #include "base/listen_socket.h"
 #include "base/process_setup.h"
 #include "base/raw_file.h"
+#include "base/settings_rules.h"
 #include "base/socket_error.h"
 #include "protocol/dc9_parser.h"
 
 namespace {
 
 // The system's texts: the receiver port's log lines.
-constexpr const char* UNRECOGNISED_TEXT = "Unrecognised data received from IP: ";
 constexpr const char* JOURNAL_FULL_TEXT =
     "Event journal full, events are not answered until the automation software takes them.";
 constexpr const char* JOURNAL_ACCEPTS_TEXT = "Event journal accepts events again.";
@@ -32,8 +31,6 @@ constexpr const char* JOURNAL_ACCEPTS_TEXT = "Event journal accepts events again
 constexpr int TICK_MS = 1000;
 constexpr int RETRY_MS = 10000;
 constexpr int SETTINGS_WATCH_MS = 100;
-// A lasting journal file fault is logged at most this often.
-constexpr std::chrono::seconds FILE_ERROR_REPEAT{3};
 // The largest read: a communicator sends one message and waits for its answer.
 constexpr std::size_t READ_SIZE = 64 * 1024;
 
@@ -212,6 +209,7 @@ void Receiver_Server::Stop() {
     journal_.Sync_File();
     sync_busy_ = false;
   }
+  objects_.Write_Pending();
   to_main_->Post(for_main_);
   to_main_->Drain();
 }
@@ -267,7 +265,7 @@ void Receiver_Server::Run() {
   constexpr int MAX_READY = 256;
   Poll_Loop::Ready ready[MAX_READY];
   while (!stop_.load()) {
-    const int n = loop_.Wait(ready, MAX_READY, -1);
+    const int n = loop_.Wait(ready, MAX_READY, Linger_Timeout());
     loop_turns_.fetch_add(1, std::memory_order_relaxed);
     for (int i = 0; i < n; ++i) {
       const Poll_Loop::Ready& r = ready[i];
@@ -309,7 +307,7 @@ void Receiver_Server::Run() {
     }
     // Group commit: every slot written in this pass shares one sync, run while the next pass is
     // read; a sync under way takes this pass's slots with the next one.
-    if (!sync_busy_ && !filling_.Empty()) Start_Sync();
+    Commit_Or_Linger();
     to_main_->Post(for_main_);
   }
 }
@@ -333,16 +331,6 @@ void Receiver_Server::Run_Commands() {
     for (auto& command : commands) *command.second = true;
   }
   command_done_.notify_all();
-}
-
-void Receiver_Server::Log(std::string text, uint32_t colour) {
-  To_Main([this, text = std::move(text), colour] { operator_.Log_Message(text, colour); });
-}
-
-void Receiver_Server::Log_Unrecognised(const std::string& address, int32_t port) {
-  const std::string text = UNRECOGNISED_TEXT + address + ", port: " + std::to_string(port);
-  for (std::string& line : unrecognised_log_.Pass(address, text, Log_Flood_Limiter::Clock::now()))
-    Log(std::move(line), LOG_BLACK);
 }
 
 void Receiver_Server::Tick() {
@@ -406,7 +394,7 @@ void Receiver_Server::Open_Listener() {
   const int32_t port = settings_copy_.Port;
   Log("Opening receiver port " + std::to_string(port), LOG_BLACK);
   std::string failure;
-  if (port < 1 || port > 65535) {
+  if (!Port_In_Range(port)) {
     // A number the port field cannot name would otherwise open another port.
     failure = "Invalid port number " + std::to_string(port);
   } else {
@@ -577,19 +565,6 @@ void Receiver_Server::Read_From(int fd) {
   if (!read_held_ && read_notices_.load()) To_Main([this, result] { emit Read_Handled(result); });
 }
 
-void Receiver_Server::Data_Log(const char* text) {
-  if (!settings_copy_.Data_Log_Visible) return;
-  const QTime now = QTime::currentTime();
-  char stamp[32];
-  std::snprintf(stamp, sizeof(stamp), "%02u:%02u:%02u:%u", now.hour(), now.minute(), now.second(),
-                now.msec());
-  std::string line = std::string(stamp) + "  " + text;
-  To_Main([this, line = std::move(line)] {
-    operator_.Data_Log_Line("");
-    operator_.Data_Log_Line(line);
-  });
-}
-
 void Receiver_Server::Open_Udp(uint16_t port) {
   Listen_Failure failure;
   if (udp_.Open(port, failure)) {
@@ -675,15 +650,7 @@ int32_t Receiver_Server::Answer_And_Store(const Reply_To& to, Parse_Result resul
     objects_.Update(record, extended);
     repeat_count_.fetch_add(1);
     Note_Answer(true);
-    if (settings_copy_.Data_Log_Visible) {
-      const auto when = static_cast<std::time_t>(earlier);
-      std::tm local{};
-      localtime_r(&when, &local);
-      char text[64];
-      std::snprintf(text, sizeof(text), "repeat of the message at %02d:%02d:%02d", local.tm_hour,
-                    local.tm_min, local.tm_sec);
-      To_Main([this, line = std::string(text)] { operator_.Data_Log_Line(line); });
-    }
+    Data_Log_Repeat(earlier);
     Send_Or_Hold(to, std::move(answer));
     return timeout;
   }
@@ -713,7 +680,14 @@ int32_t Receiver_Server::Answer_And_Store(const Reply_To& to, Parse_Result resul
 
   record.Status = EVT_PRESENT;
   record.Time_Received = now;
-  objects_.Update(record, extended);
+  // An answer held for the write-ahead leaves after the sync of its commit; the object's record
+  // is written with the other records of that commit just before that sync (Sync_Run).
+  const bool held = write_ahead_ && !journal_full;
+  if (held) {
+    objects_.Update_Later(record, extended);
+  } else {
+    objects_.Update(record, extended);
+  }
   const bool remember = settings_copy_.Repeat_Window > 0;
   if (journal_full) {
     Send_Or_Hold(to, std::move(answer));  // a link test, not stored
@@ -725,14 +699,10 @@ int32_t Receiver_Server::Answer_And_Store(const Reply_To& to, Parse_Result resul
     if (!link_test) sync_.Event_Stored.Set();
     if (stored_notice_) stored_notice_();
   } else {
-    // The write-ahead: the slot and the head are in the file before the answer leaves, and the
-    // answer waits for the sync that makes them durable.
-    Event_Journal::Written written = journal_.Append_Written(record);
-    Journal_Notice();
-    if (!written.Error.empty()) {
-      File_Error(written.Error);
-      return SHORT_COUNTDOWN;  // not answered: the communicator sends it again
-    }
+    // The write-ahead: the answer waits for the sync of its batch, which first writes the
+    // batch's slots (neighbours in one write) and the head, then makes them durable. A file that
+    // cannot be written fails that sync: the batch is not answered and its slots are taken back.
+    const Event_Journal::Written written = journal_.Append_Later(record);
     filling_.Slots.push_back(written.Slot);
     filling_.Tickets.push_back(written.Ticket);
     filling_.Has_Event = filling_.Has_Event || !link_test;
@@ -744,23 +714,6 @@ int32_t Receiver_Server::Answer_And_Store(const Reply_To& to, Parse_Result resul
   // A negative timeout in the settings file would never count down to the close; it means the
   // same as 0: the receiver leaves the connection open.
   return timeout;
-}
-
-void Receiver_Server::Journal_Notice() {
-  const std::string notice = journal_.Take_Notice();
-  if (notice.empty()) return;
-  Log(notice, LOG_RED);
-  To_Main([this] { operator_.Beep(); });
-}
-
-void Receiver_Server::File_Error(const std::string& line) {
-  Note_Journal(line, 0);
-  const auto now = std::chrono::steady_clock::now();
-  if (file_error_logged_ && now - last_file_error_ < FILE_ERROR_REPEAT) return;
-  file_error_logged_ = true;
-  last_file_error_ = now;
-  Log(line, LOG_RED);
-  To_Main([this] { operator_.Beep(); });
 }
 
 void Receiver_Server::Send_Or_Hold(const Reply_To& to, std::string bytes) {

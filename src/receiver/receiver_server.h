@@ -16,11 +16,16 @@
 // post a command to the loop (under command_mutex_) and wait for it (the loop never blocks),
 // then run what the loop left for the main thread; the sync thread's hand-over is guarded by
 // sync_mutex_.
+//
+// Files: receiver_server.cpp holds the loop and its answer policy, receiver_group_commit.cpp the
+// group commit (batch, sync thread, settling) and receiver_bridge.cpp what goes to the main
+// thread (log lines, data log lines, file notices).
 #pragma once
 
 #include <QObject>
 #include <QTimer>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -152,6 +157,9 @@ class Receiver_Server : public QObject {
   void Read_Handled(int parse_result);
 
  private:
+  // A lasting journal file fault, or the want of descriptors, is logged at most this often.
+  static constexpr std::chrono::seconds FILE_ERROR_REPEAT{3};
+
   struct Settings_Copy {
     bool Port_Enable = false;
     int32_t Port = 0;
@@ -232,6 +240,8 @@ class Receiver_Server : public QObject {
   void Watch_Listener();
   void Read_From(int fd);
   void Data_Log(const char* text);
+  // The data log's note under a repeated message: "repeat of the message at hh:mm:ss".
+  void Data_Log_Repeat(int64_t earlier);
   int32_t Answer_And_Store(const Reply_To& to, Parse_Result result, Event_Record& record,
                            uint32_t sequence, const Extended_Data& extended);
   void Send_Or_Hold(const Reply_To& to, std::string bytes);
@@ -244,6 +254,11 @@ class Receiver_Server : public QObject {
   void Handle_Datagram(char* data, std::size_t size, const Datagram_Peer& peer);
   void Send(Connection& connection, const char* data, std::size_t size);
   void Flush(int fd);
+  // Group commit: starts the sync of the filled batch, or leaves it to fill a little longer
+  // while most connections are idle and few messages wait (see LINGER in the group commit).
+  void Commit_Or_Linger();
+  // The loop's wait in ms: -1 (none) unless a batch lingers.
+  int Linger_Timeout() const;
   void Start_Sync();
   void Sync_Finished();
   void File_Error(const std::string& line);
@@ -339,6 +354,8 @@ class Receiver_Server : public QObject {
   Batch filling_;  // written during the passes since the running sync started
   Batch syncing_;  // handed to the sync thread
   bool sync_busy_ = false;
+  bool lingering_ = false;  // filling_ waits for more messages until linger_until_
+  std::chrono::steady_clock::time_point linger_until_{};
   std::chrono::steady_clock::time_point last_file_error_{};
   bool file_error_logged_ = false;
   // A descriptor held in reserve: closed to accept and close a newcomer when the process has no

@@ -161,6 +161,8 @@ std::string Event_Journal::Load_Image() {
     head_ = 0;
     std::memset(slots_, 0, sizeof slots_);
     std::memset(tickets_, 0, sizeof tickets_);
+    std::memset(later_, 0, sizeof later_);
+    later_pending_ = false;
   }
   if (!File_Exists(path_)) {
     Write_Zero_File(path_, JOURNAL_FILE_SIZE);
@@ -236,6 +238,56 @@ Event_Journal::Written Event_Journal::Append_Written(const Event_Record& record)
   return written;
 }
 
+Event_Journal::Written Event_Journal::Append_Later(const Event_Record& record) {
+  Written written;
+  Mutex_Lock lock(ring_mutex_);
+  const uint32_t head = head_;
+  slots_[head] = record;
+  ++generations_[head];
+  written.Slot = static_cast<int>(head);
+  written.Ticket = next_ticket_++;
+  tickets_[head] = written.Ticket;
+  later_[head] = true;
+  later_pending_ = true;
+  head_ = (head + 1) & (JOURNAL_SLOTS - 1);
+  return written;
+}
+
+int Event_Journal::Write_Later_Slots(uint32_t& head) {
+  // The slots and the head as they are now, taken in one step: an append after this is left for
+  // the next sync, and the head written with them never counts a slot not written yet. The file
+  // gets what the save pass would write (Status 1).
+  std::vector<int> slots;
+  std::vector<Event_Record> records;
+  {
+    Mutex_Lock lock(ring_mutex_);
+    head = head_;
+    if (!later_pending_) return 0;
+    for (int k = 0; k < JOURNAL_SLOTS; ++k) {
+      if (!later_[k]) continue;
+      slots.push_back(k);
+      records.push_back(As_In_File(slots_[k]));
+      later_[k] = false;
+    }
+    later_pending_ = false;
+  }
+  for (std::size_t first = 0; first < slots.size();) {
+    std::size_t end = first + 1;
+    while (end < slots.size() && slots[end] == slots[end - 1] + 1) ++end;
+    const int error = Write_At(fd_, &records[first], sizeof(Event_Record) * (end - first),
+                               static_cast<int64_t>(Journal_Slot_Offset(slots[first])));
+    if (error != 0) {
+      // Left for the next sync, which writes them as memory holds them then.
+      Mutex_Lock lock(ring_mutex_);
+      for (int k : slots) later_[k] = true;
+      later_pending_ = true;
+      return error;
+    }
+    first = end;
+  }
+  return 0;
+}
+
 void Event_Journal::Set_Sync_Hook(std::function<void()> hook) {
   Mutex_Lock lock(hook_mutex_);
   sync_hook_ = std::move(hook);
@@ -254,7 +306,11 @@ std::string Event_Journal::Sync_File() {
     const char* what = "";
     if (const int error = Ensure_File(what)) return what + Error_Text(error);
     // The head of every record written so far.
-    const uint32_t head = Head();
+    uint32_t head = 0;
+    if (const int error = Write_Later_Slots(head)) {
+      Drop_Kept();
+      return "Disk write error. " + Error_Text(error);
+    }
     if (const int error = Write_At(fd_, &head, sizeof head, 0)) {
       Drop_Kept();
       return "Disk write error. " + Error_Text(error);

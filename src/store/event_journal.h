@@ -60,7 +60,12 @@ class Event_Journal {
     std::string Error;
   };
   Written Append_Written(const Event_Record& record) EXCLUDES(file_mutex_, ring_mutex_);
-  // Sync thread: writes the head, makes everything written so far durable (fdatasync) and checks
+  // The write-ahead of a group commit (receiver thread): appends like Append_Written, in memory
+  // only; the next Sync_File writes the slot, with every slot appended so since (neighbours in
+  // one write), before the head. A file fault shows in that Sync_File, which then fails.
+  Written Append_Later(const Event_Record& record) EXCLUDES(ring_mutex_);
+  // Sync thread: writes the slots appended by Append_Later and the head, makes everything
+  // written so far durable (fdatasync) and checks
   // that the kept descriptor still names "dorvex.dat"; a file deleted or replaced meanwhile is
   // made again from the ring (slots in flight included) and synced. "" on success, else the red
   // error line.
@@ -155,6 +160,9 @@ class Event_Journal {
   void Drop_Kept() REQUIRES(file_mutex_);
   std::string Status_Write(int k, const uint32_t* generation, bool& wrote)
       EXCLUDES(file_mutex_, ring_mutex_);
+  // Writes the slots that Append_Later left, in runs of neighbours, and gives the head taken in
+  // the same step; 0 or the errno. On failure they stay left for the next sync.
+  int Write_Later_Slots(uint32_t& head) REQUIRES(file_mutex_) EXCLUDES(ring_mutex_);
 
   std::string path_;
   Mutex hook_mutex_;
@@ -182,4 +190,7 @@ class Event_Journal {
   // Changes with every append to the slot and every clearing of it.
   uint32_t generations_[JOURNAL_SLOTS] GUARDED_BY(ring_mutex_) = {};
   uint64_t next_ticket_ GUARDED_BY(ring_mutex_) = 1;
+  // Slots appended by Append_Later whose file copy the next sync writes.
+  bool later_[JOURNAL_SLOTS] GUARDED_BY(ring_mutex_) = {};
+  bool later_pending_ GUARDED_BY(ring_mutex_) = false;
 };

@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <string_view>
 #include <thread>
@@ -74,6 +76,7 @@ Object_Table::Object_Table(std::string path, Mutex& file_lock)
     : path_(std::move(path)), file_lock_(file_lock) {
   Mutex_Lock lock(table_mutex_);
   index_.reserve(OBJECT_SLOTS);
+  std::fill(std::begin(pending_at_), std::end(pending_at_), -1);
 }
 
 Object_Table::~Object_Table() {
@@ -104,6 +107,7 @@ std::string Object_Table::Load() {
     }
   }
   Mutex_Lock lock(table_mutex_);
+  Drop_All_Pending();
   std::memcpy(records_, image.data(), sizeof records_);
   // Every supervised object gets its full timeout again from the start, lost objects included.
   for (Object_Record& r : records_) r.Ping_Countdown = Full_Countdown(r.Ping_Timeout);
@@ -143,6 +147,10 @@ int Object_Table::Oldest(int64_t now) const {
 }
 
 void Object_Table::Save_Record(int i, const Object_Record& record) {
+  Save_Run(i, &record, 1);
+}
+
+void Object_Table::Save_Run(int first, const Object_Record* records, int count) {
   // The kept descriptor; a file that could not be opened is tried again and skipped silently.
   // Never created or truncated here: a missing file leaves memory ahead.
   if (fd_ < 0) {
@@ -150,7 +158,8 @@ void Object_Table::Save_Record(int i, const Object_Record& record) {
     if (fd < 0) return;
     fd_ = fd;
   }
-  Write_At(fd_, &record, sizeof record, static_cast<int64_t>(sizeof(Object_Record)) * i);
+  Write_At(fd_, records, sizeof(Object_Record) * static_cast<std::size_t>(count),
+           static_cast<int64_t>(sizeof(Object_Record)) * first);
 }
 
 void Object_Table::Save_All(const std::vector<char>& image) {
@@ -163,7 +172,8 @@ void Object_Table::Save_All(const std::vector<char>& image) {
   file.Write_All(image.data(), image.size());
 }
 
-int Object_Table::Update(Event_Record& event, const Extended_Data& extended) {
+int Object_Table::Change(Event_Record& event, const Extended_Data& extended,
+                         Object_Record& written) {
   const std::string_view text = Extended_Text(extended);
   const int64_t quality = Quality_Value(Tag_Text(text, "[Q"));
   std::string_view address = Tag_Text(text, "[B");
@@ -178,72 +188,135 @@ int Object_Table::Update(Event_Record& event, const Extended_Data& extended) {
   event.IP_Address[sizeof event.IP_Address - 1] = '\0';
   const Account_Key key = Key_Of(event.Account_Nr);
 
+  int index = Find(key);
+  const bool is_new = index < 0;
+  if (is_new) {
+    if (used_ < OBJECT_SLOTS) {
+      index = used_;
+    } else {
+      // A full table without this account: the object with the oldest last message goes.
+      index = Oldest(event.Time_Received);
+      const Account_Key gone = Key_Of(records_[index].Account_Nr);
+      const auto entry = index_.find(gone);
+      if (entry != index_.end() && entry->second == index) {
+        index_.erase(entry);
+        // A second record of the same account (a file written elsewhere) takes over its key.
+        for (int k = 0; k < used_; ++k) {
+          if (k != index && Key_Of(records_[k].Account_Nr) == gone) {
+            index_.emplace(gone, k);
+            break;
+          }
+        }
+      }
+    }
+  }
+
+  Object_Record& r = records_[index];
+  if (is_new) r = Object_Record{};
+  r.Last_Event_Time = event.Time_Received;
+  std::memcpy(r.Account_Nr, event.Account_Nr, sizeof r.Account_Nr);
+  std::memcpy(r.Receiver_Nr, event.Receiver_Nr, sizeof r.Receiver_Nr);
+  std::memcpy(r.Line_Nr, event.Line_Nr, sizeof r.Line_Nr);
+  std::memcpy(r.Event_Code, event.Event_Code, sizeof r.Event_Code);
+  std::memcpy(r.Group_Nr, event.Group_Nr, sizeof r.Group_Nr);
+  std::memcpy(r.Zone_Nr, event.Zone_Nr, sizeof r.Zone_Nr);
+  std::memcpy(r.IP_Address, event.IP_Address, sizeof r.IP_Address);
+  r.Signal_Quality = static_cast<uint8_t>(event.Signal_Quality);
+  bool returned = false;
+  if (is_new) {
+    // The first message decides the timeout: 6 minutes with a signal quality, else 70.
+    r.Ping_Timeout = quality < 0 ? 70 : 6;
+    r.Ping_Countdown = Full_Countdown(r.Ping_Timeout);
+    r.Object_Flags = 0;
+    index_.emplace(key, index);
+    if (index == used_) {
+      ++used_;
+      Index_Following();
+    }
+  } else {
+    if (r.Ping_Timeout != 0) r.Ping_Countdown = Full_Countdown(r.Ping_Timeout);
+    if (r.Object_Flags & OBJ_LOST) {
+      r.Object_Flags &= ~OBJ_LOST;
+      returned = true;
+    }
+  }
+  // The file gets the record without the report-due flag of this return; memory gets it on
+  // this very record.
+  written = r;
+  if (returned) r.Object_Flags |= OBJ_REPORT_DUE;
+  return index;
+}
+
+int Object_Table::Update(Event_Record& event, const Extended_Data& extended) {
   Mutex_Lock file_lock(file_lock_);
   int index;
   Object_Record written;
   {
     Mutex_Lock lock(table_mutex_);
-    index = Find(key);
-    const bool is_new = index < 0;
-    if (is_new) {
-      if (used_ < OBJECT_SLOTS) {
-        index = used_;
-      } else {
-        // A full table without this account: the object with the oldest last message goes.
-        index = Oldest(event.Time_Received);
-        const Account_Key gone = Key_Of(records_[index].Account_Nr);
-        const auto entry = index_.find(gone);
-        if (entry != index_.end() && entry->second == index) {
-          index_.erase(entry);
-          // A second record of the same account (a file written elsewhere) takes over its key.
-          for (int k = 0; k < used_; ++k) {
-            if (k != index && Key_Of(records_[k].Account_Nr) == gone) {
-              index_.emplace(gone, k);
-              break;
-            }
-          }
-        }
-      }
-    }
-
-    Object_Record& r = records_[index];
-    if (is_new) r = Object_Record{};
-    r.Last_Event_Time = event.Time_Received;
-    std::memcpy(r.Account_Nr, event.Account_Nr, sizeof r.Account_Nr);
-    std::memcpy(r.Receiver_Nr, event.Receiver_Nr, sizeof r.Receiver_Nr);
-    std::memcpy(r.Line_Nr, event.Line_Nr, sizeof r.Line_Nr);
-    std::memcpy(r.Event_Code, event.Event_Code, sizeof r.Event_Code);
-    std::memcpy(r.Group_Nr, event.Group_Nr, sizeof r.Group_Nr);
-    std::memcpy(r.Zone_Nr, event.Zone_Nr, sizeof r.Zone_Nr);
-    std::memcpy(r.IP_Address, event.IP_Address, sizeof r.IP_Address);
-    r.Signal_Quality = static_cast<uint8_t>(event.Signal_Quality);
-    bool returned = false;
-    if (is_new) {
-      // The first message decides the timeout: 6 minutes with a signal quality, else 70.
-      r.Ping_Timeout = quality < 0 ? 70 : 6;
-      r.Ping_Countdown = Full_Countdown(r.Ping_Timeout);
-      r.Object_Flags = 0;
-      index_.emplace(key, index);
-      if (index == used_) {
-        ++used_;
-        Index_Following();
-      }
-    } else {
-      if (r.Ping_Timeout != 0) r.Ping_Countdown = Full_Countdown(r.Ping_Timeout);
-      if (r.Object_Flags & OBJ_LOST) {
-        r.Object_Flags &= ~OBJ_LOST;
-        returned = true;
-      }
-    }
-    // The file gets the record without the report-due flag of this return; memory gets it on
-    // this very record.
-    written = r;
-    if (returned) r.Object_Flags |= OBJ_REPORT_DUE;
+    index = Change(event, extended, written);
+    Drop_Pending(index);  // this write is newer than a kept one
   }
   Save_Record(index, written);
   file_lock.Unlock();
   if (after_write_hook_) after_write_hook_();
   return index;
+}
+
+int Object_Table::Update_Later(Event_Record& event, const Extended_Data& extended) {
+  Mutex_Lock lock(table_mutex_);
+  Object_Record written;
+  const int index = Change(event, extended, written);
+  int& at = pending_at_[index];
+  if (at >= 0) {
+    pending_[at].Record = written;  // the latest bytes of the record replace the kept ones
+  } else {
+    at = static_cast<int>(pending_.size());
+    pending_.push_back({index, written});
+  }
+  return index;
+}
+
+void Object_Table::Write_Pending() {
+  Mutex_Lock file_lock(file_lock_);
+  std::vector<Pending> pending;
+  {
+    Mutex_Lock lock(table_mutex_);
+    if (pending_.empty()) return;
+    pending.swap(pending_);
+    for (const Pending& p : pending) {
+      if (p.Index >= 0) pending_at_[p.Index] = -1;
+    }
+  }
+  std::sort(pending.begin(), pending.end(),
+            [](const Pending& a, const Pending& b) { return a.Index < b.Index; });
+  // Neighbouring records go out together: the communicators of one commit are often neighbours
+  // in the table (their objects were made in the order they first called).
+  std::vector<Object_Record> run;
+  int first = -1;
+  for (const Pending& p : pending) {
+    if (p.Index < 0) continue;  // dropped: a newer write of the record was made
+    if (!run.empty() && p.Index != first + static_cast<int>(run.size())) {
+      Save_Run(first, run.data(), static_cast<int>(run.size()));
+      run.clear();
+    }
+    if (run.empty()) first = p.Index;
+    run.push_back(p.Record);
+  }
+  if (!run.empty()) Save_Run(first, run.data(), static_cast<int>(run.size()));
+}
+
+void Object_Table::Drop_Pending(int i) {
+  int& at = pending_at_[i];
+  if (at < 0) return;
+  pending_[at].Index = -1;
+  at = -1;
+}
+
+void Object_Table::Drop_All_Pending() {
+  for (const Pending& p : pending_) {
+    if (p.Index >= 0) pending_at_[p.Index] = -1;
+  }
+  pending_.clear();
 }
 
 bool Object_Table::Ping_Tick() {
@@ -264,6 +337,7 @@ bool Object_Table::Ping_Tick() {
         r.Object_Flags |= OBJ_LOST;
         // The file gets the loss; the report-due flag lives in memory, on this very record.
         lost.push_back({i, r});
+        Drop_Pending(i);  // this write holds memory's record, newer than a kept one
         r.Object_Flags |= OBJ_REPORT_DUE;
       }
     }
@@ -287,6 +361,7 @@ bool Object_Table::Change_Timeout(int i, uint32_t minutes) {
       r.Ping_Countdown = minutes * 60;
     }
     written = r;
+    Drop_Pending(i);
   }
   Save_Record(i, written);
   return true;
@@ -302,6 +377,7 @@ bool Object_Table::Delete(int i, std::string_view account) {
     std::memmove(&records_[i], &records_[i + 1], sizeof(Object_Record) * (n - 1 - i));
     records_[n - 1] = Object_Record{};
     Rebuild_Index();
+    Drop_All_Pending();  // the whole image is written, and the records moved
     std::memcpy(image.data(), records_, sizeof records_);
   }
   Save_All(image);
@@ -318,6 +394,7 @@ bool Object_Table::Clear(Manual_Reset_Event& run_gate) {
       Mutex_Lock lock(table_mutex_);
       std::memset(records_, 0, sizeof records_);
       Rebuild_Index();
+      Drop_All_Pending();
     }
     Close_Descriptor(fd_);
     fd_ = -1;

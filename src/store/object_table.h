@@ -2,13 +2,17 @@
 // memory and in "latevn.dat" (880,000 bytes, record i at 88*i). It keeps each object's last
 // event, address, signal quality and link-test supervision.
 //
-// Threads. Update runs on the receiver thread, for every accepted message; Ping_Tick, the timeout
-// change, Delete and Clear on the main thread; Supervision_Event and Clear_Report_Due on the
+// Threads. Update and Update_Later run on the receiver thread, for every accepted message;
+// Write_Pending on the receiver's sync thread; Ping_Tick, the timeout change, Delete and Clear on
+// the main thread; Supervision_Event and Clear_Report_Due on the
 // report sender's thread; Count, Record and Snapshot on any thread. The table is the one owner of
 // its records: the records, the count of used records and the index from account to record are
 // read and changed only under the table lock, so a count is never used after a move it did not
-// see. Every change that goes to the file also holds the shared Object_Table_Lock from the change
-// to the end of its write, so the file gets the changes in the order memory got them. A flag is
+// see. Every change that goes to the file at once also holds the shared Object_Table_Lock from the
+// change to the end of its write, so the file gets the changes in the order memory got them. An
+// Update_Later keeps the bytes its write would have written, under the table lock; Write_Pending
+// writes them under Object_Table_Lock, and any write of the same record in between (which writes
+// the record as memory holds it, so the kept bytes are older) drops them. A flag is
 // set on the record of the account in the same locked step as the change that causes it, never
 // afterwards by a remembered index; the report sender clears the flag of the account and lost
 // state it was handed.
@@ -113,6 +117,12 @@ class Object_Table {
   // IP_Address from the "[Q" and "[B" fields. Writes the record to the file. Returns the
   // record's index at the time of the update.
   int Update(Event_Record& event, const Extended_Data& extended) EXCLUDES(file_lock_, table_mutex_);
+  // The same change as Update, whose record write is left to the next Write_Pending (the
+  // receiver writes the records of one group commit together before its sync). The file gets the
+  // same bytes as from Update, unless a later write of the record came first.
+  int Update_Later(Event_Record& event, const Extended_Data& extended) EXCLUDES(table_mutex_);
+  // Writes the records left by Update_Later, neighbouring records in one write each.
+  void Write_Pending() EXCLUDES(file_lock_, table_mutex_);
 
   // Ping_Tick (main thread, once a second): counts every supervised object down and marks the
   // expired ones lost and due for a report; true when at least one object became lost.
@@ -174,6 +184,14 @@ class Object_Table {
   void Save_Record(int i, const Object_Record& record) REQUIRES(file_lock_);
   // Object_Save_All: writes a whole table image over the existing file.
   void Save_All(const std::vector<char>& image) REQUIRES(file_lock_);
+  // Writes `count` records from `first` on in one pwrite.
+  void Save_Run(int first, const Object_Record* records, int count) REQUIRES(file_lock_);
+  // The change of Update under the table lock: `written` gets the bytes for the file.
+  int Change(Event_Record& event, const Extended_Data& extended, Object_Record& written)
+      REQUIRES(table_mutex_);
+  // Forgets the kept write of record i (a newer write of the record is made), or all of them.
+  void Drop_Pending(int i) REQUIRES(table_mutex_);
+  void Drop_All_Pending() REQUIRES(table_mutex_);
 
   struct Key_Hash {
     std::size_t operator()(const Account_Key& key) const {
@@ -193,4 +211,12 @@ class Object_Table {
   // elsewhere has them) the first, as a scan from record 0 would find it.
   std::unordered_map<Account_Key, int, Key_Hash> index_ GUARDED_BY(table_mutex_);
   std::function<void()> after_write_hook_;
+  // The writes left by Update_Later: the record's index and bytes, the latest per record
+  // (pending_at_[i] is its place in pending_, -1 for none).
+  struct Pending {
+    int Index;
+    Object_Record Record;
+  };
+  std::vector<Pending> pending_ GUARDED_BY(table_mutex_);
+  int pending_at_[OBJECT_SLOTS] GUARDED_BY(table_mutex_);
 };

@@ -118,6 +118,29 @@ TEST_F(Link_Manager_Test, ListenerThatCannotOpenRetriesAfterTenTicks) {
   EXPECT_TRUE(f.link.Listener_Active());
 }
 
+// A port number outside 1..65535 (0 included, which would listen on a port the system picks) is
+// refused in server and client mode alike: "Invalid port number" in red with a beep, nothing
+// opened.
+TEST_F(Link_Manager_Test, PortOutsideTheRangeIsRefusedInBothModes) {
+  for (const uint8_t server : {1, 0}) {
+    for (const int32_t port : {0, 70000, -1}) {
+      SCOPED_TRACE(std::to_string(server) + " " + std::to_string(port));
+      Link_Fixture g;
+      g.settings.Out_Mode = 1;
+      g.settings.Out_TCP_Server = server;
+      g.settings.Out_Port = port;
+      g.link.Timer_OutTimer();
+      EXPECT_TRUE(g.screen.Logged("Invalid port number " + std::to_string(port), LOG_RED));
+      EXPECT_EQ(g.screen.Beeps, 1);
+      EXPECT_FALSE(g.link.Listener_Active());
+      EXPECT_EQ(g.screen.Count("Automation software port " + std::to_string(port) +
+                                   " is open. Waiting for connection...",
+                               LOG_BLACK),
+                0);
+    }
+  }
+}
+
 // Client mode towards a listening automation software: the attempt is logged, "Can't open port"
 // follows in red with a beep (the connection is asynchronous, not yet made at that moment); the
 // connection then completes with the sound and is the link at once: the panel says connected and

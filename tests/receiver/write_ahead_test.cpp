@@ -71,6 +71,28 @@ TEST_F(Write_Ahead, AnswerLeavesOnlyAfterTheSlotIsWrittenAndSynced) {
   core_->Journal().Set_Sync_Hook({});
 }
 
+// The object's record of an acknowledged message is in "latevn.dat" before the sync that lets
+// its answer go.
+TEST_F(Write_Ahead, ObjectRecordIsWrittenBeforeTheSyncThatReleasesTheAnswer) {
+  Start();
+  const std::string path = folder_.File(OBJECT_FILE_NAME);
+  std::mutex mutex;
+  std::string object_during_sync;
+  core_->Journal().Set_Sync_Hook([&] {
+    std::lock_guard lock(mutex);
+    if (object_during_sync.empty()) object_during_sync = Read_Bytes(path, 0, sizeof(Object_Record));
+  });
+  auto client = Connect();
+  client->Send(Cid_Frame());
+  EXPECT_EQ(client->Answer(), EXAMPLE_ACK);
+  core_->Journal().Set_Sync_Hook({});
+  std::lock_guard lock(mutex);
+  const Object_Record object = core_->Objects().Record(0);
+  ASSERT_EQ(object_during_sync.size(), sizeof object);
+  EXPECT_EQ(std::memcmp(object_during_sync.data(), &object, sizeof object), 0);
+  EXPECT_EQ(Field_Text(object.Account_Nr), "1234");
+}
+
 // A folder in the place of "dorvex.dat": nothing is answered and the red file-error line is
 // logged; once the file is back, answers resume by themselves.
 TEST_F(Write_Ahead, FailingJournalFileStopsAnswersUntilItIsRepaired) {

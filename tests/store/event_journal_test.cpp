@@ -350,6 +350,41 @@ TEST_F(Event_Journal_Test, WriteAheadWritesTheSavePassBytesAndSettlesTheSlot) {
   EXPECT_EQ(File_Slot(2), Record_Bytes(Event(3)));
 }
 
+// The write-ahead of a group commit leaves the slots to the sync: nothing reaches the file
+// before it, then every slot appended so far (across the ring's end too) with the head, the same
+// bytes Append_Written gives. A sync that cannot write keeps them for the next one.
+TEST_F(Event_Journal_Test, SlotsLeftForTheSyncAreWrittenByItWithTheHead) {
+  std::string image(JOURNAL_FILE_SIZE, '\0');
+  const uint32_t start = JOURNAL_SLOTS - 2;
+  std::memcpy(image.data(), &start, 4);
+  Write_Bytes(path_, image);
+  ASSERT_EQ(journal_->Load(), "");
+  Event_Journal::Written written[4];
+  for (int n = 0; n < 4; ++n) written[n] = journal_->Append_Later(Event(n));
+  EXPECT_EQ(written[0].Slot, JOURNAL_SLOTS - 2);
+  EXPECT_EQ(written[3].Slot, 1);
+  EXPECT_EQ(journal_->Head(), 2u);
+  EXPECT_TRUE(All_Zero(Read_Bytes(path_, 4)));
+  EXPECT_EQ(File_Head(), start);
+  EXPECT_FALSE(journal_->Save_New(gate_).Wrote);  // in flight: not the save pass's
+
+  EXPECT_EQ(journal_->Sync_File(), "");
+  for (int n = 0; n < 4; ++n) EXPECT_EQ(File_Slot(written[n].Slot), Record_Bytes(Event(n))) << n;
+  EXPECT_EQ(File_Head(), 2u);
+
+  // A folder in the file's place fails the sync; once the file is back the next sync writes
+  // the slot left over.
+  ASSERT_EQ(std::rename(path_.c_str(), (path_ + ".away").c_str()), 0);
+  ASSERT_EQ(::mkdir(path_.c_str(), 0755), 0);
+  const Event_Journal::Written later = journal_->Append_Later(Event(7));
+  EXPECT_EQ(journal_->Sync_File(), "File open error. " + Error_Text(EISDIR));
+  ASSERT_EQ(::rmdir(path_.c_str()), 0);
+  ASSERT_EQ(std::rename((path_ + ".away").c_str(), path_.c_str()), 0);
+  EXPECT_EQ(journal_->Sync_File(), "");
+  EXPECT_EQ(File_Slot(later.Slot), Record_Bytes(Event(7)));
+  EXPECT_EQ(File_Head(), 3u);
+}
+
 // The kept descriptor must not write into a file that is no longer "dorvex.dat": a folder put in
 // its place fails the sync and every write after it, until a file is back.
 TEST_F(Event_Journal_Test, FileDeletedBetweenSyncsIsMadeAgainAtTheNextSyncWithTheWrites) {

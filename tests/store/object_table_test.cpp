@@ -484,6 +484,50 @@ TEST_F(Object_Table_Test, ClearZeroesTableAndFileUnlessTheFileIsGone) {
   EXPECT_TRUE(All_Zero(Read_Bytes(path_)));
 }
 
+// An update whose write is left for later reaches the file at Write_Pending with the bytes Update
+// would have written (a returning object's report-due flag stays in memory), neighbours in one
+// go; a newer write of the same record in between (a timeout change, a deletion that moved the
+// records) is not overwritten by the older bytes.
+TEST_F(Object_Table_Test, LaterUpdatesAreWrittenTogetherUnlessANewerWriteCameFirst) {
+  for (const char* account : {"L0", "L1", "L2"}) Update(account);
+  ASSERT_TRUE(table_->Change_Timeout(1, 1));
+  for (int t = 0; t < 60; ++t) table_->Ping_Tick();
+  Supervision_Report loss;
+  ASSERT_TRUE(table_->Supervision_Event(1, loss));
+  table_->Clear_Report_Due(loss);  // the loss was reported
+  ASSERT_EQ(table_->Record(1).Object_Flags, OBJ_LOST);
+  const std::string before = Read_Bytes(path_, 0, 88 * 4);
+
+  for (const char* account : {"L1", "L0", "L3", "L0"}) {
+    Event_Record event = Event(account, kNow + 5);
+    table_->Update_Later(event, Extended("[Q9]"));
+  }
+  EXPECT_EQ(table_->Count(), 4);
+  EXPECT_EQ(Read_Bytes(path_, 0, 88 * 4), before);  // nothing written yet
+  table_->Write_Pending();
+  Object_Record returned = table_->Record(1);
+  EXPECT_EQ(returned.Object_Flags, OBJ_REPORT_DUE);
+  returned.Object_Flags = 0;  // the file gets the return without its report-due flag
+  EXPECT_EQ(Record_Bytes(File_Record(1)), Record_Bytes(returned));
+  for (int i : {0, 3}) EXPECT_EQ(Record_Bytes(File_Record(i)), Record_Bytes(table_->Record(i)));
+
+  Event_Record event = Event("L2", kNow + 9);
+  table_->Update_Later(event, Extended(""));
+  ASSERT_TRUE(table_->Change_Timeout(2, 9));
+  table_->Write_Pending();
+  EXPECT_EQ(File_Record(2).Ping_Timeout, 9u);
+  EXPECT_EQ(File_Record(2).Last_Event_Time, kNow + 9);
+
+  event = Event("L3", kNow + 10);
+  table_->Update_Later(event, Extended(""));  // record 3, which the deletion moves to 2
+  ASSERT_TRUE(table_->Delete(0, "L0"));
+  table_->Write_Pending();
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(Record_Bytes(File_Record(i)), Record_Bytes(table_->Record(i))) << i;
+  }
+  EXPECT_TRUE(All_Zero(Record_Bytes(File_Record(3))));
+}
+
 TEST_F(Object_Table_Test, WritesToAMissingFileAreSkipped) {
   ASSERT_EQ(::unlink(path_.c_str()), 0);
   Update("1");
