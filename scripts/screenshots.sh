@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Writes one PNG per window into DIR (main window with each tab, Event List, Object List with a
-# lost object, Data Log, System Log, serial dialog, About), as they look on an X server with the
+# lost object, Data Log, System Log, serial dialog, About) and default_places.png (the whole screen
+# with the main window and the three lists where they first open), as they look on an X server with the
 # openbox window manager and the fonts of a Debian desktop. Builds the window tests first.
 # Usage: scripts/screenshots.sh DIR
 set -euo pipefail

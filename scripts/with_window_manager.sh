@@ -7,6 +7,7 @@ work="$(mktemp -d)"
 xvfb_pid=""
 wm_pid=""
 cleanup() {
+  if [ -n "${tray_pid:-}" ]; then kill "$tray_pid" 2>/dev/null || true; fi
   if [ -n "$wm_pid" ]; then kill "$wm_pid" 2>/dev/null || true; fi
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
   wait 2>/dev/null || true
@@ -34,6 +35,21 @@ for _ in $(seq 200); do
   sleep 0.05
 done
 xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id" || { echo "openbox did not start" >&2; exit 1; }
+
+# A notification area (trayer, when installed) at the screen's bottom edge, for the icon and its
+# balloon.
+tray_pid=""
+if command -v trayer >/dev/null 2>&1; then
+  trayer --edge bottom --align right --widthtype request --height 24 --SetDockType true \
+    >"$work/trayer.log" 2>&1 &
+  tray_pid=$!
+  for _ in $(seq 200); do
+    xprop -root _NET_SUPPORTED >/dev/null 2>&1 &&
+      xprop -root 2>/dev/null | grep -q "_NET_SYSTEM_TRAY" && break
+    xwininfo -root -tree 2>/dev/null | grep -qi "panel\|trayer" && break
+    sleep 0.05
+  done
+fi
 
 export QT_QPA_PLATFORM=xcb
 "$@"

@@ -186,7 +186,9 @@ int Run_Windows(int argc, char** argv, const std::string& data_dir) {
   main_form.Set_Settings_Changed([&core] { core.Push_Settings(); });
   Visibility_Watch data_log_watch(&windows.Data_Log(), [&core] { core.Push_Settings(); });
   main_form.Hide_On_Close(&windows.Events());
+  main_form.Place_Beside(&windows.Events(), Side_Window::Event_List);
   main_form.Hide_On_Close(&windows.Objects());
+  main_form.Place_Beside(&windows.Objects(), Side_Window::Object_List);
   QObject::connect(&main_form, &TMain_Form::Show_Events_Requested, &main_form,
                    [&windows] { Operator_Windows::Show_Window(windows.Events()); });
   QObject::connect(&main_form, &TMain_Form::Show_Objects_Requested, &main_form,

@@ -221,6 +221,20 @@ void Link_Manager::Tick_Tcp_Client() {
   }
 }
 
+// A client connection that completes is the link at once: the panel says so and reports flow,
+// without waiting for the end of the delay that the attempt started (the attempt's red line stays,
+// written when the connection was not yet made).
+void Link_Manager::Take_Client_Connection() {
+  if (settings_.Out_Mode != OUT_MODE_TCP || settings_.Out_TCP_Server == OUT_TCP_SERVER ||
+      !Client_Connected())
+    return;
+  Set_Status("Automation software server: connected.");
+  if (sync_.Link_State.load() == 0) {
+    screen_.Log_Message("Port " + std::to_string(settings_.Out_Port) + " connected.", LOG_BLACK);
+    sync_.Link_State.fetch_or(LINK_OPEN);
+  }
+}
+
 void Link_Manager::Tick_Serial() {
   const std::string com_name(Field_Text(settings_.COM_Name));
   if (serial_.Is_Open()) {
@@ -352,6 +366,7 @@ void Link_Manager::ClientSocket_OutConnect() {
     Watch(fd, true);
   }
   screen_.Play_Notify_Sound();
+  Take_Client_Connection();
 }
 
 void Link_Manager::ClientSocket_OutError() {

@@ -86,6 +86,7 @@ class Link_Manager : public QObject {
   void Tick_Tcp();
   void Tick_Tcp_Server();
   void Tick_Tcp_Client();
+  void Take_Client_Connection();
   void Tick_Serial();
   void Tick_Closed();
   void Close_Listener();

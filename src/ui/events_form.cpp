@@ -114,6 +114,7 @@ TForm_Events::TForm_Events(Event_Journal& journal, Manual_Reset_Event& run_gate,
                                       EVENT_GRID_SCROLL_ALLOWANCE);
   resize(std::max(874, fitted), menuBar()->sizeHint().height() + 511);
   setMinimumSize(800, 200);
+  Centre_On_Screen(*this);  // beside the main window when it places the list
 }
 
 void TForm_Events::Refresh_Log_Grid() {
@@ -168,10 +169,6 @@ QString TForm_Events::Cell(int row, int column) const {
 
 void TForm_Events::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  if (!placed_) {
-    placed_ = true;
-    Centre_On_Screen(*this);
-  }
   Refresh_Log_Grid();
 }
 

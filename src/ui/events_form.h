@@ -71,5 +71,4 @@ class TForm_Events : public QMainWindow {
   Events_Model* model_;
   QLabel* status_count_;
   Operator_Box_Runner box_ = Run_Operator_Box;
-  bool placed_ = false;
 };

@@ -27,6 +27,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <cstring>
+#include <memory>
 
 #include "app/startup.h"
 #include "base/raw_file.h"
@@ -37,6 +38,7 @@
 #include "ui/widgets/layout_fit.h"
 #include "ui/widgets/message_box.h"
 #include "ui/widgets/pictures.h"
+#include "ui/widgets/tray_balloon.h"
 #include "ui/widgets/window_place.h"
 
 namespace {
@@ -322,7 +324,73 @@ void TMain_Form::Update_Background_Hint() {
                                                : "The application will start in windowed mode");
 }
 
+void TMain_Form::Place_Beside(QWidget* window, Side_Window which) {
+  side_windows_[static_cast<int>(which)] = {window, window->size(), false};
+  window->installEventFilter(this);
+}
+
+void TMain_Form::Set_Log_Form(TForm_Log* form) {
+  log_form_ = form;
+  Place_Beside(static_cast<QWidget*>(form), Side_Window::System_Log);
+}
+
+QRect TMain_Form::Menu_And_Save_Area() const {
+  const QRect frame = frameGeometry();
+  const int save_bottom = BitBtn_Save->mapToGlobal(QPoint(0, BitBtn_Save->height() - 1)).y();
+  return QRect(frame.topLeft(), QPoint(frame.right(), save_bottom));
+}
+
+namespace {
+
+QMargins Frame_Margins(const QWidget& window) {
+  const QRect frame = window.frameGeometry();
+  const QRect inner = window.geometry();
+  return {inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+          frame.bottom() - inner.bottom()};
+}
+
+}  // namespace
+
+void TMain_Form::Place_Side_Window(int which) {
+  // The window manager's frame around this window stands for the one the lists will get.
+  const QMargins margins = Frame_Margins(*this);
+  const QSize extra(margins.left() + margins.right(), margins.top() + margins.bottom());
+  std::array<QSize, SIDE_WINDOWS> frames{};
+  std::array<QSize, SIDE_WINDOWS> mins{};
+  for (int k = 0; k < SIDE_WINDOWS; ++k) {
+    if (side_windows_[k].Window == nullptr) continue;
+    frames[k] = side_windows_[k].Default_Size + extra;
+    mins[k] = side_windows_[k].Window->minimumSize() + extra;
+  }
+  const QRect keep_clear = Menu_And_Save_Area();
+  const QRect place =
+      Side_Window_Frames(Desktop_Area_At(keep_clear.center()), keep_clear, frames, mins)[which];
+  QWidget* window = side_windows_[which].Window;
+  Fit_Window_Frame(*window, place, margins);
+  // The window's own frame is known a moment after it shows (a resizable window may have a
+  // thicker one): it is then fitted again into the same place.
+  auto* watch = new QTimer(window);
+  watch->setInterval(20);
+  auto tries = std::make_shared<int>(0);
+  connect(watch, &QTimer::timeout, window, [window, watch, place, tries] {
+    if (Frame_Margins(*window).isNull() && ++*tries < 250) return;
+    watch->stop();
+    watch->deleteLater();
+    if (!Frame_Margins(*window).isNull()) Fit_Window_Frame(*window, place, Frame_Margins(*window));
+  });
+  watch->start();
+}
+
 bool TMain_Form::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Show) {
+    for (int k = 0; k < SIDE_WINDOWS; ++k) {
+      Side_Entry& side = side_windows_[k];
+      if (side.Window != watched || side.Placed) continue;
+      side.Placed = true;
+      side.Window->removeEventFilter(this);
+      Place_Side_Window(k);
+    }
+  }
   // The pointer leaving the menu bar ends any hover text it left in the status bar.
   if (watched == menuBar() && event->type() == QEvent::Leave) statusBar()->clearMessage();
   if (watched == RichEdit_Log && event->type() == QEvent::KeyPress) {
@@ -383,13 +451,10 @@ void TMain_Form::Go_To_Tray() {
 
 void TMain_Form::Show_Balloon(int tries_left) {
   if (!TrayIcon1->isVisible()) return;
-  // A balloon shown before the notification area has placed the icon opens in the screen's
+  // A balloon shown before the notification area has placed the icon would open in the screen's
   // corner: it waits (at most 40 x 50 ms) until the icon has its place.
-  if (TrayIcon1->geometry().isEmpty() && tries_left > 0) {
+  if (!Show_Tray_Balloon(*TrayIcon1, BALLOON_TITLE, BALLOON_TEXT, 5000, tries_left <= 0))
     QTimer::singleShot(50, this, [this, tries_left] { Show_Balloon(tries_left - 1); });
-    return;
-  }
-  TrayIcon1->showMessage(BALLOON_TITLE, BALLOON_TEXT, QSystemTrayIcon::Information, 5000);
 }
 
 bool TMain_Form::In_Tray() const {

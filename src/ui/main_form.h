@@ -17,6 +17,7 @@
 #include "base/settings.h"
 #include "base/system_log.h"
 #include "ui/widgets/page_host.h"
+#include "ui/widgets/window_place.h"
 
 class QAction;
 class QCheckBox;
@@ -64,8 +65,13 @@ class TMain_Form : public QMainWindow, public Operator_Port, public Log_Pane, pu
   }
   // A window that the close request hides (the Events, Object List, System Log and About windows).
   void Hide_On_Close(QWidget* window) { hidden_on_close_.push_back(window); }
+  // A list window that opens, the first time it shows, at its place beside this window.
+  void Place_Beside(QWidget* window, Side_Window which);
+  // The title bar, menu bar and Save button (global coordinates), which the lists never cover
+  // when they first open.
+  QRect Menu_And_Save_Area() const;
   // The System Log window, which follows every logged line while it is visible.
-  void Set_Log_Form(TForm_Log* form) { log_form_ = form; }
+  void Set_Log_Form(TForm_Log* form);
   void Set_About_Box(QWidget* about) { about_box_ = about; }
   // The serial settings dialog, filled and locked by the automation page.
   void Set_Com_Settings(TForm_Com_Settings* dialog);
@@ -163,6 +169,15 @@ class TMain_Form : public QMainWindow, public Operator_Port, public Log_Pane, pu
   TReceiver_Page* receiver_page_;
   TAutomation_Page* automation_page_;
   TForm_Log* log_form_ = nullptr;
+  // The list windows beside this one, by Side_Window, with their default inside sizes, and
+  // whether each has shown yet.
+  struct Side_Entry {
+    QWidget* Window = nullptr;
+    QSize Default_Size;
+    bool Placed = false;
+  };
+  std::array<Side_Entry, SIDE_WINDOWS> side_windows_;
+  void Place_Side_Window(int which);
   QWidget* about_box_ = nullptr;
   QSoundEffect* notify_sound_ = nullptr;
   Window_Hooks hooks_;

@@ -165,6 +165,7 @@ TForm_Latest_Events::TForm_Latest_Events(Object_Table& objects, Shared_Sync& syn
                                       WIDEST_OBJECT_CELLS, OBJECT_GRID_SCROLL_ALLOWANCE);
   resize(std::max(777, fitted), menuBar()->sizeHint().height() + 366);
   setMinimumSize(600, 200);
+  Centre_On_Screen(*this);  // beside the main window when it places the list
 }
 
 void TForm_Latest_Events::Refresh_ID_List_Grid() {
@@ -272,10 +273,6 @@ bool TForm_Latest_Events::Row_Lost(int row) const {
 
 void TForm_Latest_Events::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  if (!placed_) {
-    placed_ = true;
-    Centre_On_Screen(*this);
-  }
   Edit_Tmr->hide();
   Refresh_ID_List_Grid();
 }

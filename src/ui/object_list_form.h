@@ -108,5 +108,4 @@ class TForm_Latest_Events : public QMainWindow {
   Operator_Box_Runner box_ = Run_Operator_Box;
   int selected_row_ = 0;  // grid row (1.. for data rows) and column of the last selection
   int selected_column_ = 0;
-  bool placed_ = false;
 };

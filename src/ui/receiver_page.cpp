@@ -2,11 +2,15 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QEvent>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSignalBlocker>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <cstring>
 
 #include "base/settings_rules.h"
@@ -90,6 +94,9 @@ TReceiver_Page::TReceiver_Page(Settings_Record& settings, Page_Host& host, QWidg
   connect(aes_mode_group_, &QButtonGroup::idClicked, this, &TReceiver_Page::AES_Mode_Click);
   connect(key_format_group_, &QButtonGroup::buttonClicked, this, [this] { Refresh_Receiver(); });
   connect(LabeledEdit_DC9_Encoding_Key, &QLineEdit::textChanged, this, &TReceiver_Page::Key_Edited);
+  connect(LabeledEdit_DC9_Encoding_Key, &QLineEdit::textChanged, this,
+          &TReceiver_Page::Fit_Key_Font);
+  LabeledEdit_DC9_Encoding_Key->installEventFilter(this);
   connect(CheckBox_Show_AES_Password, &QCheckBox::clicked, this,
           &TReceiver_Page::CheckBox_Show_AES_PasswordClick);
 }
@@ -209,7 +216,36 @@ void TReceiver_Page::Key_Edited(const QString& text) {
 void TReceiver_Page::CheckBox_Show_AES_PasswordClick() {
   const bool show = CheckBox_Show_AES_Password->isChecked();
   LabeledEdit_DC9_Encoding_Key->setEchoMode(show ? QLineEdit::Normal : QLineEdit::Password);
-  QFont font = LabeledEdit_DC9_Encoding_Key->font();
-  font.setBold(!show);
-  LabeledEdit_DC9_Encoding_Key->setFont(font);
+  Fit_Key_Font();
+}
+
+void TReceiver_Page::Fit_Key_Font() {
+  constexpr int SMALLEST_PIXELS = 7;
+  QLineEdit* edit = LabeledEdit_DC9_Encoding_Key;
+  // The page's font is the size the field is designed for; hidden keys show in bold.
+  QFont font = this->font();
+  font.setBold(edit->echoMode() != QLineEdit::Normal);
+  int pixels = QFontInfo(font).pixelSize();
+  QStyleOptionFrame option;
+  option.initFrom(edit);
+  option.rect = QRect(QPoint(0, 0), edit->size());
+  option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+  const QRect contents = edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit);
+  const QMargins margins = edit->textMargins();
+  // QLineEdit's own margin of 2 pixels each side, and the caret.
+  const int room = contents.width() - margins.left() - margins.right() - 2 * 2 - 1;
+  const QString shown = edit->displayText();
+  auto fits = [&] { return QFontMetrics(font).horizontalAdvance(shown) <= room; };
+  font.setPixelSize(pixels);
+  while (!fits() && pixels > SMALLEST_PIXELS) font.setPixelSize(--pixels);
+  // At the smallest size the letters move closer together.
+  for (int spacing = 95; !fits() && spacing >= 80; spacing -= 5)
+    font.setLetterSpacing(QFont::PercentageSpacing, spacing);
+  if (font != edit->font()) edit->setFont(font);
+}
+
+bool TReceiver_Page::eventFilter(QObject* watched, QEvent* event) {
+  // The layout is stretched to the font after the page is built.
+  if (watched == LabeledEdit_DC9_Encoding_Key && event->type() == QEvent::Resize) Fit_Key_Font();
+  return QWidget::eventFilter(watched, event);
 }

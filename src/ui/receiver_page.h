@@ -51,6 +51,10 @@ class TReceiver_Page : public QWidget {
   void AES_Mode_Click(int mode);
   void Key_Edited(const QString& text);
   void CheckBox_Show_AES_PasswordClick();
+  // The key field shows the whole key: a text longer than the field (a 192- or 256-bit key in
+  // hex, or its stars) is drawn in a smaller font, down to a smallest legible size.
+  void Fit_Key_Font();
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
   Settings_Record& settings_;
   Page_Host& host_;

@@ -63,7 +63,7 @@ TEST_P(Alarm_Road, EventIsAnsweredReportedOnceAndMarkedInTheJournalFile) {
   Dc9_Answer ping = Send_Frame(dc9_port, Link_Test_Frame("1234", c.aes_mode), c.aes_mode);
   EXPECT_EQ(ping.Token, c.aes_mode ? "*ACK" : "ACK");
 
-  // Client mode takes the connection into the link state only after its 30-tick delay.
+  // Client mode takes the connection into the link state as soon as it completes.
   ASSERT_TRUE(Wait_Until([&] { return !peer.Event_Lines().empty(); }, 50s)) << q.Log_Text();
   const std::string journal = q.File(JOURNAL_FILE_NAME);
   EXPECT_TRUE(Wait_Until([&] { return Journal_File_Status(journal, 0) == 7; }, 5s));

@@ -27,7 +27,9 @@ struct Program_Screen {
     main_form.Set_Com_Settings(&com_settings);
     main_form.Set_Log_Form(&log_form);
     main_form.Hide_On_Close(&windows.Events());
+    main_form.Place_Beside(&windows.Events(), Side_Window::Event_List);
     main_form.Hide_On_Close(&windows.Objects());
+    main_form.Place_Beside(&windows.Objects(), Side_Window::Object_List);
     // Without a notification area the closed window only goes to the taskbar.
     main_form.Set_Tray_Available([] { return false; });
     main_form.Enter_Start_State();

@@ -4,12 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QPixmap>
 #include <QScreen>
 #include <QTabWidget>
 #include <QWindow>
 
+#include <QCheckBox>
+#include <QRadioButton>
 #include "program_screen.h"
+
+#include "ui/receiver_page.h"
 
 namespace {
 
@@ -48,6 +53,17 @@ TEST(Screenshots, One_Picture_Per_Window) {
   TMain_Form& main_form = screen.main_form;
   main_form.PageControl_Receiver->setCurrentIndex(0);
   Shoot(main_form, folder, "main_receiver_tab");
+  // A 256-bit key in hex, shown.
+  TReceiver_Page& page = main_form.Receiver_Page();
+  for (int i = 0; i < 32; ++i)
+    screen.core.Settings().DC9_AES_Key[i] = static_cast<uint8_t>(0x1F * i);
+  page.RadioButton_DC9_AES_256->click();
+  page.RadioButton_Aes_Key_Hex->click();
+  page.CheckBox_Show_AES_Password->click();
+  Shoot(main_form, folder, "main_receiver_tab_aes256_hex");
+  page.CheckBox_Show_AES_Password->click();
+  page.RadioButton_Aes_Key_Text->click();
+  page.RadioButton_DC9_AES_Off->click();
   main_form.PageControl_Receiver->setCurrentIndex(1);
   Shoot(main_form, folder, "main_automation_tab");
   main_form.PageControl_Receiver->setCurrentIndex(0);
@@ -73,6 +89,35 @@ TEST(Screenshots, One_Picture_Per_Window) {
 
   Shoot(screen.log_form, folder, "system_log");
   screen.log_form.hide();
+}
+
+// The whole screen with the main window and the three lists at their first places, as the X
+// server shows it (imagemagick's import of the root window): "default_places.png".
+TEST(Screenshots, The_Lists_At_Their_First_Places) {
+  const QString folder_path = qEnvironmentVariable("QUENOR_SCREENSHOT_DIR");
+  if (folder_path.isEmpty() || !On_X_Server()) GTEST_SKIP() << "run by scripts/screenshots.sh";
+  QFont font = QApplication::font();
+  font.setPixelSize(11);
+  QApplication::setFont(font);
+  Program_Screen screen;
+  Fill_With_Content(screen);
+  auto framed_and_active = [](QWidget& window) {
+    return Wait_Until([&] {
+      return window.isActiveWindow() && window.frameGeometry().top() < window.geometry().top();
+    });
+  };
+  screen.main_form.show();
+  ASSERT_TRUE(framed_and_active(screen.main_form));
+  Operator_Windows::Show_Window(screen.windows.Events());
+  ASSERT_TRUE(framed_and_active(screen.windows.Events()));
+  Operator_Windows::Show_Window(screen.windows.Objects());
+  ASSERT_TRUE(framed_and_active(screen.windows.Objects()));
+  screen.main_form.Menu_System_Log->trigger();
+  ASSERT_TRUE(framed_and_active(screen.log_form));
+  QCoreApplication::processEvents();
+  const QString path = QDir(folder_path).filePath("default_places.png");
+  Run_X_Tool("import", {"-window", "root", path});
+  EXPECT_TRUE(QFileInfo::exists(path));
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include <QTabWidget>
 #include <QTableView>
 #include <algorithm>
+#include <cstring>
 
 #include "program_screen.h"
 #include "ui/automation_page.h"
@@ -190,6 +191,43 @@ TEST_P(Text_Fit_Test, The_Main_Window_Both_Tabs_And_The_Serial_Dialog) {
   Expect_Controls_Fit(screen_->com_settings, "serial dialog");
   EXPECT_GE(form.Automation_Page().ComboBox_COM_Nr->width(),
             form.fontMetrics().horizontalAdvance("COM64"));
+}
+
+// The key field shows the whole key, shown or hidden, in either format: a 256-bit key in hex (64
+// digits or stars) and a 32-character text key, and a 192-bit key in hex.
+TEST_P(Text_Fit_Test, The_Key_Field_Shows_The_Whole_Key) {
+  TMain_Form& form = screen_->main_form;
+  TReceiver_Page& page = form.Receiver_Page();
+  Settings_Record& settings = screen_->core.Settings();
+  form.show();
+  QLineEdit& edit = *page.LabeledEdit_DC9_Encoding_Key;
+  struct Case {
+    QAbstractButton* Mode;
+    QAbstractButton* Format;
+    int Shown_Length;
+  };
+  const Case cases[] = {{page.RadioButton_DC9_AES_256, page.RadioButton_Aes_Key_Hex, 64},
+                        {page.RadioButton_DC9_AES_192, page.RadioButton_Aes_Key_Hex, 48},
+                        {page.RadioButton_DC9_AES_256, page.RadioButton_Aes_Key_Text, 32}};
+  for (const Case& c : cases) {
+    const char* text_key = "Qx7#Wm9@Lp2$Zr5&Hk8*Nv3!Bt6^JdW%";
+    std::memcpy(settings.DC9_AES_Key, text_key, 32);
+    c.Mode->click();
+    c.Format->click();
+    for (bool show : {true, false}) {
+      if (page.CheckBox_Show_AES_Password->isChecked() != show)
+        page.CheckBox_Show_AES_Password->click();
+      const QString shown = edit.displayText();
+      ASSERT_EQ(shown.size(), c.Shown_Length) << shown.toStdString();
+      EXPECT_LE(QFontMetrics(edit.font()).horizontalAdvance(shown), Edit_Text_Room(edit))
+          << c.Shown_Length << (show ? " shown" : " hidden");
+      EXPECT_GE(QFontInfo(edit.font()).pixelSize(), 7);
+    }
+  }
+  // A 128-bit key keeps the page's font.
+  page.RadioButton_DC9_AES_128->click();
+  page.RadioButton_Aes_Key_Hex->click();
+  EXPECT_EQ(QFontInfo(edit.font()).pixelSize(), QFontInfo(page.font()).pixelSize());
 }
 
 TEST_P(Text_Fit_Test, The_Event_And_Object_Lists) {

@@ -6,12 +6,17 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSystemTrayIcon>
 #include <QTimer>
+#include <QToolButton>
+#include <cstring>
 #include <vector>
 
 #include "program_screen.h"
+#include "ui/widgets/message_box.h"
 
 namespace {
 
@@ -28,6 +33,29 @@ std::vector<WId> X_Stacking() {
   for (const QString& id : line.mid(hash + 1).split(',', Qt::SkipEmptyParts))
     windows.push_back(id.trimmed().toULongLong(nullptr, 16));
   return windows;
+}
+
+// The frame of a managed window (title bar and borders included) as the X server has it: the
+// client's absolute place from xwininfo widened by the window manager's _NET_FRAME_EXTENTS.
+// Empty while the window manager has not framed the window yet.
+QRect X_Frame(WId window) {
+  const QString extents =
+      Run_X_Tool("xprop", {"-id", QString::number(window), "_NET_FRAME_EXTENTS"});
+  const qsizetype equals = extents.indexOf('=');
+  if (equals < 0) return {};
+  const QStringList sides = extents.mid(equals + 1).split(',');
+  if (sides.size() != 4) return {};
+  const QString info = Run_X_Tool("xwininfo", {"-id", QString::number(window)});
+  auto field = [&](const char* name) {
+    const qsizetype at = info.indexOf(name);
+    return at < 0
+               ? -1
+               : info.mid(at + qsizetype(std::strlen(name))).section('\n', 0, 0).trimmed().toInt();
+  };
+  const QRect client(field("Absolute upper-left X:"), field("Absolute upper-left Y:"),
+                     field("Width:"), field("Height:"));
+  return client.adjusted(-sides[0].trimmed().toInt(), -sides[2].trimmed().toInt(),
+                         sides[1].trimmed().toInt(), sides[3].trimmed().toInt());
 }
 
 // Waits until the window manager has made `window` the active window and the program knows it.
@@ -95,6 +123,10 @@ class Window_Manager_Test : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!On_X_Server()) GTEST_SKIP() << "needs an X server with a window manager";
+    // The program's own font (main() sets 11 pixels), by which the windows take their sizes.
+    QFont font = QApplication::font();
+    font.setPixelSize(11);
+    QApplication::setFont(font);
     screen_ = std::make_unique<Program_Screen>();
     screen_->main_form.show();
     ASSERT_TRUE(Wait_Active(screen_->main_form));
@@ -159,6 +191,124 @@ TEST_F(Window_Manager_Test, The_System_Log_Opens_Above_The_Lists_That_Stay_On_To
     const std::vector<WId> stack = X_Stacking();
     return !stack.empty() && stack.back() == log;
   }));
+}
+
+TEST_F(Window_Manager_Test, The_Lists_First_Open_Beside_One_Another_Clear_Of_The_Menu_And_Save) {
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  ASSERT_EQ(screen.size(), QSize(1280, 1024)) << "the places are checked on a 1280 x 1024 screen";
+  // The main window opens centred; its title bar, menu bar and Save button must stay in reach.
+  TMain_Form& main_form = screen_->main_form;
+  const QRect main_frame = X_Frame(main_form.winId());
+  ASSERT_FALSE(main_frame.isEmpty());
+  const int save_bottom =
+      main_form.BitBtn_Save->mapToGlobal(QPoint(0, main_form.BitBtn_Save->height() - 1)).y();
+  const QRect keep_clear(main_frame.topLeft(), QPoint(main_frame.right(), save_bottom));
+  ASSERT_GT(save_bottom, main_form.menuBar()->mapToGlobal(QPoint(0, 0)).y());
+
+  Operator_Windows::Show_Window(screen_->windows.Events());
+  ASSERT_TRUE(Wait_Active(screen_->windows.Events()));
+  Operator_Windows::Show_Window(screen_->windows.Objects());
+  ASSERT_TRUE(Wait_Active(screen_->windows.Objects()));
+  main_form.Menu_System_Log->trigger();
+  ASSERT_TRUE(Wait_Active(screen_->log_form));
+
+  struct Shown {
+    const char* Name;
+    QWidget* Window;
+    QRect Frame;
+  };
+  std::vector<Shown> lists = {{"Event List", &screen_->windows.Events(), {}},
+                              {"Object List", &screen_->windows.Objects(), {}},
+                              {"System Log", &screen_->log_form, {}}};
+  for (Shown& list : lists) {
+    // The frame, once the window manager has framed the window where the program asked.
+    ASSERT_TRUE(Wait_Until([&] {
+      list.Frame = X_Frame(list.Window->winId());
+      return !list.Frame.isEmpty() && list.Frame == list.Window->frameGeometry();
+    })) << list.Name
+        << " at " << list.Frame.x() << "," << list.Frame.y();
+    EXPECT_TRUE(screen.contains(list.Frame)) << list.Name;
+    EXPECT_FALSE(list.Frame.intersects(keep_clear)) << list.Name;
+    // Smaller than its default where the room asks for it, never below its minimum.
+    EXPECT_GE(list.Window->width(), list.Window->minimumWidth()) << list.Name;
+    EXPECT_GE(list.Window->height(), std::max(list.Window->minimumHeight(), 150)) << list.Name;
+    EXPECT_EQ(list.Window->windowTitle(), list.Name);
+  }
+  for (size_t a = 0; a < lists.size(); ++a)
+    for (size_t b = a + 1; b < lists.size(); ++b)
+      EXPECT_FALSE(lists[a].Frame.intersects(lists[b].Frame))
+          << lists[a].Name << " covers " << lists[b].Name;
+}
+
+// With a notification area on the desktop (the script starts one at the bottom edge), the window
+// closed to it shows its balloon at the icon, where the X server has the icon: the balloon's
+// bottom edge just above the icon, the icon's centre within the balloon's width.
+TEST_F(Window_Manager_Test, The_Balloon_Points_At_The_Notification_Icon) {
+  ASSERT_TRUE(QSystemTrayIcon::isSystemTrayAvailable()) << "no notification area on the desktop";
+  TMain_Form& main_form = screen_->main_form;
+  main_form.Set_Tray_Available([] { return true; });
+  main_form.close();
+  QWidget* balloon = nullptr;
+  QWidget* icon_window = nullptr;
+  ASSERT_TRUE(Wait_Until([&] {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+      if (window->isVisible() && window->objectName() == "Tray_Balloon") balloon = window;
+      if (window->inherits("QSystemTrayIconSys")) icon_window = window;
+    }
+    return balloon != nullptr && icon_window != nullptr;
+  }));
+  // The icon's place from the X server (absolute, whatever window holds it).
+  const QString info = Run_X_Tool("xwininfo", {"-id", QString::number(icon_window->winId())});
+  auto field = [&](const char* name) {
+    const qsizetype at = info.indexOf(name);
+    return info.mid(at + qsizetype(std::strlen(name))).section('\n', 0, 0).trimmed().toInt();
+  };
+  const QRect icon(field("Absolute upper-left X:"), field("Absolute upper-left Y:"),
+                   field("Width:"), field("Height:"));
+  ASSERT_GT(icon.top(), 512) << "the notification area is at the bottom edge";
+  const QRect tip = balloon->frameGeometry();
+  EXPECT_GE(icon.center().x(), tip.left()) << "icon x " << icon.x() << ", balloon x " << tip.x();
+  EXPECT_LE(icon.center().x(), tip.right()) << "icon x " << icon.x() << ", balloon x " << tip.x();
+  EXPECT_LT(tip.bottom(), icon.top());
+  EXPECT_GE(tip.bottom(), icon.top() - 16) << "icon y " << icon.y() << ", balloon y " << tip.y();
+  main_form.Restore_From_Tray();
+}
+
+// The boxes the program raises, each titled whole in the window manager's title bar: the box is
+// at least as wide as its title in the title bar's font (openbox's default, sans bold 8 points)
+// with the title bar's picture and buttons beside it.
+TEST_F(Window_Manager_Test, Message_Box_Titles_Show_Whole) {
+  const Operator_Box boxes[] = {
+      {MAIN_WINDOW_CAPTION, "COM port error"},
+      {MAIN_WINDOW_CAPTION, "'' is not a valid integer value"},
+      {MAIN_WINDOW_CAPTION, "Delete object  1234 ?", QMessageBox::Question,
+       QMessageBox::Yes | QMessageBox::No},
+      {CLEAR_LOG_TITLE, CLEAR_LOG_QUESTION, QMessageBox::Question,
+       QMessageBox::Ok | QMessageBox::Cancel},
+      {"Clear Events", "     Are you sure you want to delete all events?", QMessageBox::Question,
+       QMessageBox::Ok | QMessageBox::Cancel},
+  };
+  QFont title_font("DejaVu Sans");
+  title_font.setPointSize(8);
+  title_font.setBold(true);
+  const QFontMetrics title_metrics(title_font);
+  for (const Operator_Box& box : boxes) {
+    QRect frame;
+    QTimer::singleShot(0, [&] {
+      ASSERT_TRUE(Wait_Until([&] {
+        auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (shown == nullptr || !shown->isVisible()) return false;
+        frame = X_Frame(shown->winId());
+        return !frame.isEmpty();
+      }));
+      Run_X_Tool("import", {"-window", "root",
+                            "/work/tmp-win4/box_" + QString::number(frame.width()) + ".png"});
+      QApplication::activeModalWidget()->close();
+    });
+    Run_Operator_Box(&screen_->main_form, box);
+    EXPECT_GE(frame.width(), title_metrics.horizontalAdvance(box.Title) + 4 * 20)
+        << box.Title.toStdString() << " / " << box.Text.toStdString() << ": " << frame.width();
+  }
 }
 
 }  // namespace

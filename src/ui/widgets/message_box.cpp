@@ -1,6 +1,9 @@
 #include "ui/widgets/message_box.h"
 
 #include <QApplication>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QSpacerItem>
 #include <QTimer>
 #include <algorithm>
 
@@ -27,6 +30,25 @@ bool A_Window_Stays_On_Top() {
   return std::any_of(windows.begin(), windows.end(), [](const QWidget* window) {
     return window->isVisible() && Stays_On_Top(window);
   });
+}
+
+// A window manager cuts a title longer than the box's title bar ("ORN...erud"). The box is made
+// wide enough for its title in a bold title-bar font (the larger of the program's font and an
+// 8-point sans-serif one, desktops' usual choice) beside the title bar's picture and three
+// buttons.
+void Fit_Title(QMessageBox& message) {
+  constexpr int TITLE_BAR_ROOM = 100;  // the picture, three buttons and the label's padding
+  QFont program = message.font();
+  program.setBold(true);
+  QFont desktop("Sans Serif");
+  desktop.setPointSize(8);
+  desktop.setBold(true);
+  const int title = std::max(QFontMetrics(program).horizontalAdvance(message.windowTitle()),
+                             QFontMetrics(desktop).horizontalAdvance(message.windowTitle()));
+  auto* grid = qobject_cast<QGridLayout*>(message.layout());
+  if (grid == nullptr) return;
+  grid->addItem(new QSpacerItem(title + TITLE_BAR_ROOM, 0, QSizePolicy::Minimum), grid->rowCount(),
+                0, 1, grid->columnCount());
 }
 
 }  // namespace
@@ -61,6 +83,7 @@ QMessageBox::StandardButton Run_Operator_Box(QWidget* parent, const Operator_Box
   const bool free_box = !Stays_On_Top(owner) && A_Window_Stays_On_Top();
   QMessageBox message(box.Icon, box.Title, box.Text, box.Buttons, free_box ? nullptr : owner);
   message.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  Fit_Title(message);
   if (free_box && owner != nullptr) {
     // Placed before it shows, so it never moves under the operator's pointer.
     message.adjustSize();
