@@ -239,7 +239,6 @@ Event_Journal::Written Event_Journal::Append_Written(const Event_Record& record)
     Mutex_Lock lock(ring_mutex_);
     head = head_;
   }
-  const uint32_t next = (head + 1) & (JOURNAL_SLOTS - 1);
   // The same bytes the save pass writes: the record with Status 1 here, the head (once for all
   // records of a sync) in Sync_File.
   if (const int error =
@@ -253,30 +252,27 @@ Event_Journal::Written Event_Journal::Append_Written(const Event_Record& record)
   }
   erase_[head] = false;
   Mutex_Lock lock(ring_mutex_);
-  slots_[head] = record;
-  ++generations_[head];
-  written.Slot = static_cast<int>(head);
-  written.Ticket = next_ticket_++;
-  tickets_[head] = written.Ticket;
-  Note_Slot(static_cast<int>(head));
-  head_ = next;
+  Take_Slot(head, record, written);
   return written;
 }
 
 Event_Journal::Written Event_Journal::Append_Later(const Event_Record& record) {
   Written written;
   Mutex_Lock lock(ring_mutex_);
-  const uint32_t head = head_;
+  later_[head_] = true;
+  later_pending_ = true;
+  Take_Slot(head_, record, written);
+  return written;
+}
+
+void Event_Journal::Take_Slot(uint32_t head, const Event_Record& record, Written& written) {
   slots_[head] = record;
   ++generations_[head];
   written.Slot = static_cast<int>(head);
   written.Ticket = next_ticket_++;
   tickets_[head] = written.Ticket;
   Note_Slot(static_cast<int>(head));
-  later_[head] = true;
-  later_pending_ = true;
   head_ = (head + 1) & (JOURNAL_SLOTS - 1);
-  return written;
 }
 
 int Event_Journal::Write_Later_Slots(uint32_t& head) {

@@ -186,6 +186,9 @@ class Event_Journal {
   // Keeps the bitmaps below in step with slot k's status and write-ahead ticket.
   void Note_Slot(int k) REQUIRES(ring_mutex_);
   void Note_All_Slots() REQUIRES(ring_mutex_);
+  // Puts `record` in slot `head` with a new generation and ticket (given in `written`) and moves
+  // the head past it.
+  void Take_Slot(uint32_t head, const Event_Record& record, Written& written) REQUIRES(ring_mutex_);
   // Writes the slots that Append_Later left, in runs of neighbours, and gives the head taken in
   // the same step; 0 or the errno. On failure they stay left for the next sync.
   int Write_Later_Slots(uint32_t& head) REQUIRES(file_mutex_) EXCLUDES(ring_mutex_);
